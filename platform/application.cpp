@@ -1,0 +1,10 @@
+#include "platform/application.h"
+
+namespace zarvo::platform {
+
+TApplication& Application() {
+  static TApplication application;
+  return application;
+}
+
+}  // namespace zarvo::platform

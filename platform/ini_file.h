@@ -1,0 +1,28 @@
+// The settings file: a Windows INI (private profile) file. On Windows the
+// Win32 functions do the work; elsewhere ini_text.h gives the same semantics.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace zarvo::platform {
+
+// The settings directory plus the file name, built afresh on every call.
+std::string IniFilePath();
+
+// The value of key in section, or nothing when the file, section or key is absent.
+std::optional<std::string> ReadIniString(const std::string& path, std::string_view section,
+                                         std::string_view key);
+
+using IniEntry = std::pair<std::string_view, std::string>;
+
+// Writes every entry into section, creating the file and section when missing,
+// and raises zarvo::Exception when the file cannot be written. Elsewhere than
+// on Windows the file is replaced whole through a temporary file and a rename.
+void WriteIniStrings(const std::string& path, std::string_view section,
+                     std::span<const IniEntry> entries);
+
+}  // namespace zarvo::platform
