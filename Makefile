@@ -8,7 +8,7 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
   libcli11-dev
 
-.PHONY: all deps build test demo clean format
+.PHONY: all deps build test demo fuzz clean format
 
 all: build
 
@@ -31,6 +31,20 @@ build: $(BUILD)/build.ninja
 test: deps
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) fuzz
+
+# The reply check and decoder under libFuzzer with AddressSanitizer and UBSan.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DZARVO_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	mkdir -p $(FUZZ_BUILD)/corpus/reply
+	@$(FUZZ_BUILD)/fuzz/reply_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/reply fuzz/corpus/reply \
+	  > $(FUZZ_BUILD)/reply_fuzz.log 2>&1; status=$$?; \
+	  tail -n 8 $(FUZZ_BUILD)/reply_fuzz.log; exit $$status
 
 demo: deps
 	$(MAKE) build
@@ -40,4 +54,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)
