@@ -8,7 +8,7 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
   libcli11-dev
 
-.PHONY: all deps build test demo fuzz clean format
+.PHONY: all deps build test demo fuzz sanitize bench clean format
 
 all: build
 
@@ -31,7 +31,19 @@ build: $(BUILD)/build.ninja
 test: deps
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) sanitize
 	$(MAKE) fuzz
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+SAN_BUILD ?= build-asan
+sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DZARVO_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The driver's cost per exchange against the wire time (not a test).
+bench: build
+	$(BUILD)/bench/driver_bench
 
 # The reply check and decoder under libFuzzer with AddressSanitizer and UBSan.
 FUZZ_BUILD ?= build-fuzz
@@ -54,4 +66,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD)
