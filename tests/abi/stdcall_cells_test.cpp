@@ -209,7 +209,7 @@ TEST_F(StdcallCells, prices_and_presets_take_their_double_from_two_cells) {
   port_.answer(q_reply(2, '0'));
   call(kSetPrice, Cells().u32(1).u32(2).u32(2).u32(0xDEAD).u32(0xBEEF).f64(7.12));
   port_.answer(q_reply(2, '0'));
-  call(kPresetVolume, Cells().u32(1).u32(2).u32(kHigh | 2).u32(0xDEAD).f64(7.5));
+  call(kPresetVolume, Cells().u32(1).u32(2).u32(kHigh | 2).u32(0xDEAD).f64(20.0));
   // 1.115 is 1.11499999... in binary; the digits follow the decimal the host meant.
   port_.answer(q_reply(1, '0'));
   call(kPresetAmount, Cells().u32(1).u32(1).u32(kHigh | 1).u32(0xDEAD).f64(1.115));
@@ -217,7 +217,7 @@ TEST_F(StdcallCells, prices_and_presets_take_their_double_from_two_cells) {
       concat(bytes({0x02, 0x0B}), text("4"
                                        "40650"
                                        "50712")),
-      concat(bytes({0x02, 0x13}), text("92V000750"
+      concat(bytes({0x02, 0x13}), text("92V002000"
                                        "40650"
                                        "50712")),
       concat(bytes({0x01, 0x0E}), text("91A000112"
