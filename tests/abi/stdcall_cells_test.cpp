@@ -75,6 +75,35 @@ void expect_clean_return(const RawResult& r, int x87_values = 0) {
   EXPECT_EQ(r.x87_depth(), x87_values) << "x87 stack left by the callee";
 }
 
+std::uint32_t __attribute__((cdecl)) cdecl_sum(std::uint32_t a, std::uint32_t b) {
+  return a + b;
+}
+std::uint32_t ZARVO_STDCALL stdcall_sum(std::uint32_t a, std::uint32_t b) {
+  return a + b;
+}
+double ZARVO_STDCALL stdcall_half(double value) {
+  return value / 2;
+}
+
+// The checks below are only as good as the call: it must see a callee that
+// leaves its cells behind, and find a double on the x87 stack.
+TEST(RawCall, tells_a_callee_that_removes_its_cells_from_one_that_does_not) {
+  const RawResult cdecl_call =
+      raw_call(reinterpret_cast<const void*>(&cdecl_sum), Cells().u32(2).u32(3));
+  EXPECT_EQ(cdecl_call.eax, 5u);
+  EXPECT_EQ(cdecl_call.esp_drift, -8);
+  const RawResult stdcall_call =
+      raw_call(reinterpret_cast<const void*>(&stdcall_sum), Cells().u32(2).u32(3));
+  EXPECT_EQ(stdcall_call.eax, 5u);
+  EXPECT_EQ(stdcall_call.esp_drift, 0);
+  EXPECT_TRUE(stdcall_call.saved_registers_kept());
+  EXPECT_EQ(stdcall_call.x87_depth(), 0);
+  const RawResult half = raw_call(reinterpret_cast<const void*>(&stdcall_half), Cells().f64(5.0));
+  EXPECT_EQ(half.x87_depth(), 1);
+  EXPECT_EQ(half.st0, 2.5);
+  EXPECT_EQ(half.esp_drift, 0);
+}
+
 class StdcallCells : public ::testing::Test {
  protected:
   void SetUp() override {
