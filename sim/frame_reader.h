@@ -19,6 +19,7 @@ class FrameReader {
   std::optional<std::vector<std::uint8_t>> next(bool line_idle = false);
 
   bool holds_bytes() const { return !buffer_.empty(); }
+  std::size_t buffered() const { return buffer_.size(); }
   // Bytes skipped as noise or as parts of broken frames since construction.
   std::size_t skipped() const { return skipped_; }
 

@@ -63,6 +63,7 @@ void Simulator::serve(int fd, const StopSignal& stop) {
       while (auto payload = reader.next(true)) respond(fd, *payload, last_byte, stop);
       continue;
     }
+    if ((fds[0].revents & POLLNVAL) != 0) throw std::invalid_argument("the line is not open");
     if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     const ssize_t n = read(fd, chunk.data(), chunk.size());
     if (n == 0) return;  // the line was closed
