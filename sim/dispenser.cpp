@@ -66,6 +66,9 @@ Dispenser::Dispenser(const ModelOptions& options)
     pump.number = static_cast<int>(i + 1);
     pump.params[kParamAmountDecimals] = 2;
     pump.params[kParamPriceDecimals] = 2;
+    // The driver assumes a fresh dispenser holds these and sends a price only
+    // when it differs.
+    pump.prices = {650, 750, 850, 0, 0, 0};
   }
 }
 

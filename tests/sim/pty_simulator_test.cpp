@@ -172,13 +172,18 @@ TEST(PtySimulator, faults_drop_corrupt_and_precede_replies_with_noise) {
 }
 
 TEST(PtySimulator, a_silent_dispenser_does_not_act_on_what_it_misses) {
-  Options o = fast_options();
-  o.faults.silent = 1.0;
-  o.model.auto_customer = false;
-  PtySimulator sim(o);
-  Host host(sim.device_path());
-  EXPECT_TRUE(host.exchange(hex("01 08 34 34 31 32 33 34")).empty());
-  EXPECT_EQ(sim.simulator().inspect([](const Dispenser& d) { return d.price(1, 1); }), 0);
+  const auto set_price = hex("01 06 34 34 31 32 33 34");
+  auto price_after = [&](double silent) {
+    Options o = fast_options();
+    o.faults.silent = silent;
+    PtySimulator sim(o);
+    Host host(sim.device_path());
+    const bool answered = !host.exchange(set_price).empty();
+    EXPECT_EQ(answered, silent == 0.0);
+    return sim.simulator().inspect([](const Dispenser& d) { return d.price(1, 1); });
+  };
+  EXPECT_EQ(price_after(1.0), 650);
+  EXPECT_EQ(price_after(0.0), 1234);
 }
 
 TEST(PtySimulator, paced_replies_take_at_least_their_bytes_time_on_the_line) {

@@ -4,7 +4,6 @@
 
 #include <random>
 
-#include "protocol/crc.h"
 #include "tests/sim/bytes.h"
 
 namespace zarvo::sim {
@@ -23,14 +22,6 @@ T parsed_as(const std::string& payload) {
 
 TEST(ReplyFrame, a_status_reply_matches_the_documented_bytes) {
   EXPECT_EQ(reply_frame(1, 'J', "000300"), hex("16 16 01 07 4A 30 30 30 33 30 30 BA 4E"));
-}
-
-TEST(ReplyFrame, the_crc_covers_address_to_last_data_byte_low_byte_first) {
-  const auto frame = reply_frame(7, 'Q', "0");
-  ASSERT_EQ(frame.size(), 8U);
-  const std::uint16_t crc = crc_of(std::span(frame).subspan(2, 4));
-  EXPECT_EQ(frame[6], crc & 0xFF);
-  EXPECT_EQ(frame[7], crc >> 8);
 }
 
 TEST(ParseRequest, reads_the_documented_price_payload) {
