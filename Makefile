@@ -64,6 +64,7 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	$(call run_fuzz,reply,$(FUZZ_SECONDS))
 	$(call run_fuzz,ini,$(SHORT_FUZZ_SECONDS))
+	$(call run_fuzz,request,$(SHORT_FUZZ_SECONDS))
 
 demo: deps
 	$(MAKE) build
