@@ -8,7 +8,7 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
   libcli11-dev
 
-.PHONY: all deps build test demo fuzz sanitize bench clean format
+.PHONY: all deps build test demo fuzz sanitize tsan bench clean format
 
 all: build
 
@@ -32,6 +32,7 @@ test: deps
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) sanitize
+	$(MAKE) tsan
 	$(MAKE) fuzz
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -40,6 +41,13 @@ sanitize: deps
 	cmake -S . -B $(SAN_BUILD) -G Ninja -DZARVO_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Lines driven in parallel through one driver object, under ThreadSanitizer.
+TSAN_BUILD ?= build-tsan
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DZARVO_TSAN=ON $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target concurrency_tests
+	$(TSAN_BUILD)/tests/concurrency/concurrency_tests
 
 # The driver's cost per exchange against the wire time (not a test).
 bench: build
@@ -74,4 +82,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(TSAN_BUILD)
