@@ -1,0 +1,62 @@
+// Reading and writing the dispenser's one-byte parameters.
+#include <array>
+#include <string>
+
+#include "driver/digits.h"
+#include "driver/messages.h"
+#include "driver/tvm30.h"
+#include "zarvo/da30.h"
+
+namespace zarvo {
+namespace {
+
+constexpr std::uint8_t kReadParam = '3';
+constexpr std::uint8_t kWriteParam = '2';
+// The read reply is filed under pump 1 whatever pump was asked; a write under none.
+constexpr std::uint8_t kReadFiledUnder = 1;
+constexpr std::uint8_t kWriteFiledUnder = 0;
+
+// Two characters carry the number: anything above 99 would name another parameter.
+void write_number_field(std::int32_t number, std::span<std::uint8_t, 2> field) {
+  if (number < 0 || number > 99) {
+    throw Exception(messages::kParamNoOutOfRange.str() + std::to_string(number));
+  }
+  WriteDigits(static_cast<std::uint64_t>(number), field);
+}
+
+void write_value_field(std::int32_t value, std::span<std::uint8_t, 2> field) {
+  if (value < 0 || value > 255) {
+    throw Exception(messages::kParamValueOutOfRange.str() + std::to_string(value));
+  }
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  field[0] = static_cast<std::uint8_t>(kHex[static_cast<std::size_t>(value >> 4)]);
+  field[1] = static_cast<std::uint8_t>(kHex[static_cast<std::size_t>(value & 0xF)]);
+}
+
+}  // namespace
+
+std::uint8_t TVM30::ReadParam(std::uint8_t line, std::uint8_t pump, std::int32_t number) {
+  RequireLine(line);
+  std::array<std::uint8_t, 5> payload = {pump, 3, kReadParam, 0, 0};
+  write_number_field(number, std::span(payload).subspan<3, 2>());
+  ExchangeRecord record;
+  if (exchange(line, kReadFiledUnder, payload, &record) != 0) {
+    throw ESerialIO(messages::kReadParamFailed.str());
+  }
+  // Only this exchange's own parameter reply answers the question.
+  if (!record.parameter || record.parameter->number != number) throw Exception("");
+  return record.parameter->value;
+}
+
+void TVM30::WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,
+                       std::int32_t value) {
+  RequireLine(line);
+  std::array<std::uint8_t, 7> payload = {pump, 5, kWriteParam, 0, 0, 0, 0};
+  write_number_field(number, std::span(payload).subspan<3, 2>());
+  write_value_field(value, std::span(payload).subspan<5, 2>());
+  if (exchange(line, kWriteFiledUnder, payload) != 0) {
+    throw ESerialIO(messages::kWriteParamFailed.str());
+  }
+}
+
+}  // namespace zarvo

@@ -1,0 +1,60 @@
+// Nozzle prices: the pump's block of six entries mirrors what the dispenser
+// was last told, and only a change of digits is sent.
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "driver/digits.h"
+#include "driver/messages.h"
+#include "driver/tvm30.h"
+#include "zarvo/da30.h"
+
+namespace zarvo {
+namespace {
+
+constexpr std::uint8_t kSetPrices = '4';
+constexpr std::size_t kPriceDigits = 4;
+
+// The digits are the price times 10 to the power of its decimals; decimals
+// beyond three keep the two-decimal scaling.
+int price_exponent(std::uint8_t decimals) {
+  return decimals <= 3 ? decimals : 2;
+}
+
+}  // namespace
+
+void TVM30::SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, double price) {
+  if (pump > kPumps) throw Exception(messages::kPumpOutOfRange.str());
+  const PumpCell cell = RequirePumpCell(line, pump);
+  const NozzleCell nozzle_cell = RequireNozzleCell(cell, nozzle);
+  std::array<std::uint8_t, kPriceDigits> digits{};
+  if (!WriteDigitField(price, price_exponent(PriceDecimals), Rounding::kHalfEven, digits)) {
+    throw Exception(messages::kPriceOutOfRange.str() + ShortestText(price));
+  }
+
+  std::int32_t& count = NozzleCount[cell];
+  if (nozzle > 1) count = std::max(count, nozzle);
+  if (MonoStart && count == 1) count = 0;  // a single-product pump gets the mono start
+  PriceValue[nozzle_cell] = price;
+
+  PriceEntry& entry = PriceBlock[cell][static_cast<std::size_t>(nozzle - 1)];
+  const bool unchanged = std::equal(digits.begin(), digits.end(), entry.begin() + 1);
+  std::copy(digits.begin(), digits.end(), entry.begin() + 1);
+  if (unchanged) return;
+
+  const auto entries = static_cast<std::size_t>(std::max(count, 1));
+  std::array<std::uint8_t, 3 + kNozzles * kPriceEntrySize> payload{};
+  payload[0] = static_cast<std::uint8_t>(pump);
+  payload[1] = static_cast<std::uint8_t>(entries * kPriceEntrySize + 1);
+  payload[2] = kSetPrices;
+  for (std::size_t i = 0; i < entries; ++i) {
+    std::ranges::copy(PriceBlock[cell][i], payload.begin() + 3 + i * kPriceEntrySize);
+  }
+  const auto size = 3 + entries * kPriceEntrySize;
+  if (exchange(static_cast<std::uint8_t>(line), static_cast<std::uint8_t>(pump),
+               std::span(payload).first(size)) != 0) {
+    throw ESerialIO(messages::kPriceFailed.str());
+  }
+}
+
+}  // namespace zarvo

@@ -1,0 +1,76 @@
+// Pump state, polling, totalizers and delivery readings.
+#include <array>
+#include <cmath>
+
+#include "driver/messages.h"
+#include "driver/tvm30.h"
+#include "zarvo/da30.h"
+
+namespace zarvo {
+namespace {
+
+constexpr std::uint8_t kStatusRequest = 'J';
+constexpr std::uint8_t kTotalsRequest = 'B';
+// Parameters the driver programs into every pump at its first poll.
+constexpr std::int32_t kSumDecimalsParam = 40;
+constexpr std::int32_t kPriceDecimalsParam = 41;
+constexpr std::int32_t kParam42 = 42;
+
+// The port's reception state says whether the last reply was taken.
+bool reply_taken(const PortDispatcher& port, std::uint8_t line) {
+  return (port.GetRxState(line) & 0xFF) == static_cast<int>(RxState::kComplete);
+}
+
+// An amount within one price step of the preset is the preset itself.
+double corrected_amount(double preset, double amount, double price) {
+  const double step = price / 100;
+  return step > std::fabs(preset - amount) ? preset : amount;
+}
+
+}  // namespace
+
+std::uint8_t TVM30::ReadPumpState(std::int32_t line, std::uint8_t pump) {
+  const PumpCell cell = RequirePumpCell(line, pump);
+  const auto line8 = static_cast<std::uint8_t>(line);
+  const std::array<std::uint8_t, 4> payload = {pump, 2, kStatusRequest, 0};
+  if (exchange(line8, pump, payload) != 0) throw ESerialIO(messages::kStatusFailed.str());
+  return reply_taken(Port, line8) ? PumpState[cell] : 0;
+}
+
+void TVM30::PollPump(std::uint8_t line, std::uint8_t pump, std::uint8_t nozzle_count,
+                     std::span<std::uint8_t, 16> record, TableCalls& table) {
+  const PumpCell cell = RequirePumpCell(line, pump);
+  if (nozzle_count > kNozzles) throw Exception(messages::kNozzleCountOutOfRange.str());
+  if (nozzle_count > 1) NozzleCount[cell] = nozzle_count;
+  if (ParamsPending[cell] != 0) {
+    table.WriteParam(line, pump, kSumDecimalsParam, SumDecimals);
+    table.WriteParam(line, pump, kPriceDecimalsParam, PriceDecimals);
+    table.WriteParam(line, pump, kParam42, 0);
+    ParamsPending[cell] = 0;
+  }
+  const std::uint8_t state = table.ReadPumpState(line, pump);
+  record[0] = state;
+  record[1] = 0;
+  record[14] = static_cast<std::uint8_t>(state & 7);
+  record[15] = 0;
+}
+
+void TVM30::ReadTotals(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, Totals& totals) {
+  const PumpCell cell = RequirePumpCell(line, pump);
+  RequireNozzleCell(cell, nozzle);
+  const auto line8 = static_cast<std::uint8_t>(line);
+  const auto address = static_cast<std::uint8_t>(pump);
+  const std::array<std::uint8_t, 4> payload = {address, 2, kTotalsRequest,
+                                               static_cast<std::uint8_t>('0' + nozzle)};
+  if (exchange(line8, address, payload) != 0) throw ESerialIO(messages::kStatusFailed.str());
+  if (reply_taken(Port, line8)) totals = {TotalVolume[cell], TotalAmount[cell]};
+}
+
+Delivery TVM30::GetDelivery(std::int32_t line, std::int32_t pump) const {
+  const PumpCell cell = RequirePumpCell(line, pump);
+  const NozzleCell nozzle = RequireNozzleCell(cell, SelectedNozzle[cell]);
+  return {DispVolume[cell],
+          corrected_amount(PresetValue[cell], DispAmount[cell], PriceValue[nozzle])};
+}
+
+}  // namespace zarvo

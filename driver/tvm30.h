@@ -1,0 +1,120 @@
+// The driver object: everything it knows about the dispensers in fixed tables,
+// and the commands that read and write them.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "driver/cells.h"
+#include "port/port_dispatcher.h"
+#include "protocol/exchange.h"
+#include "protocol/reply_target.h"
+
+namespace zarvo {
+
+// Six entries of five bytes: a code character and four price digits.
+inline constexpr std::size_t kPriceEntrySize = 5;
+using PriceEntry = std::array<std::uint8_t, kPriceEntrySize>;
+using PriceBlockEntries = std::array<PriceEntry, kNozzles>;
+
+// Calls a command makes through the object's operation table, so that a host
+// that replaced a slot sees its replacement used by these callers too.
+class TableCalls {
+ public:
+  virtual bool StopPump(std::uint8_t line, std::int32_t pump, bool stop) = 0;
+  virtual void WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,
+                          std::int32_t value) = 0;
+  virtual std::uint8_t ReadPumpState(std::int32_t line, std::uint8_t pump) = 0;
+
+ protected:
+  ~TableCalls() = default;
+};
+
+struct Delivery {
+  double volume;
+  double amount;
+};
+
+struct Totals {
+  double first;
+  double second;
+};
+
+class TVM30 final : public ReplyTarget {
+ public:
+  // Fills the tables with their defaults and loads the settings file.
+  TVM30(zarvo_port* port, ReplyCheckRegistration check);
+  TVM30(const TVM30&) = delete;
+  TVM30& operator=(const TVM30&) = delete;
+
+  // Commands. Arguments arrive as the host passed them, already cut to the
+  // width the operation reads.
+  bool StopPump(std::uint8_t line, std::int32_t pump, bool stop);
+  bool StopAllPumps(std::uint8_t line);
+  void SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, double price);
+  void PresetVolume(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double volume);
+  void PresetAmount(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double amount);
+  std::uint8_t ReadParam(std::uint8_t line, std::uint8_t pump, std::int32_t number);
+  void WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number, std::int32_t value);
+  std::uint8_t ReadPumpState(std::int32_t line, std::uint8_t pump);
+  // Writes the poll record's bytes 0, 1, 14 and 15.
+  void PollPump(std::uint8_t line, std::uint8_t pump, std::uint8_t nozzle_count,
+                std::span<std::uint8_t, 16> record, TableCalls& table);
+  // Fills the totalizers only when the reply was taken; otherwise leaves them.
+  void ReadTotals(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, Totals& totals);
+  Delivery GetDelivery(std::int32_t line, std::int32_t pump) const;
+
+  // Every pump of every line is programmed again at its next poll.
+  void MarkAllParamsPending();
+
+  // ReplyTarget: what the reply decoder files.
+  void SetPumpState(std::uint8_t line, std::uint8_t pump, std::uint8_t state) override;
+  void SetTxnNo(std::uint8_t line, std::uint8_t address, std::uint16_t txn) override;
+  std::uint16_t TxnNoOf(std::uint8_t line, std::uint8_t address) const override;
+  void SetDispAmount(std::uint8_t line, std::uint8_t pump, double amount) override;
+  void SetDispVolume(std::uint8_t line, std::uint8_t pump, double volume) override;
+  void SetTotalVolume(std::uint8_t line, std::uint8_t pump, double volume) override;
+  void SetTotalAmount(std::uint8_t line, std::uint8_t pump, double amount) override;
+  void SetLastParam(std::uint8_t number, std::uint8_t value) override;
+
+  std::uint8_t LastParamNo() const { return static_cast<std::uint8_t>(LastParam.load() >> 8); }
+  std::uint8_t LastParamValue() const { return static_cast<std::uint8_t>(LastParam.load()); }
+
+  // The fields, in their documented order. Lines run concurrently on their own
+  // cells; what several lines share is atomic.
+  PortDispatcher Port;
+  PumpTable<PriceBlockEntries> PriceBlock;
+  std::atomic<std::uint16_t> LastParam{0};  // LastParamNo high byte, LastParamValue low
+  PumpTable<std::uint8_t> PumpState;
+  PumpTable<std::uint8_t> SelectedNozzle;
+  PumpTable<std::uint16_t> TxnNo;
+  PumpTable<double> DispAmount;
+  PumpTable<double> DispVolume;
+  PumpTable<double> PresetValue;
+  PumpTable<double> TotalVolume;
+  PumpTable<double> TotalAmount;
+  PumpTable<std::int32_t> NozzleCount;
+  std::atomic<std::uint8_t> SumDecimals{2};
+  std::atomic<std::uint8_t> PriceDecimals{2};
+  PumpTable<std::atomic<std::uint8_t>> ParamsPending;
+  NozzleTable<double> PriceValue;
+  std::atomic<bool> MonoStart{false};
+
+ private:
+  Link link() { return Link{Port, *this}; }
+  std::int32_t exchange(std::uint8_t line, std::uint8_t pump, std::span<const std::uint8_t> payload,
+                        ExchangeRecord* record = nullptr);
+  // Records the preset, clears the readings and sends the start command.
+  void start_delivery(PumpCell cell, std::uint8_t nozzle, double preset_value,
+                      std::span<const std::uint8_t> payload, std::string_view failure);
+};
+
+// Cells of the host's arguments, or zarvo::Exception naming what is out of range.
+PumpCell RequirePumpCell(long long line, long long pump);
+NozzleCell RequireNozzleCell(PumpCell pump, long long nozzle);
+std::uint8_t RequireLine(long long line);
+
+}  // namespace zarvo

@@ -1,0 +1,245 @@
+// The library's one export and the driver object's operation table. This is
+// the only place that knows the host's calling convention: every entry reads
+// 8-bit arguments from their low byte and returns 8-bit and Boolean results
+// zero-extended, and slots 1 and 21 take the result buffer before the object.
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+#include "driver/messages.h"
+#include "driver/tvm30.h"
+#include "platform/application.h"
+#include "protocol/exchange.h"
+#include "settings/menu_entry.h"
+#include "zarvo/da30.h"
+
+namespace zarvo {
+namespace {
+
+// What the host holds: the table pointer first, then our driver.
+struct DriverObject {
+  zarvo_da30 header;
+  TVM30* driver;
+};
+static_assert(std::is_standard_layout_v<DriverObject>);
+
+DriverObject& object_of(zarvo_da30* self) {
+  return *reinterpret_cast<DriverObject*>(self);
+}
+TVM30& driver_of(zarvo_da30* self) {
+  return *object_of(self).driver;
+}
+std::uint8_t low8(std::uint32_t cell) {
+  return static_cast<std::uint8_t>(cell & 0xFF);
+}
+std::uint32_t boolean(bool value) {
+  return value ? 1U : 0U;
+}
+
+// Callers that the operations route through the object's table.
+class ThroughTable final : public TableCalls {
+ public:
+  explicit ThroughTable(zarvo_da30* self) : self_(self) {}
+  bool StopPump(std::uint8_t line, std::int32_t pump, bool stop) override {
+    return low8(self_->ops->StopPump(self_, line, pump, boolean(stop))) != 0;
+  }
+  void WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,
+                  std::int32_t value) override {
+    self_->ops->WriteParam(self_, line, pump, number, value);
+  }
+  std::uint8_t ReadPumpState(std::int32_t line, std::uint8_t pump) override {
+    return low8(self_->ops->ReadPumpState(self_, line, pump));
+  }
+
+ private:
+  zarvo_da30* self_;
+};
+
+// The port calls this after each stored reply byte; the context is the object.
+std::uint32_t ZARVO_STDCALL CheckReplyEntry(void* context, std::uint32_t line,
+                                            const std::uint8_t* rxbuf, std::uint32_t,
+                                            const std::uint8_t* stored, std::uint32_t) {
+  auto& driver = *static_cast<DriverObject*>(context)->driver;
+  return boolean(CheckReply(
+      driver.Port, low8(line),
+      std::span<const std::uint8_t, kFrameBufferSize>(rxbuf, kFrameBufferSize), *stored));
+}
+
+void ZARVO_STDCALL Destroy(zarvo_da30* self) {
+  DriverObject* object = &object_of(self);
+  ReleaseDriverUi(*object->driver);
+  delete object->driver;
+  delete object;
+}
+
+void ZARVO_STDCALL Reserved0(zarvo_da30*) {
+  throw Exception(messages::kAbstractCall.str());
+}
+
+void ZARVO_STDCALL GetDriverName(zarvo_driver_name* result, zarvo_da30*) {
+  static constexpr auto kName = cp1251("v2.41#Протокол колонок Zarvo");
+  static_assert(kName.size + 1 == sizeof(zarvo_driver_name));
+  result->bytes[0] = static_cast<std::uint8_t>(kName.size);
+  std::memcpy(result->bytes + 1, kName.bytes.data(), kName.size);
+}
+
+void ZARVO_STDCALL SetLineState(zarvo_da30* self, std::uint32_t line, std::uint32_t state) {
+  driver_of(self).Port.SetRxState(low8(line), low8(state));
+}
+
+std::int32_t ZARVO_STDCALL GetLineState(zarvo_da30* self, std::uint32_t line) {
+  return driver_of(self).Port.GetRxState(low8(line));
+}
+
+std::uint32_t ZARVO_STDCALL StopPump(zarvo_da30* self, std::uint32_t line, std::int32_t pump,
+                                     std::uint32_t stop_flag) {
+  return boolean(driver_of(self).StopPump(low8(line), pump, low8(stop_flag) != 0));
+}
+
+std::uint32_t ZARVO_STDCALL StopAllPumps(zarvo_da30* self, std::uint32_t line) {
+  return boolean(driver_of(self).StopAllPumps(low8(line)));
+}
+
+void ZARVO_STDCALL GetDelivery(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                               double* volume, double* amount) {
+  const Delivery delivery = driver_of(self).GetDelivery(line, pump);
+  *volume = delivery.volume;
+  *amount = delivery.amount;
+}
+
+void ZARVO_STDCALL ReadTotals(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                              std::uint32_t nozzle, double* first, double* second, std::int32_t,
+                              std::int32_t) {
+  Totals totals{*first, *second};
+  driver_of(self).ReadTotals(line, pump, low8(nozzle), totals);
+  *first = totals.first;
+  *second = totals.second;
+}
+
+void ZARVO_STDCALL Reserved8(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                             std::int32_t, std::int32_t, std::int32_t) {}
+
+double ZARVO_STDCALL GetDeliveryVolume(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                                       double* amount) {
+  const Delivery delivery = driver_of(self).GetDelivery(line, pump);
+  *amount = delivery.amount;
+  return delivery.volume;
+}
+
+std::uint32_t ZARVO_STDCALL ReadPumpState(zarvo_da30* self, std::int32_t line, std::uint32_t pump) {
+  return driver_of(self).ReadPumpState(line, low8(pump));
+}
+
+void ZARVO_STDCALL SetPrice(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                            std::int32_t nozzle, std::int32_t, std::int32_t, double price) {
+  driver_of(self).SetPrice(line, pump, nozzle, price);
+}
+
+void ZARVO_STDCALL Reserved12(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t) {}
+
+void ZARVO_STDCALL PresetVolume(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                                std::uint32_t nozzle, std::int32_t, double volume) {
+  driver_of(self).PresetVolume(line, pump, low8(nozzle), volume);
+}
+
+void ZARVO_STDCALL PresetAmount(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                                std::uint32_t nozzle, std::int32_t, double amount) {
+  driver_of(self).PresetAmount(line, pump, low8(nozzle), amount);
+}
+
+void ZARVO_STDCALL Reserved15(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t) {}
+
+std::int32_t ZARVO_STDCALL OpenLine(zarvo_da30* self, std::uint32_t line) {
+  constexpr std::uint32_t kMode = 3;
+  constexpr std::uint32_t kBaud = 9600;
+  return driver_of(self).Port.ConfigureLine(low8(line), kMode, kBaud);
+}
+
+std::uint32_t ZARVO_STDCALL ReadParam(zarvo_da30* self, std::uint32_t line, std::uint32_t pump,
+                                      std::int32_t number) {
+  return driver_of(self).ReadParam(low8(line), low8(pump), number);
+}
+
+void ZARVO_STDCALL WriteParam(zarvo_da30* self, std::uint32_t line, std::uint32_t pump,
+                              std::int32_t number, std::int32_t value) {
+  driver_of(self).WriteParam(low8(line), low8(pump), number, value);
+}
+
+void ZARVO_STDCALL Reserved19(zarvo_da30* self, std::int32_t a1, std::int32_t a2, std::int32_t a3,
+                              std::int32_t) {
+  self->ops->Reserved15(self, a1, a2, a3);
+}
+
+std::uint32_t ZARVO_STDCALL GetCapability(zarvo_da30*, std::uint32_t kind, std::int32_t* value) {
+  switch (kind) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 6:
+      *value = 0;
+      return 1;
+    case 5:
+      *value = 1;
+      return 1;
+    case 9:
+      *value = 99999;
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+void ZARVO_STDCALL PollPump(zarvo_poll_result* result, zarvo_da30* self, std::uint32_t line,
+                            std::uint32_t pump, std::uint32_t nozzle_count) {
+  ThroughTable table(self);
+  driver_of(self).PollPump(low8(line), low8(pump), low8(nozzle_count),
+                           std::span<std::uint8_t, 16>(result->bytes), table);
+}
+
+std::uint32_t ZARVO_STDCALL StopPumpAlt1(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                                         std::int32_t, std::uint32_t stop_flag) {
+  return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
+}
+
+std::uint32_t ZARVO_STDCALL StopPumpAlt2(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                                         std::int32_t, std::uint32_t stop_flag) {
+  return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
+}
+
+void ZARVO_STDCALL AddMenuItemsEntry(zarvo_da30* self, zarvo_menu_item* menu_root,
+                                     zarvo_new_item_fn new_item) {
+  AddMenuItems(driver_of(self), menu_root, new_item);
+}
+
+void ZARVO_STDCALL Reserved25(zarvo_da30*, std::int32_t, std::int32_t) {}
+void ZARVO_STDCALL Reserved26(zarvo_da30*, std::int32_t, std::int32_t) {}
+
+constexpr zarvo_da30_table kTable = {
+    &Destroy,
+    {
+        &Reserved0,     &GetDriverName, &SetLineState, &GetLineState, &StopPump,
+        &StopAllPumps,  &GetDelivery,   &ReadTotals,   &Reserved8,    &GetDeliveryVolume,
+        &ReadPumpState, &SetPrice,      &Reserved12,   &PresetVolume, &PresetAmount,
+        &Reserved15,    &OpenLine,      &ReadParam,    &WriteParam,   &Reserved19,
+        &GetCapability, &PollPump,      &StopPumpAlt1, &StopPumpAlt2, &AddMenuItemsEntry,
+        &Reserved25,    &Reserved26,
+    },
+};
+
+}  // namespace
+}  // namespace zarvo
+
+extern "C" ZARVO_API zarvo_da30* ZARVO_STDCALL GetDA30(std::uint32_t, void* app_window,
+                                                       zarvo_port* port) {
+  using namespace zarvo;
+  platform::Application().SetHandle(app_window);
+  auto* object = new DriverObject{{&kTable.ops}, nullptr};
+  try {
+    object->driver = new TVM30(port, ReplyCheckRegistration{&CheckReplyEntry, object});
+  } catch (...) {
+    delete object;
+    throw;
+  }
+  return &object->header;
+}

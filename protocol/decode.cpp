@@ -1,0 +1,239 @@
+#include "protocol/decode.h"
+
+#include <array>
+#include <charconv>
+#include <optional>
+#include <string>
+
+#include "protocol/messages.h"
+#include "zarvo/da30.h"
+
+namespace zarvo {
+namespace {
+
+// Field positions of the delivery and totals replies.
+constexpr std::size_t kTxnHigh = 5;
+constexpr std::size_t kTxnLow = 6;
+constexpr std::size_t kDeliveryState = 7;
+constexpr std::size_t kDeliveryAmount = 10;
+constexpr std::size_t kDeliveryVolume = 17;
+constexpr std::size_t kDeliveryFieldWidth = 7;
+constexpr std::size_t kTotalVolume = 6;  // overlaps the transaction number's low byte
+constexpr std::size_t kTotalAmount = 19;
+constexpr std::size_t kTotalFieldWidth = 13;
+constexpr std::size_t kStatusChars = 6;
+
+constexpr std::uint8_t kEndedState = 1;
+
+std::optional<std::uint8_t> hex_digit(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+  if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
+  return std::nullopt;
+}
+
+std::string quoted(std::span<const std::uint8_t> field) {
+  std::string text = "'";
+  for (const std::uint8_t c : field) text += c < 0x20 ? '?' : static_cast<char>(c);
+  return text + "'";
+}
+
+class Decoder {
+ public:
+  explicit Decoder(ExchangeState& state)
+      : state_(state), rx_(state.RxBuf), tables_(state.link.tables) {}
+
+  void run() {
+    switch (rx_[kReplyType]) {
+      case '3':
+        parameter();
+        break;
+      case 'Q':
+        command_answer();
+        break;
+      case 'R':
+        delivery_readings();
+        break;
+      case 'a':
+        ended_delivery();
+        break;
+      case 'B':
+        totals();
+        break;
+      case 'J':
+        status();
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  std::uint8_t at(std::size_t pos) const { return rx_[pos]; }
+  double field(std::size_t pos, std::size_t width) const {
+    return ReplyFieldValue(std::span(rx_).subspan(pos, width));
+  }
+  void set_state(std::uint8_t value) { tables_.SetPumpState(state_.Line, state_.Pump, value); }
+  void store_txn() {
+    const auto txn = static_cast<std::uint16_t>(at(kTxnHigh) * 256 + at(kTxnLow));
+    tables_.SetTxnNo(state_.Line, at(kReplyAddress), txn);
+  }
+
+  void parameter() {
+    const auto number = static_cast<std::uint8_t>((at(5) - 48) * 10 + (at(6) - 48));
+    const auto high = hex_digit(at(7));
+    const auto low = hex_digit(at(8));
+    const auto value = static_cast<std::uint8_t>(high && low ? *high * 16 + *low : 0);
+    tables_.SetLastParam(number, value);
+    state_.record.parameter = ExchangeRecord::Parameter{number, value};
+  }
+
+  void command_answer() { set_state(static_cast<std::uint8_t>(at(5) + 176)); }
+
+  void delivery_readings() {
+    store_txn();
+    set_state(static_cast<std::uint8_t>(at(kDeliveryState) + 168));
+    tables_.SetDispAmount(state_.Line, state_.Pump, field(kDeliveryAmount, kDeliveryFieldWidth));
+    tables_.SetDispVolume(state_.Line, state_.Pump, field(kDeliveryVolume, kDeliveryFieldWidth));
+  }
+
+  void ended_delivery() {
+    store_txn();
+    tables_.SetDispAmount(state_.Line, state_.Pump, field(kDeliveryAmount, kDeliveryFieldWidth));
+    tables_.SetDispVolume(state_.Line, state_.Pump, field(kDeliveryVolume, kDeliveryFieldWidth));
+    AckTransaction(state_);
+    set_state(kEndedState);
+  }
+
+  void totals() {
+    store_txn();
+    tables_.SetTotalVolume(state_.Line, state_.Pump, field(kTotalVolume, kTotalFieldWidth));
+    tables_.SetTotalAmount(state_.Line, state_.Pump, field(kTotalAmount, kTotalFieldWidth));
+    AckTransaction(state_);
+    set_state(kEndedState);
+  }
+
+  // One character a nozzle; the first that decides something ends the scan,
+  // except "1" and "8", which only set a state when nothing else has.
+  void status() {
+    unsigned s = 0;
+    for (unsigned k = 1; k <= kStatusChars; ++k) {
+      const std::uint8_t c = at(kReplyType + k);
+      if (c == '0') continue;
+      if (c == '1' || c == '8') {
+        if (s == 0) s = 192;
+        continue;
+      }
+      switch (c) {
+        case '2':
+          s = 192;
+          break;
+        case '3':
+          s = 224 + k;
+          break;
+        case '4':
+          s = 232 + k;
+          break;
+        case '5':
+          s = 216 + k;
+          break;
+        case '6':
+        case '7':
+        case '9':
+          s = 1;
+          break;
+        case 'A':
+        case 'B':
+          s = 216;
+          AckTransaction(state_);
+          break;
+        case 'C':
+          s = 255;
+          break;
+        default:
+          break;  // any other byte ends the scan and sets nothing
+      }
+      break;
+    }
+    if (s != 0) set_state(static_cast<std::uint8_t>(s));
+  }
+
+  ExchangeState& state_;
+  const FrameBuffer& rx_;
+  ReplyTarget& tables_;
+};
+
+}  // namespace
+
+double ReplyFieldValue(std::span<const std::uint8_t> field) {
+  std::size_t begin = 0;
+  std::size_t end = field.size();
+  while (begin < end && field[begin] == ' ') ++begin;
+  while (end > begin && field[end - 1] == ' ') --end;
+
+  // Rewrite the number in the one form from_chars reads: [-]digits[.digits][e[-]digits].
+  std::array<char, 32> text{};
+  std::size_t len = 0;
+  std::size_t pos = begin;
+  const auto put = [&](char c) {
+    if (len < text.size()) text[len++] = c;
+  };
+  const auto digits = [&] {
+    std::size_t count = 0;
+    while (pos < end && field[pos] >= '0' && field[pos] <= '9') {
+      put(static_cast<char>(field[pos++]));
+      ++count;
+    }
+    return count;
+  };
+  if (pos < end && (field[pos] == '+' || field[pos] == '-')) {
+    if (field[pos] == '-') put('-');
+    ++pos;
+  }
+  std::size_t mantissa = digits();
+  if (pos < end && (field[pos] == '.' || field[pos] == ',')) {
+    put('.');
+    ++pos;
+    mantissa += digits();
+  }
+  bool valid = mantissa > 0;
+  if (valid && pos < end && (field[pos] == 'e' || field[pos] == 'E')) {
+    put('e');
+    ++pos;
+    if (pos < end && (field[pos] == '+' || field[pos] == '-')) {
+      if (field[pos] == '-') put('-');
+      ++pos;
+    }
+    valid = digits() > 0;
+  }
+  double value = 0;
+  if (valid && pos == end && len < text.size()) {
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + len, value);
+    valid = ec == std::errc() && ptr == text.data() + len;
+  } else {
+    valid = false;
+  }
+  if (!valid) throw Exception(quoted(field) + " is not a valid floating point value");
+  return value;
+}
+
+void DecodeReply(ExchangeState& state) {
+  Decoder(state).run();
+}
+
+void AckTransaction(ExchangeState& state) {
+  const std::uint8_t request_address = state.payload.empty() ? 0 : state.payload[0];
+  // An acknowledgement after a request to every pump names the pump that answered.
+  const std::uint8_t numbered_by =
+      request_address != 0 ? request_address : state.RxBuf[kReplyAddress];
+  const std::uint16_t txn = state.link.tables.TxnNoOf(state.Line, numbered_by);
+  const std::array<std::uint8_t, 5> payload = {request_address, 3, 'L',
+                                               static_cast<std::uint8_t>(txn >> 8),
+                                               static_cast<std::uint8_t>(txn & 0xFF)};
+  if (state.nesting >= kMaxAckNesting) throw ESerialIO(messages::kAckFailed.str());
+  if (Exchange(state.link, state.Line, 0, payload, nullptr, state.nesting + 1) != 0) {
+    throw ESerialIO(messages::kAckFailed.str());
+  }
+}
+
+}  // namespace zarvo

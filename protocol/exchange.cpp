@@ -1,0 +1,54 @@
+#include "protocol/exchange.h"
+
+#include "protocol/crc.h"
+#include "protocol/decode.h"
+
+namespace zarvo {
+
+ReplyVerdict JudgeReply(std::span<const std::uint8_t, kFrameBufferSize> rx, std::uint8_t stored) {
+  // One SYN in the first two positions is enough for the header test.
+  if (rx[0] != kSyn && rx[1] != kSyn) return {ReplyCode::kNoSyn, std::nullopt};
+  const unsigned n = rx[kReplyLength];
+  // A length of 250 or more would not fit the buffer, whatever the count says.
+  if (n > kMaxReplyLength || n + 5U > stored) return {ReplyCode::kIncomplete, RxState::kMoreNeeded};
+  const std::uint16_t crc = crc_of(rx.subspan(kReplyAddress, n + 2));
+  if (rx[n + 4] == (crc & 0xFF) && rx[n + 5] == (crc >> 8)) {
+    return {ReplyCode::kGood, RxState::kComplete};
+  }
+  return {ReplyCode::kBadCrc, std::nullopt};
+}
+
+bool CheckReply(const PortDispatcher& port, std::uint8_t line,
+                std::span<const std::uint8_t, kFrameBufferSize> rx, std::uint8_t stored) {
+  const ReplyVerdict verdict = JudgeReply(rx, stored);
+  if (verdict.state) port.SetRxState(line, static_cast<std::uint8_t>(*verdict.state));
+  port.SetReplyCode(line, verdict.code);
+  return verdict.code == ReplyCode::kGood;
+}
+
+std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
+                      std::span<const std::uint8_t> payload, ExchangeRecord* record) {
+  return Exchange(link, line, pump, payload, record, 0);
+}
+
+std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
+                      std::span<const std::uint8_t> payload, ExchangeRecord* record, int nesting) {
+  ExchangeState state{link, line, pump, payload, {}, {}, nesting, {}};
+  BuildFrame(state.tx, payload);
+  link.port.SetReplyCheck(line);
+  std::int32_t result = 0;
+  try {
+    result = link.port.SendAndReceive(line, state.tx.sent(), state.RxBuf.data());
+  } catch (...) {
+    return link.port.GetLineResult(line);
+  }
+  // Only an intact reply reaches the tables: the port may return early with
+  // a partial or corrupted frame in the buffer.
+  if (JudgeReply(state.RxBuf, kFrameBufferSize - 1).code == ReplyCode::kGood) {
+    DecodeReply(state);
+  }
+  if (record) *record = state.record;
+  return result;
+}
+
+}  // namespace zarvo
