@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "host/cli.h"
+#include "host/journal.h"
+#include "host/monitor.h"
 #include "host/pump_state.h"
 #include "host/session.h"
 #include "platform/cp1251.h"
@@ -33,6 +35,7 @@ sim::Options fast_line() {
   options.link.pacing = false;
   options.model.flow_lpm = 600;
   options.model.reaction = 5ms;
+  options.link.turnaround = 1ms;
   return options;
 }
 
@@ -217,6 +220,27 @@ TEST_F(EndToEnd, noise_before_the_replies_is_skipped) {
   EXPECT_EQ(driver().poll(1, 1, 0).state, 192);
   EXPECT_EQ(driver().read_param(1, 1, 40), 2);
   EXPECT_GT(skipped_, 0U);
+}
+
+TEST_F(EndToEnd, the_monitor_journals_each_completed_delivery_once) {
+  start();
+  const auto journal_path = settings_dir_ / "journal.db";
+  driver().set_price(1, 2, 1, 50.0);
+  driver().preset_amount(1, 2, 1, 25.0);
+  std::ostringstream results, notes;
+  Output out(true, results, notes);
+  MonitorOptions options;
+  options.pumps = 2;
+  options.interval_ms = 10;
+  options.cycles = 30;
+  options.journal = journal_path.string();
+  monitor(*session_, out, options);
+  options.cycles = 5;
+  monitor(*session_, out, options);
+  EXPECT_EQ(Journal(journal_path.string()).count(), 1);
+  EXPECT_THAT(results.str(),
+              ::testing::HasSubstr(R"("event":"delivery","line":1,"pump":2,"transaction":1,)"
+                                   R"("volume":0.5,"amount":25})"));
 }
 
 // The command line, in this process.
