@@ -8,7 +8,7 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
   libcli11-dev
 
-.PHONY: all deps build test demo clean format
+.PHONY: all deps build test demo fuzz sanitize bench clean format
 
 all: build
 
@@ -31,6 +31,32 @@ build: $(BUILD)/build.ninja
 test: deps
 	$(MAKE) build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) sanitize
+	$(MAKE) fuzz
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+SAN_BUILD ?= build-asan
+sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DZARVO_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The driver's cost per exchange against the wire time (not a test).
+bench: build
+	$(BUILD)/bench/driver_bench
+
+# The reply check and decoder under libFuzzer with AddressSanitizer and UBSan.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DZARVO_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	mkdir -p $(FUZZ_BUILD)/corpus/reply
+	@$(FUZZ_BUILD)/fuzz/reply_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/reply fuzz/corpus/reply \
+	  > $(FUZZ_BUILD)/reply_fuzz.log 2>&1; status=$$?; \
+	  tail -n 8 $(FUZZ_BUILD)/reply_fuzz.log; exit $$status
 
 demo: deps
 	$(MAKE) build
@@ -40,4 +66,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD)
