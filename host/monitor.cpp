@@ -92,7 +92,7 @@ CompletionTracker::PumpSlot* CompletionTracker::slot(std::uint32_t line, std::ui
 
 void CompletionTracker::observe(const ExchangeRecord& record) {
   const auto sent = record.sent;
-  if (sent.size() < kData + 2 + 2 || sent[kLetter] != 'L') return;
+  if (!record.transmitted || sent.size() < kData + 2 + 2 || sent[kLetter] != 'L') return;
   if (PumpSlot* target = slot(record.line, sent[kAddress])) {
     target->pending = static_cast<std::uint32_t>(sent[kData] * 256 + sent[kData + 1]);
   }

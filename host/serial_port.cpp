@@ -271,19 +271,9 @@ std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t
   if (line == nullptr) return static_cast<std::int32_t>(PortResult::kNoDevice);
   line->reply_code.reset();
   line->rx_state = 0;
-  if (line->device.empty()) {
-    return static_cast<std::int32_t>(
-        fail(*line, PortResult::kNoDevice, describe(PortResult::kNoDevice)));
-  }
   if (txbuf == nullptr || rxbuf == nullptr || txlen == 0 || txlen > kReplyBufferSize) {
     return static_cast<std::int32_t>(fail(*line, PortResult::kIoError, "invalid frame buffers"));
   }
-  if (!line->fd.valid()) {
-    if (const PortResult opened = open_line(*line, kDefaultBaud); opened != PortResult::kOk) {
-      return static_cast<std::int32_t>(opened);
-    }
-  }
-
   const std::span<const std::uint8_t> request(txbuf, txlen);
   const std::span<std::uint8_t, kReplyBufferSize> reply(rxbuf, kReplyBufferSize);
   std::ranges::fill(reply, std::uint8_t{0});
@@ -292,11 +282,18 @@ std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t
                              return judge(*line, number, buffer, last_index);
                            });
 
-  PortResult result = transmit(*line, request);
+  PortResult result = PortResult::kOk;
+  if (line->device.empty()) {
+    result = fail(*line, PortResult::kNoDevice, describe(PortResult::kNoDevice));
+  } else if (!line->fd.valid()) {
+    result = open_line(*line, kDefaultBaud);
+  }
+  const bool ready = result == PortResult::kOk;
+  if (ready) result = transmit(*line, request);
   if (result == PortResult::kOk) result = collect(*line, collector);
   line->result = result;
   if (result == PortResult::kOk) line->error.clear();
-  notify(ExchangeRecord{number, request, collector.reply(), collector.skipped(), result});
+  notify(ExchangeRecord{number, request, collector.reply(), collector.skipped(), result, ready});
   // A reply that was not accepted must not reach the driver's decoder.
   if (result != PortResult::kOk) collector.discard();
   return static_cast<std::int32_t>(result);

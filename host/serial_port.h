@@ -46,6 +46,7 @@ struct ExchangeRecord {
   std::span<const std::uint8_t> received;  // the stored reply, or what was stored before failing
   std::size_t skipped = 0;                 // noise bytes before the reply
   PortResult result = PortResult::kOk;
+  bool transmitted = true;  // false when the line could not even send
 };
 
 using ExchangeObserver = std::function<void(const ExchangeRecord&)>;

@@ -22,6 +22,13 @@ Session::Session(const SessionOptions& options, std::ostream& diagnostics)
   }
   port_.set_observer([this](const ExchangeRecord& record) { observe(record); });
   driver_ = std::make_unique<Driver>(library_.get_da30(), port_.port());
+  // Open every line through the driver now, so that a wrong device shows at once;
+  // a line that fails is tried again on its first exchange.
+  for (const std::uint32_t line : lines_) {
+    if (driver_->open_line(line) != 0) {
+      diagnostics_ << "zarvo: line " << line << ": " << port_.last_error(line) << '\n';
+    }
+  }
 }
 
 Session::~Session() {
@@ -52,6 +59,13 @@ void Session::observe(const ExchangeRecord& record) {
   }
   if (trace_) {
     const std::string line = "line " + std::to_string(record.line) + " ";
+    if (!record.transmitted) {
+      diagnostics_ << line << "not sent (" << describe_request(record.sent)
+                   << "): " << port_.last_error(record.line) << '\n';
+      diagnostics_.flush();
+      if (listener_) listener_(record);
+      return;
+    }
     diagnostics_ << line << '[' << hex_bytes(record.sent) << "] " << describe_request(record.sent)
                  << '\n';
     if (record.skipped > 0)
