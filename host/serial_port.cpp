@@ -240,6 +240,8 @@ std::int32_t SerialPort::ConfigureLine(std::uint32_t line, std::uint32_t mode, s
 }
 
 PortResult SerialPort::open_line(Line& line, std::uint32_t baud) {
+  // Close first: the line is held exclusively, so a second open would be refused.
+  line.fd = Fd();
   Fd fd(::open(line.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return fail(line, PortResult::kIoError, errno_text("open"));
   termios tio{};

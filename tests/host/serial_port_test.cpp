@@ -196,6 +196,10 @@ TEST_F(PortOverPty, configuring_a_line_opens_it_with_the_drivers_settings_only) 
             static_cast<std::int32_t>(PortResult::kNoDevice));
   EXPECT_EQ(port->ops->ConfigureLine(port, 41, 3, 9600),
             static_cast<std::int32_t>(PortResult::kNoDevice));
+  // Configured again, the line still carries exchanges.
+  EXPECT_EQ(port->ops->ConfigureLine(port, 1, 3, 19200), 0);
+  peer_.answer(kStatusReply);
+  EXPECT_EQ(exchange(rx_), 0);
 }
 
 TEST(SerialPort, a_device_that_is_missing_or_no_terminal_gives_the_io_error_result) {
