@@ -48,15 +48,23 @@ bench: build
 # The reply check and decoder under libFuzzer with AddressSanitizer and UBSan.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+SHORT_FUZZ_SECONDS ?= 20
+# run_fuzz,TARGET,SECONDS: a fresh working corpus seeded from fuzz/corpus/TARGET.
+define run_fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus/$(1)
+	@$(FUZZ_BUILD)/fuzz/$(1)_fuzz -max_total_time=$(2) -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/$(1) fuzz/corpus/$(1) \
+	  > $(FUZZ_BUILD)/$(1)_fuzz.log 2>&1; status=$$?; \
+	  echo "$(1)_fuzz:"; tail -n 8 $(FUZZ_BUILD)/$(1)_fuzz.log; exit $$status
+endef
+
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DZARVO_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	mkdir -p $(FUZZ_BUILD)/corpus/reply
-	@$(FUZZ_BUILD)/fuzz/reply_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/reply fuzz/corpus/reply \
-	  > $(FUZZ_BUILD)/reply_fuzz.log 2>&1; status=$$?; \
-	  tail -n 8 $(FUZZ_BUILD)/reply_fuzz.log; exit $$status
+	$(call run_fuzz,reply,$(FUZZ_SECONDS))
+	$(call run_fuzz,ini,$(SHORT_FUZZ_SECONDS))
+	$(call run_fuzz,request,$(SHORT_FUZZ_SECONDS))
 
 demo: deps
 	$(MAKE) build
