@@ -15,8 +15,8 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
 CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   wine wine64
 
-.PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize bench \
-  clean format
+.PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize tsan \
+  bench clean format
 
 all: build
 
@@ -39,6 +39,7 @@ build: $(BUILD)/build.ninja
 test: deps
 	$(MAKE) test-native
 	$(MAKE) sanitize
+	$(MAKE) tsan
 	$(MAKE) fuzz
 	$(MAKE) test-i386
 	$(MAKE) test-windows
@@ -53,6 +54,13 @@ sanitize: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Lines driven in parallel through one driver object, under ThreadSanitizer.
+TSAN_BUILD ?= build-tsan
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DZARVO_TSAN=ON $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target concurrency_tests
+	$(TSAN_BUILD)/tests/concurrency/concurrency_tests
+
 # The driver's cost per exchange against the wire time (not a test).
 bench: build
 	$(BUILD)/bench/driver_bench
@@ -60,15 +68,23 @@ bench: build
 # The reply check and decoder under libFuzzer with AddressSanitizer and UBSan.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+SHORT_FUZZ_SECONDS ?= 20
+# run_fuzz,TARGET,SECONDS: a fresh working corpus seeded from fuzz/corpus/TARGET.
+define run_fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus/$(1)
+	@$(FUZZ_BUILD)/fuzz/$(1)_fuzz -max_total_time=$(2) -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/$(1) fuzz/corpus/$(1) \
+	  > $(FUZZ_BUILD)/$(1)_fuzz.log 2>&1; status=$$?; \
+	  echo "$(1)_fuzz:"; tail -n 8 $(FUZZ_BUILD)/$(1)_fuzz.log; exit $$status
+endef
+
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DZARVO_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	mkdir -p $(FUZZ_BUILD)/corpus/reply
-	@$(FUZZ_BUILD)/fuzz/reply_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/reply fuzz/corpus/reply \
-	  > $(FUZZ_BUILD)/reply_fuzz.log 2>&1; status=$$?; \
-	  tail -n 8 $(FUZZ_BUILD)/reply_fuzz.log; exit $$status
+	$(call run_fuzz,reply,$(FUZZ_SECONDS))
+	$(call run_fuzz,ini,$(SHORT_FUZZ_SECONDS))
+	$(call run_fuzz,request,$(SHORT_FUZZ_SECONDS))
 
 # The driver and its unit tests as 32-bit x86 static binaries under qemu-i386.
 $(I386_BUILD)/build.ninja:
@@ -105,4 +121,5 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(I386_BUILD) $(WIN32_BUILD) $(WIN64_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(I386_BUILD) $(WIN32_BUILD) \
+	  $(WIN64_BUILD)

@@ -35,7 +35,8 @@ struct FuzzPort {
                                               std::uint32_t) {
     return 0;
   }
-  static void ZARVO_STDCALL set_check(zarvo_port* p, std::uint32_t, zarvo_reply_check c, void* ctx) {
+  static void ZARVO_STDCALL set_check(zarvo_port* p, std::uint32_t, zarvo_reply_check c,
+                                      void* ctx) {
     of(p).check = c;
     of(p).context = ctx;
   }

@@ -52,6 +52,47 @@ TEST(Settings, ValuesAreWholeIntegersOfWhichTheLowByteIsKept) {
   EXPECT_FALSE(s.mono);
 }
 
+TEST(Settings, MalformedFilesGiveTheDefaultsOrTheRightValue) {
+  std::string garbage;
+  for (int i = 0; i < 5000; ++i) garbage += static_cast<char>((i * 37 + 11) % 256);
+  const struct {
+    std::string name;
+    std::string text;
+    Loaded expected;
+  } cases[] = {
+      {"binary garbage", garbage, {2, 2, false}},
+      {"garbage around the section", garbage + "\n[Zarvo]\nSDec=1\n" + garbage, {1, 2, false}},
+      {"a line of a megabyte",
+       "[Zarvo]\nPDec=" + std::string(1 << 20, '7') + "\nSDec=3\n",
+       {3, 2, false}},
+      {"no section", "SDec=1\nPDec=1\nMPTRK=1\n", {2, 2, false}},
+      {"duplicate keys", "[Zarvo]\nSDec=1\nSDec=0\n", {1, 2, false}},
+      {"duplicate sections", "[Zarvo]\nSDec=1\n[Zarvo]\nPDec=0\n", {1, 2, false}},
+      {"CRLF", "[Zarvo]\r\nSDec=0\r\nPDec=3\r\nMPTRK=1\r\n", {0, 3, true}},
+      {"byte-order mark", "\xEF\xBB\xBF[Zarvo]\r\nSDec=1\r\n", {1, 2, false}},
+      {"NUL bytes", std::string("[Zarvo]\nSDec=1\0\nPDec=0\n", 24), {2, 0, false}},
+      {"empty values", "[Zarvo]\nSDec=\nPDec= \nMPTRK=\n", {2, 2, false}},
+  };
+  for (const auto& c : cases) {
+    TempSettingsDir dir;
+    dir.write_file(c.text);
+    const Loaded s = load();
+    EXPECT_EQ(s.sum, c.expected.sum) << c.name;
+    EXPECT_EQ(s.price, c.expected.price) << c.name;
+    EXPECT_EQ(s.mono, c.expected.mono) << c.name;
+  }
+}
+
+TEST(Settings, AnUnreadableFileGivesTheDefaults) {
+  TempSettingsDir dir;
+  std::filesystem::create_directory(dir.file());  // a folder where the file should be
+  const Loaded s = load();
+  EXPECT_EQ(s.sum, 2);
+  ScriptedPort port;
+  TVM30 driver(port.port(), CheckFor(nullptr));
+  EXPECT_THROW(SaveSettings(driver), Exception);
+}
+
 TEST(ParseIniInteger, AcceptsOnlyAWholeDecimalInteger) {
   EXPECT_EQ(ParseIniInteger(" 42\t"), 42);
   EXPECT_EQ(ParseIniInteger("+7"), 7);

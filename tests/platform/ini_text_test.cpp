@@ -34,5 +34,12 @@ TEST(IniWithEntries, ReplacesInPlaceAppendsToTheSectionAndKeepsLineEndings) {
   EXPECT_EQ(ini_with_entries("[Zarvo]", "Zarvo", entries), "[Zarvo]\r\nSDec=0\r\nMPTRK=1\r\n");
 }
 
+TEST(IniWithEntries, ALoneCarriageReturnEndsALineAndAWriteReadsBackExactly) {
+  const std::array<IniEntry, 1> entries = {IniEntry{"SDec", "3"}};
+  const std::string written = ini_with_entries("[Zarvo\r\nSDec=4\r", "Zarvo", entries);
+  EXPECT_EQ(ini_lookup(written, "Zarvo", "SDec"), "3");
+  EXPECT_EQ(ini_lookup("[Zarvo]\rSDec=1\rPDec=2", "Zarvo", "PDec"), "2");
+}
+
 }  // namespace
 }  // namespace zarvo::platform

@@ -1,0 +1,20 @@
+// Builds without the simulator: a session needs --line.
+#include <stdexcept>
+
+#include "host/builtin_sim.h"
+
+namespace zarvo::host {
+
+struct BuiltinSimulator::Impl {};
+
+BuiltinSimulator::BuiltinSimulator(const BuiltinSimOptions&) {
+  throw std::runtime_error("this build has no built-in simulator: give --line N=DEVICE");
+}
+
+BuiltinSimulator::~BuiltinSimulator() = default;
+
+std::string BuiltinSimulator::device_path() const {
+  return {};
+}
+
+}  // namespace zarvo::host

@@ -1,0 +1,37 @@
+// The transaction journal: each completed delivery once, in an SQLite file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zarvo::host {
+
+struct JournalEntry {
+  std::uint32_t line = 0;
+  std::uint32_t pump = 0;
+  std::uint32_t transaction = 0;
+  double volume = 0;
+  double amount = 0;
+};
+
+class Journal {
+ public:
+  // Creates the file and its table when missing; throws std::runtime_error.
+  explicit Journal(const std::string& path);
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  void record(const JournalEntry& entry);
+  std::int64_t count() const;
+
+ private:
+  [[noreturn]] void fail(const std::string& what) const;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+};
+
+}  // namespace zarvo::host

@@ -1,0 +1,9 @@
+#include <clocale>
+#include <iostream>
+
+#include "host/cli.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  return zarvo::host::run_zarvo(argc, argv, std::cin, std::cout, std::cerr);
+}

@@ -1,0 +1,191 @@
+#include "host/monitor.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <memory>
+
+#include "host/journal.h"
+#include "host/pump_state.h"
+#include "host/text.h"
+
+namespace zarvo::host {
+
+namespace {
+
+// Frame positions of a request: SYN SYN, address, length, letter, data.
+constexpr std::size_t kAddress = 2;
+constexpr std::size_t kLetter = 4;
+constexpr std::size_t kData = 5;
+
+struct Row {
+  std::uint32_t line = 0;
+  std::uint32_t pump = 0;
+  std::uint8_t state = 0;
+  Delivery delivery;
+  std::string error;
+};
+
+// Blocks the interrupt signals while the monitor runs, so that they end it
+// between two refreshes instead of in the middle of an exchange.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+  }
+  ~InterruptGuard() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  // Waits up to `ms`; true when an interrupt arrived.
+  bool wait(std::uint32_t ms) const {
+    timespec timeout{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
+    return sigtimedwait(&set_, nullptr, &timeout) > 0;
+  }
+
+ private:
+  sigset_t set_{};
+  sigset_t previous_{};
+};
+
+std::string error_text(const zarvo::Exception& e) {
+  const std::string message = from_cp1251(e.what());
+  return message.empty() ? std::string("the driver refused the reply") : message;
+}
+
+std::vector<std::uint32_t> find_pumps(Session& session, Output& out, std::uint32_t line) {
+  out.err() << "zarvo: looking for the pumps on line " << line << "...\n";
+  std::vector<std::uint32_t> found;
+  for (std::uint32_t pump = 1; pump <= 32; ++pump) {
+    try {
+      session.driver().read_pump_state(line, pump);
+      found.push_back(pump);
+    } catch (const zarvo::Exception&) {
+      // No answer: no pump at this address.
+    }
+  }
+  out.err() << "zarvo: line " << line << ": " << found.size() << " pumps answer\n";
+  return found;
+}
+
+void draw(const std::vector<Row>& rows, std::size_t journaled) {
+  std::printf("\x1b[H\x1b[2J%-5s %-5s %-6s %-36s %10s %10s\n", "line", "pump", "state", "meaning",
+              "volume", "amount");
+  for (const Row& row : rows) {
+    std::printf("%-5u %-5u %-6u %-36s %10.2f %10.2f %s\n", row.line, row.pump, row.state,
+                pump_state_label(row.state).c_str(), row.delivery.volume, row.delivery.amount,
+                row.error.c_str());
+  }
+  std::printf("\n%zu deliveries journaled. Ctrl-C ends.\n", journaled);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+CompletionTracker::PumpSlot* CompletionTracker::slot(std::uint32_t line, std::uint32_t pump) {
+  if (line < 1 || line > 40 || pump < 1 || pump > 32) return nullptr;
+  return &slots_[line - 1][pump - 1];
+}
+
+void CompletionTracker::observe(const ExchangeRecord& record) {
+  const auto sent = record.sent;
+  if (!record.transmitted || sent.size() < kData + 2 + 2 || sent[kLetter] != 'L') return;
+  if (PumpSlot* target = slot(record.line, sent[kAddress])) {
+    target->pending = static_cast<std::uint32_t>(sent[kData] * 256 + sent[kData + 1]);
+  }
+}
+
+std::optional<std::uint32_t> CompletionTracker::take(std::uint32_t line, std::uint32_t pump) {
+  PumpSlot* target = slot(line, pump);
+  if (target == nullptr || !target->pending) return std::nullopt;
+  const std::uint32_t transaction = *target->pending;
+  target->pending.reset();
+  if (target->last_taken == transaction) return std::nullopt;
+  target->last_taken = transaction;
+  return transaction;
+}
+
+void monitor(Session& session, Output& out, const MonitorOptions& options) {
+  std::unique_ptr<Journal> journal;
+  if (!options.journal.empty()) journal = std::make_unique<Journal>(options.journal);
+  CompletionTracker tracker;
+  session.set_listener([&tracker](const ExchangeRecord& record) { tracker.observe(record); });
+  InterruptGuard interrupts;
+
+  std::map<std::uint32_t, std::vector<std::uint32_t>> pumps;
+  for (const std::uint32_t line : session.lines()) {
+    if (options.pumps == 0) {
+      pumps[line] = find_pumps(session, out, line);
+    } else {
+      for (std::uint32_t pump = 1; pump <= options.pumps && pump <= 32; ++pump) {
+        pumps[line].push_back(pump);
+      }
+    }
+  }
+  const bool live = !out.json() && ::isatty(STDOUT_FILENO) == 1;
+  std::map<std::pair<std::uint32_t, std::uint32_t>, Row> previous;
+  std::size_t journaled = 0;
+  for (std::uint32_t cycle = 0; options.cycles == 0 || cycle < options.cycles; ++cycle) {
+    std::vector<Row> rows;
+    for (const auto& [line, list] : pumps) {
+      for (const std::uint32_t pump : list) {
+        Row row;
+        row.line = line;
+        row.pump = pump;
+        try {
+          row.state = session.driver().poll(line, pump, 0).state;
+        } catch (const zarvo::Exception& e) {
+          row.error = error_text(e);
+        }
+        row.delivery = session.driver().delivery(line, pump);
+        if (const auto transaction = tracker.take(line, pump)) {
+          if (journal)
+            journal->record({line, pump, *transaction, row.delivery.volume, row.delivery.amount});
+          ++journaled;
+          char text[128];
+          std::snprintf(text, sizeof text, "line %u pump %u: transaction %u ended, %.2f l for %.2f",
+                        line, pump, *transaction, row.delivery.volume, row.delivery.amount);
+          if (!live) {
+            out.result(Json::object()
+                           .set("event", "delivery")
+                           .set("line", line)
+                           .set("pump", pump)
+                           .set("transaction", *transaction)
+                           .set("volume", row.delivery.volume)
+                           .set("amount", row.delivery.amount),
+                       text);
+          }
+        }
+        const auto key = std::make_pair(line, pump);
+        const auto before = previous.find(key);
+        const bool changed = before == previous.end() || before->second.state != row.state ||
+                             before->second.error != row.error;
+        if (changed && !live) {
+          Json event = Json::object()
+                           .set("event", "state")
+                           .set("line", line)
+                           .set("pump", pump)
+                           .set("state", row.state)
+                           .set("label", pump_state_label(row.state));
+          if (!row.error.empty()) event.set("error", row.error);
+          out.result(event,
+                     "line " + std::to_string(line) + " pump " + std::to_string(pump) + ": " +
+                         (row.error.empty()
+                              ? std::to_string(row.state) + " (" + pump_state_label(row.state) + ")"
+                              : row.error));
+        }
+        previous[key] = row;
+        rows.push_back(std::move(row));
+      }
+    }
+    if (live) draw(rows, journaled);
+    const bool last = options.cycles != 0 && cycle + 1 >= options.cycles;
+    if (!last && interrupts.wait(options.interval_ms)) break;
+  }
+  session.set_listener(nullptr);
+}
+
+}  // namespace zarvo::host

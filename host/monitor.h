@@ -1,0 +1,43 @@
+// The live table of every pump of every line, and the journal of deliveries.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/output.h"
+#include "host/serial_port.h"
+#include "host/session.h"
+
+namespace zarvo::host {
+
+struct MonitorOptions {
+  std::uint32_t pumps = 0;          // pumps 1..N on each line; 0 finds those that answer
+  std::uint32_t interval_ms = 500;  // between refreshes
+  std::uint32_t cycles = 0;         // refreshes before ending; 0 until interrupted
+  std::string journal;              // SQLite file; empty for none
+};
+
+void monitor(Session& session, Output& out, const MonitorOptions& options);
+
+// Learns of completed transactions from the acknowledgements the driver
+// sends: each releases one transaction, so each is one delivery. A repeated
+// acknowledgement of the same number (after a failed exchange) counts once.
+class CompletionTracker {
+ public:
+  void observe(const ExchangeRecord& record);
+  // The transaction completed on the pump since the last call, if any.
+  std::optional<std::uint32_t> take(std::uint32_t line, std::uint32_t pump);
+
+ private:
+  struct PumpSlot {
+    std::optional<std::uint32_t> pending;
+    std::optional<std::uint32_t> last_taken;
+  };
+  PumpSlot* slot(std::uint32_t line, std::uint32_t pump);
+  std::array<std::array<PumpSlot, 32>, 40> slots_{};
+};
+
+}  // namespace zarvo::host

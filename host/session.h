@@ -1,0 +1,61 @@
+// One run of the host: the loaded driver, the serial lines, and the built-in
+// simulator when no line was given.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/builtin_sim.h"
+#include "host/driver.h"
+#include "host/driver_library.h"
+#include "host/serial_port.h"
+
+namespace zarvo::host {
+
+struct SessionOptions {
+  std::string library;  // empty: default_library_path()
+  std::vector<std::pair<std::uint32_t, std::string>> lines;
+  bool trace = false;
+  PortTimeouts timeouts;
+  BuiltinSimOptions simulator;
+};
+
+class Session {
+ public:
+  // Messages (the simulator's device, the trace) go to `diagnostics`.
+  Session(const SessionOptions& options, std::ostream& diagnostics);
+  ~Session();
+
+  const Driver& driver() const { return *driver_; }
+  SerialPort& port() { return port_; }
+  const std::vector<std::uint32_t>& lines() const { return lines_; }
+  bool simulated() const { return simulator_ != nullptr; }
+
+  // Extra observer of every exchange (the monitor's journal).
+  void set_listener(ExchangeObserver listener);
+  // The port's account of the last failed exchange, "" when none failed since reset.
+  std::string last_failure() const;
+  void reset_failure();
+
+ private:
+  void observe(const ExchangeRecord& record);
+
+  std::ostream& diagnostics_;
+  bool trace_;
+  DriverLibrary library_;
+  SerialPort port_;
+  std::unique_ptr<BuiltinSimulator> simulator_;
+  std::unique_ptr<Driver> driver_;
+  std::vector<std::uint32_t> lines_;
+  mutable std::mutex mutex_;
+  ExchangeObserver listener_;
+  std::string last_failure_;
+};
+
+}  // namespace zarvo::host

@@ -1,0 +1,303 @@
+// The reference host's session over pseudo-terminals: the loaded driver
+// library, the real serial port object and the simulator.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "host/cli.h"
+#include "host/journal.h"
+#include "host/monitor.h"
+#include "host/pump_state.h"
+#include "host/session.h"
+#include "platform/cp1251.h"
+#include "sim/pty_simulator.h"
+
+namespace zarvo::host {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+// Request letters sit at frame position 4.
+char letter_of(const Bytes& frame) {
+  return frame.size() > 4 ? static_cast<char>(frame[4]) : 0;
+}
+
+sim::Options fast_line() {
+  sim::Options options;
+  options.link.pacing = false;
+  options.model.flow_lpm = 600;
+  options.model.reaction = 5ms;
+  options.link.turnaround = 1ms;
+  return options;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  EndToEnd() {
+    settings_dir_ =
+        std::filesystem::temp_directory_path() / ("zarvo-host-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(settings_dir_);
+    ::setenv("ZARVO_WINDIR", settings_dir_.c_str(), 1);
+  }
+  ~EndToEnd() override {
+    session_.reset();
+    simulator_.reset();
+    std::filesystem::remove_all(settings_dir_);
+  }
+
+  void write_settings(const std::string& text) { std::ofstream(settings_dir_ / "cnf.INI") << text; }
+
+  void start(const sim::Options& options = fast_line(), PortTimeouts timeouts = {1000ms, 200ms}) {
+    simulator_ = std::make_unique<sim::PtySimulator>(options);
+    SessionOptions session_options;
+    session_options.library = ZARVO_TEST_LIBRARY;
+    session_options.lines = {{1, simulator_->device_path()}};
+    session_options.timeouts = timeouts;
+    session_ = std::make_unique<Session>(session_options, diagnostics_);
+    session_->set_listener([this](const ExchangeRecord& record) {
+      requests_.emplace_back(record.sent.begin(), record.sent.end());
+      skipped_ += record.skipped;
+    });
+  }
+
+  const Driver& driver() { return session_->driver(); }
+
+  std::size_t count_requests(char letter) const {
+    return static_cast<std::size_t>(std::ranges::count_if(
+        requests_, [letter](const Bytes& frame) { return letter_of(frame) == letter; }));
+  }
+
+  // Polls until the pump reports the end of its delivery.
+  std::uint8_t follow_delivery(std::uint32_t pump) {
+    bool started = false;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::uint8_t state = driver().poll(1, pump, 0).state;
+      if (transaction_ended(state) || (state == 192 && started)) return state;
+      started = started || delivery_active(state);
+      std::this_thread::sleep_for(5ms);
+    }
+    ADD_FAILURE() << "the delivery did not end";
+    return 0;
+  }
+
+  std::filesystem::path settings_dir_;
+  std::ostringstream diagnostics_;
+  std::unique_ptr<sim::PtySimulator> simulator_;
+  std::unique_ptr<Session> session_;
+  std::vector<Bytes> requests_;
+  std::size_t skipped_ = 0;
+};
+
+TEST_F(EndToEnd, a_delivery_by_amount_stops_at_exactly_its_amount) {
+  start();
+  driver().set_price(1, 1, 1, 50.0);
+  driver().preset_amount(1, 1, 1, 100.0);
+  follow_delivery(1);
+  const Delivery delivery = driver().delivery(1, 1);
+  EXPECT_DOUBLE_EQ(delivery.volume, 2.0);
+  EXPECT_DOUBLE_EQ(delivery.amount, 100.0);
+  const auto totals = driver().totals(1, 1, 1);
+  ASSERT_TRUE(totals.has_value());
+  EXPECT_DOUBLE_EQ(totals->volume, 2.0);
+  EXPECT_DOUBLE_EQ(totals->amount, 100.0);
+  // The ended transaction was released with its number.
+  const auto record = simulator_->simulator().transactions();
+  ASSERT_EQ(record.size(), 1U);
+  EXPECT_TRUE(record[0].acknowledged);
+}
+
+TEST_F(EndToEnd, a_delivery_by_volume_on_a_second_nozzle_goes_out_as_the_multi_nozzle_start) {
+  start();
+  driver().set_price(1, 2, 2, 40.0);
+  driver().preset_volume(1, 2, 2, 1.5);
+  ASSERT_EQ(count_requests('9'), 1U);
+  follow_delivery(2);
+  const Delivery delivery = driver().delivery(1, 2);
+  EXPECT_DOUBLE_EQ(delivery.volume, 1.5);
+  EXPECT_DOUBLE_EQ(delivery.amount, 60.0);
+  const auto record = simulator_->simulator().transactions();
+  ASSERT_EQ(record.size(), 1U);
+  EXPECT_EQ(record[0].nozzle, 2);
+  EXPECT_EQ(record[0].volume_cl, 150);
+}
+
+TEST_F(EndToEnd, with_the_mono_product_setting_a_delivery_goes_out_as_the_mono_product_start) {
+  write_settings("[Zarvo]\r\nSDec=2\r\nPDec=2\r\nMPTRK=1\r\n");
+  start();
+  driver().set_price(1, 1, 1, 50.0);
+  driver().preset_amount(1, 1, 1, 100.0);
+  EXPECT_EQ(count_requests('1'), 1U);
+  EXPECT_EQ(count_requests('9'), 0U);
+  follow_delivery(1);
+  const Delivery delivery = driver().delivery(1, 1);
+  EXPECT_DOUBLE_EQ(delivery.volume, 2.0);
+  EXPECT_DOUBLE_EQ(delivery.amount, 100.0);
+}
+
+TEST_F(EndToEnd, a_stop_in_the_middle_of_a_delivery_halts_it_short_of_its_preset) {
+  sim::Options options = fast_line();
+  options.model.flow_lpm = 60;
+  start(options);
+  driver().set_price(1, 3, 1, 45.5);
+  driver().preset_volume(1, 3, 1, 20.0);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (driver().delivery(1, 3).volume == 0 && std::chrono::steady_clock::now() < deadline) {
+    driver().poll(1, 3, 0);
+  }
+  driver().stop(1, 3);
+  const std::uint8_t after_stop = driver().poll(1, 3, 0).state;
+  // Stopped (218), or already ended once the customer hung up.
+  EXPECT_TRUE(after_stop == 218 || transaction_ended(after_stop)) << int(after_stop);
+  if (!transaction_ended(after_stop)) follow_delivery(3);
+  const double stopped_at = driver().delivery(1, 3).volume;
+  EXPECT_GT(stopped_at, 0.0);
+  EXPECT_LT(stopped_at, 20.0);
+  const auto record = simulator_->simulator().transactions();
+  ASSERT_EQ(record.size(), 1U);
+  EXPECT_EQ(record[0].volume_cl, std::llround(stopped_at * 100));
+}
+
+TEST_F(EndToEnd, parameters_are_programmed_on_the_first_poll_only) {
+  start();
+  driver().poll(1, 1, 0);
+  EXPECT_EQ(count_requests('2'), 3U);
+  driver().poll(1, 1, 0);
+  EXPECT_EQ(count_requests('2'), 3U);
+  EXPECT_EQ(count_requests('J'), 2U);
+  // The dispenser now holds the decimals the driver uses.
+  EXPECT_EQ(driver().read_param(1, 1, 40), 2);
+  EXPECT_EQ(driver().read_param(1, 1, 41), 2);
+}
+
+TEST_F(EndToEnd, a_parameter_written_to_the_simulator_reads_back) {
+  start();
+  driver().write_param(1, 4, 7, 0x1F);
+  EXPECT_EQ(driver().read_param(1, 4, 7), 31);
+}
+
+TEST_F(EndToEnd, a_silent_dispenser_gives_the_commands_own_message) {
+  sim::Options options = fast_line();
+  options.faults.silent = 1.0;
+  options.faults.silent_for = 60s;
+  start(options, {60ms, 20ms});
+  try {
+    driver().set_price(1, 1, 1, 51.0);
+    FAIL() << "a price went out to a silent dispenser";
+  } catch (const zarvo::ESerialIO& e) {
+    EXPECT_EQ(std::string(e.what()), cp1251("Ошибка задания цены").str());
+  }
+  EXPECT_EQ(session_->port().GetLineResult(1), static_cast<std::int32_t>(PortResult::kTimeout));
+  EXPECT_THAT(session_->last_failure(), ::testing::HasSubstr("no reply"));
+}
+
+TEST_F(EndToEnd, a_corrupted_reply_never_reaches_the_tables) {
+  sim::Options options = fast_line();
+  options.faults.corrupt = 1.0;
+  options.model.flow_lpm = 60;
+  start(options, {200ms, 40ms});
+  driver().set_price(1, 1, 1, 6.5);  // the default price: nothing is sent
+  // The dispenser starts the delivery, but every reply it sends is spoilt.
+  EXPECT_THROW(driver().preset_volume(1, 1, 1, 10.0), zarvo::ESerialIO);
+  for (int i = 0; i < 5; ++i) EXPECT_THROW(driver().poll(1, 1, 0), zarvo::ESerialIO);
+  const Delivery delivery = driver().delivery(1, 1);
+  EXPECT_EQ(delivery.volume, 0.0);
+  EXPECT_EQ(delivery.amount, 0.0);
+}
+
+TEST_F(EndToEnd, noise_before_the_replies_is_skipped) {
+  sim::Options options = fast_line();
+  options.faults.noise = 1.0;
+  start(options);
+  EXPECT_EQ(driver().poll(1, 1, 0).state, 192);
+  EXPECT_EQ(driver().read_param(1, 1, 40), 2);
+  EXPECT_GT(skipped_, 0U);
+}
+
+TEST_F(EndToEnd, the_monitor_journals_each_completed_delivery_once) {
+  start();
+  const auto journal_path = settings_dir_ / "journal.db";
+  driver().set_price(1, 2, 1, 50.0);
+  driver().preset_amount(1, 2, 1, 25.0);
+  std::ostringstream results, notes;
+  Output out(true, results, notes);
+  MonitorOptions options;
+  options.pumps = 2;
+  options.interval_ms = 10;
+  options.cycles = 30;
+  options.journal = journal_path.string();
+  monitor(*session_, out, options);
+  options.cycles = 5;
+  monitor(*session_, out, options);
+  EXPECT_EQ(Journal(journal_path.string()).count(), 1);
+  EXPECT_THAT(results.str(),
+              ::testing::HasSubstr(R"("event":"delivery","line":1,"pump":2,"transaction":1,)"
+                                   R"("volume":0.5,"amount":25})"));
+}
+
+// The command line, in this process.
+struct CliRun {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+CliRun run_cli(std::vector<std::string> args, const std::string& input = {}) {
+  std::vector<const char*> argv{"zarvo"};
+  for (const auto& arg : args) argv.push_back(arg.c_str());
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  CliRun result;
+  result.status = run_zarvo(static_cast<int>(argv.size()), argv.data(), in, out, err);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+TEST_F(EndToEnd, fuel_by_amount_reports_its_volume_and_amount_as_json) {
+  sim::PtySimulator line(fast_line());
+  const CliRun fuelled =
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + line.device_path(), "--json", "fuel",
+               "1", "1", "1", "--amount", "100", "--price", "50"});
+  ASSERT_EQ(fuelled.status, 0) << fuelled.err;
+  EXPECT_THAT(fuelled.out, ::testing::HasSubstr("\"volume\":2,\"amount\":100,"));
+}
+
+TEST_F(EndToEnd, the_shell_keeps_one_session_and_goes_on_after_a_failed_line) {
+  sim::PtySimulator line(fast_line());
+  const CliRun shell =
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + line.device_path(), "--json", "shell"},
+              "# a scenario\n"
+              "price 1 1 1 50\n"
+              "price 1 99 1 50\n"
+              "fuel 1 1 1 --amount 25\n"
+              "delivery 1 1\n");
+  EXPECT_NE(shell.status, 0);  // the pump number 99 was refused
+  EXPECT_THAT(shell.err, ::testing::HasSubstr("pump"));
+  EXPECT_THAT(shell.out,
+              ::testing::HasSubstr("{\"command\":\"delivery\",\"line\":1,\"pump\":1,\"volume\":0.5,"
+                                   "\"amount\":25}"));
+}
+
+TEST_F(EndToEnd, a_driver_failure_prints_its_message_and_ends_with_a_failure_status) {
+  sim::Options options = fast_line();
+  options.faults.silent = 1.0;
+  options.faults.silent_for = 60s;
+  sim::PtySimulator line(options);
+  const CliRun status = run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + line.device_path(),
+                                 "--first-byte-timeout", "50", "price", "1", "1", "1", "12.34"});
+  EXPECT_EQ(status.status, 1);
+  EXPECT_THAT(status.err, ::testing::HasSubstr("Ошибка задания цены"));
+  EXPECT_THAT(status.err, ::testing::HasSubstr("no reply"));
+}
+
+}  // namespace
+}  // namespace zarvo::host

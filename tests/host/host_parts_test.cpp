@@ -1,0 +1,137 @@
+// The reference host's own parts: JSON, pump state labels, the progress bar,
+// the journal, completion tracking, menu items and text conversion.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "host/journal.h"
+#include "host/json.h"
+#include "host/menu.h"
+#include "host/monitor.h"
+#include "host/progress_bar.h"
+#include "host/pump_state.h"
+#include "host/text.h"
+#include "platform/cp1251.h"
+
+namespace zarvo::host {
+namespace {
+
+TEST(Json, numbers_keep_their_shortest_form_and_texts_are_escaped) {
+  const Json value = Json::object()
+                         .set("volume", 2.0)
+                         .set("amount", 0.1)
+                         .set("state", 192)
+                         .set("label", "a \"quoted\"\nline")
+                         .set("missing", Json())
+                         .set("list", Json::Array{true, false});
+  EXPECT_EQ(value.dump(), R"({"volume":2,"amount":0.1,"state":192,"label":"a \"quoted\"\nline",)"
+                          R"("missing":null,"list":[true,false]})");
+  EXPECT_EQ(Json(std::numeric_limits<double>::quiet_NaN()).dump(), "null");
+}
+
+TEST(PumpState, the_shared_codes_have_their_labels) {
+  EXPECT_EQ(pump_state_label(192), "idle");
+  EXPECT_EQ(pump_state_label(220), "nozzle 4 authorized");
+  EXPECT_EQ(pump_state_label(228), "nozzle 4 lifted");
+  EXPECT_EQ(pump_state_label(238), "nozzle 6 lifted and authorized");
+  EXPECT_EQ(pump_state_label(255), "dispenser fault");
+  EXPECT_EQ(pump_state_label(77), "code 77");
+  EXPECT_TRUE(delivery_active(217));
+  EXPECT_TRUE(delivery_active(233));
+  EXPECT_FALSE(delivery_active(192));
+  EXPECT_TRUE(transaction_ended(1));
+  EXPECT_TRUE(transaction_ended(216));
+}
+
+TEST(ProgressBar, the_bar_fills_with_the_fraction_and_stays_within_its_width) {
+  EXPECT_EQ(progress_text(0.5, 10), "[#####.....]  50%");
+  EXPECT_EQ(progress_text(1.7, 10), "[##########] 100%");
+  EXPECT_EQ(progress_text(-1, 4), "[....]   0%");
+}
+
+ExchangeRecord sent(const std::vector<std::uint8_t>& frame, std::uint32_t line = 1) {
+  ExchangeRecord record;
+  record.line = line;
+  record.sent = frame;
+  return record;
+}
+
+TEST(CompletionTracker, each_acknowledged_transaction_is_taken_once) {
+  const std::vector<std::uint8_t> ack7{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x07, 0x00, 0x00};
+  const std::vector<std::uint8_t> ack8{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x08, 0x00, 0x00};
+  const std::vector<std::uint8_t> status{0x16, 0x16, 0x02, 0x02, 'J', 0x00, 0x00, 0x00};
+  CompletionTracker tracker;
+  tracker.observe(sent(status));
+  EXPECT_FALSE(tracker.take(1, 2).has_value());
+  tracker.observe(sent(ack7));
+  EXPECT_FALSE(tracker.take(1, 1).has_value());
+  EXPECT_EQ(tracker.take(1, 2), 7U);
+  EXPECT_FALSE(tracker.take(1, 2).has_value());
+  // A second acknowledgement of 7, after its exchange failed, is the same delivery.
+  tracker.observe(sent(ack7));
+  EXPECT_FALSE(tracker.take(1, 2).has_value());
+  tracker.observe(sent(ack8));
+  EXPECT_EQ(tracker.take(1, 2), 8U);
+  // Acknowledgements to all pumps and lines beyond the table are ignored.
+  tracker.observe(sent({0x16, 0x16, 0x00, 0x03, 'L', 0x00, 0x09, 0, 0}));
+  tracker.observe(sent(ack8, 41));
+  EXPECT_FALSE(tracker.take(41, 2).has_value());
+}
+
+TEST(Journal, deliveries_survive_reopening_the_file) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("zarvo-journal-" + std::to_string(::getpid()) + ".db");
+  std::filesystem::remove(path);
+  {
+    Journal journal(path.string());
+    journal.record({1, 2, 7, 2.0, 100.0});
+    journal.record({1, 3, 8, 1.5, 60.0});
+  }
+  Journal reopened(path.string());
+  EXPECT_EQ(reopened.count(), 2);
+  std::filesystem::remove(path);
+  EXPECT_THROW(Journal("/nonexistent/dir/journal.db"), std::runtime_error);
+}
+
+TEST(MenuItem, items_the_driver_creates_land_under_their_parent_at_the_index) {
+  MenuItem root;
+  MenuItem& file = root.add_child(-1, "&File");
+  zarvo_menu_item* handle = root.handle();
+  EXPECT_EQ(handle->ops->GetCount(handle), 1);
+  zarvo_menu_item* first = MenuItem::new_item()(handle, -1);
+  zarvo_menu_item* inserted = MenuItem::new_item()(handle, 0);
+  EXPECT_EQ(handle->ops->GetCount(handle), 3);
+  EXPECT_EQ(handle->ops->GetItem(handle, 0), inserted);
+  EXPECT_EQ(handle->ops->GetItem(handle, 1), file.handle());
+  EXPECT_EQ(handle->ops->GetItem(handle, 2), first);
+  EXPECT_EQ(handle->ops->GetItem(handle, 3), nullptr);
+  EXPECT_EQ(handle->ops->GetItem(handle, -1), nullptr);
+  first->ops->SetCaption(first, "entry");
+  EXPECT_STREQ(first->ops->GetCaption(first), "entry");
+}
+
+TEST(MenuItem, a_click_runs_the_handler_the_driver_set_with_its_context) {
+  MenuItem item;
+  EXPECT_FALSE(item.click());
+  int clicks = 0;
+  item.handle()->ops->SetOnClick(
+      item.handle(), [](void* context, zarvo_menu_item*) { ++*static_cast<int*>(context); },
+      &clicks);
+  EXPECT_TRUE(item.click());
+  EXPECT_EQ(clicks, 1);
+  item.handle()->ops->SetOnClick(item.handle(), nullptr, &clicks);
+  EXPECT_FALSE(item.click());
+}
+
+TEST(Text, driver_messages_convert_from_code_page_1251) {
+  EXPECT_EQ(from_cp1251(cp1251("Ошибка задания цены").view(), "UTF-8"), "Ошибка задания цены");
+  EXPECT_EQ(from_cp1251(cp1251("Can't GetSost").view(), "ASCII"), "Can't GetSost");
+  // Letters the target set lacks become placeholders instead of vanishing.
+  EXPECT_EQ(from_cp1251(cp1251("ТРК").view(), "ASCII"), "???");
+}
+
+}  // namespace
+}  // namespace zarvo::host
