@@ -218,26 +218,5 @@ TEST_F(SettingsDialog, a_driver_destroyed_while_the_dialog_is_up_frees_it_only_a
   EXPECT_EQ(driver->SumDecimals, 3);
 }
 
-TEST(SettingsDialogValues, show_param_dialog_writes_back_only_what_a_confirmed_dialog_holds) {
-  testing::SettingsDir dir;
-  std::uint8_t sum = 1;
-  std::uint8_t price = 2;
-  bool mono = false;
-  EXPECT_FALSE(ShowParamDialog(sum, price, mono, Script([](TParamFrm& form) {
-                                 Activate(form.S2);
-                                 return ModalResult::kCancel;
-                               })));
-  EXPECT_EQ(sum, 1);
-  EXPECT_TRUE(ShowParamDialog(sum, price, mono, Script([](TParamFrm& form) {
-                                Activate(form.S2);
-                                Activate(form.MonoCommand);
-                                return ModalResult::kOk;
-                              })));
-  EXPECT_EQ(sum, 2);
-  EXPECT_EQ(price, 2);
-  EXPECT_TRUE(mono);
-  FreeParamFrm();
-}
-
 }  // namespace
 }  // namespace zarvo
