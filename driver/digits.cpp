@@ -35,7 +35,11 @@ Decimal shortest_decimal(double value) {
     if (after_point) ++fraction_digits;
   }
   int exponent = 0;
-  if (pos < s.size()) std::from_chars(s.data() + pos + 1, s.data() + s.size(), exponent);
+  if (pos < s.size()) {
+    std::size_t start = pos + 1;
+    if (start < s.size() && s[start] == '+') ++start;  // from_chars reads no plus sign
+    std::from_chars(s.data() + start, s.data() + s.size(), exponent);
+  }
   d.exponent = exponent - fraction_digits;
   return d;
 }

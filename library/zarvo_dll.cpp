@@ -4,10 +4,10 @@
 // zero-extended, and slots 1 and 21 take the result buffer before the object.
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
 
 #include "driver/messages.h"
 #include "driver/tvm30.h"
+#include "library/driver_object.h"
 #include "platform/application.h"
 #include "protocol/exchange.h"
 #include "settings/menu_entry.h"
@@ -16,13 +16,6 @@
 
 namespace zarvo {
 namespace {
-
-// What the host holds: the table pointer first, then our driver.
-struct DriverObject {
-  zarvo_da30 header;
-  TVM30* driver;
-};
-static_assert(std::is_standard_layout_v<DriverObject>);
 
 DriverObject& object_of(zarvo_da30* self) {
   return *reinterpret_cast<DriverObject*>(self);
@@ -234,6 +227,11 @@ constexpr zarvo_da30_table kTable = {
 };
 
 }  // namespace
+
+TVM30& DriverOf(zarvo_da30* self) {
+  return *object_of(self).driver;
+}
+
 }  // namespace zarvo
 
 extern "C" ZARVO_API zarvo_da30* ZARVO_STDCALL GetDA30(std::uint32_t, void* app_window,

@@ -13,13 +13,18 @@ struct Line {
   std::size_t next;   // first byte of the next line
 };
 
+// Lines end at LF, CRLF or a lone CR, as the Windows reader takes them.
 std::optional<Line> line_at(std::string_view text, std::size_t pos) {
   if (pos >= text.size()) return std::nullopt;
-  const std::size_t newline = text.find('\n', pos);
-  const std::size_t next = newline == std::string_view::npos ? text.size() : newline + 1;
-  std::size_t end = newline == std::string_view::npos ? text.size() : newline;
-  if (end > pos && text[end - 1] == '\r') --end;
-  return Line{pos, end, next};
+  const std::size_t stop = text.find_first_of("\r\n", pos);
+  if (stop == std::string_view::npos) return Line{pos, text.size(), text.size()};
+  std::size_t next = stop + 1;
+  if (text[stop] == '\r' && next < text.size() && text[next] == '\n') ++next;
+  return Line{pos, stop, next};
+}
+
+bool ends_a_line(const std::string& text) {
+  return !text.empty() && (text.back() == '\n' || text.back() == '\r');
 }
 
 std::string_view trim(std::string_view s) {
@@ -31,8 +36,8 @@ std::string_view trim(std::string_view s) {
 
 bool iequals(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string_view content(std::string_view text, const Line& line) {
@@ -71,8 +76,8 @@ std::string_view unquote(std::string_view value) {
 // Where one section's lines lie: its header line and the lines up to the next header.
 struct SectionSpan {
   Line header;
-  std::optional<Line> key_line;   // first line with the key, if any
-  std::size_t insert_at;          // after the section's last non-blank line
+  std::optional<Line> key_line;  // first line with the key, if any
+  std::size_t insert_at;         // after the section's last non-blank line
 };
 
 std::optional<SectionSpan> find_section(std::string_view text, std::string_view section,
@@ -107,7 +112,7 @@ std::string with_entry(std::string_view text, std::string_view section, const In
   out.reserve(text.size() + key_line.size() + section.size() + 8);
   if (!span) {
     out.append(text);
-    if (!out.empty() && out.back() != '\n') out.append(eol);
+    if (!out.empty() && !ends_a_line(out)) out.append(eol);
     out.append("[").append(section).append("]").append(eol);
     out.append(key_line).append(eol);
     return out;
@@ -119,7 +124,7 @@ std::string with_entry(std::string_view text, std::string_view section, const In
     return out;
   }
   out.append(text.substr(0, span->insert_at));
-  if (!out.empty() && out.back() != '\n') out.append(eol);
+  if (!out.empty() && !ends_a_line(out)) out.append(eol);
   out.append(key_line).append(eol);
   out.append(text.substr(span->insert_at));
   return out;

@@ -1,0 +1,198 @@
+// The driver's own cost per exchange next to the time the same bytes spend on
+// the wire at 9600 baud. Run: build/bench/driver_bench
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "driver/tvm30.h"
+#include "protocol/crc.h"
+#include "protocol/exchange.h"
+#include "protocol/frame.h"
+
+namespace {
+
+std::atomic<long> allocations{0};
+
+}  // namespace
+
+// Counts every heap allocation in this program: the exchange path must make none.
+void* operator new(std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr double kBaud = 9600;
+constexpr double kBitsPerByte = 10;  // start, eight data bits, stop
+
+Bytes reply_frame(std::uint8_t address, char type, std::string_view data) {
+  Bytes frame = {0x16, 0x16, address, static_cast<std::uint8_t>(data.size() + 1),
+                 static_cast<std::uint8_t>(type)};
+  for (const char c : data) frame.push_back(static_cast<std::uint8_t>(c));
+  const std::uint16_t crc = zarvo::crc_of(std::span(frame).subspan(2));
+  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+  return frame;
+}
+
+// A port that answers every request from memory, byte by byte under the check:
+// what a real port does, without the wire.
+struct MemoryPort {
+  zarvo_port port;
+  const Bytes* reply = nullptr;
+  const Bytes* ack_reply = nullptr;
+  zarvo_reply_check check = nullptr;
+  void* context = nullptr;
+  std::int32_t rx_state = 0;
+  std::size_t wire_bytes = 0;  // both directions, for the wire time
+
+  static MemoryPort& of(zarvo_port* p) { return *reinterpret_cast<MemoryPort*>(p); }
+  static void ZARVO_STDCALL unused(zarvo_port*) {}
+  static std::int32_t ZARVO_STDCALL line_result(zarvo_port*, std::uint32_t) { return 1; }
+  static void ZARVO_STDCALL reply_code(zarvo_port*, std::uint32_t, std::uint32_t) {}
+  static void ZARVO_STDCALL set_rx(zarvo_port* p, std::uint32_t, std::uint32_t s) {
+    of(p).rx_state = static_cast<std::int32_t>(s);
+  }
+  static std::int32_t ZARVO_STDCALL get_rx(zarvo_port* p, std::uint32_t) { return of(p).rx_state; }
+  static std::int32_t ZARVO_STDCALL configure(zarvo_port*, std::uint32_t, std::uint32_t,
+                                              std::uint32_t) {
+    return 0;
+  }
+  static void ZARVO_STDCALL set_check(zarvo_port* p, std::uint32_t, zarvo_reply_check c, void* x) {
+    of(p).check = c;
+    of(p).context = x;
+  }
+  static std::int32_t ZARVO_STDCALL send(zarvo_port* p, std::uint32_t line, const std::uint8_t* tx,
+                                         std::uint32_t len, std::uint8_t* rx, std::uint32_t,
+                                         std::uint32_t) {
+    MemoryPort& self = of(p);
+    const Bytes& reply = (len > 4 && tx[4] == 'L') ? *self.ack_reply : *self.reply;
+    self.wire_bytes += len + reply.size();
+    for (std::size_t i = 0; i < reply.size(); ++i) {
+      rx[i] = reply[i];
+      const auto stored = static_cast<std::uint8_t>(i);
+      if ((self.check(self.context, line, rx, 0, &stored, 0) & 0xFF) != 0) return 0;
+    }
+    return 1;
+  }
+};
+
+const zarvo_port_ops kOps = [] {
+  zarvo_port_ops ops{};
+  ops.slot0 = &MemoryPort::unused;
+  for (auto& slot : ops.slot5_to_15) slot = &MemoryPort::unused;
+  ops.slot18 = &MemoryPort::unused;
+  ops.GetLineResult = &MemoryPort::line_result;
+  ops.SetReplyCode = &MemoryPort::reply_code;
+  ops.SetRxState = &MemoryPort::set_rx;
+  ops.GetRxState = &MemoryPort::get_rx;
+  ops.SendAndReceive = &MemoryPort::send;
+  ops.ConfigureLine = &MemoryPort::configure;
+  ops.SetReplyCheck = &MemoryPort::set_check;
+  return ops;
+}();
+
+std::uint32_t ZARVO_STDCALL check_thunk(void* context, std::uint32_t line, const std::uint8_t* rx,
+                                        std::uint32_t, const std::uint8_t* stored, std::uint32_t) {
+  const auto& driver = *static_cast<zarvo::TVM30*>(context);
+  return zarvo::CheckReply(driver.Port, static_cast<std::uint8_t>(line),
+                           std::span<const std::uint8_t, zarvo::kFrameBufferSize>(
+                               rx, zarvo::kFrameBufferSize),
+                           *stored);
+}
+
+struct Station {
+  Station() : driver(&port.port, {&check_thunk, &driver}) {}
+  MemoryPort port{{&kOps}};
+  zarvo::TVM30 driver;
+};
+
+double thread_cpu_seconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Runs body once per iteration and reports its processor time as a share of
+// the wire time of the bytes it moved, and the heap allocations one run makes.
+template <class Body>
+void measure(benchmark::State& state, Station& station, Body body) {
+  constexpr int kCountedRuns = 1000;
+  const long allocations_before = allocations.load();
+  for (int i = 0; i < kCountedRuns; ++i) body();
+  state.counters["allocs"] =
+      static_cast<double>(allocations.load() - allocations_before) / kCountedRuns;
+
+  station.port.wire_bytes = 0;
+  const double start = thread_cpu_seconds();
+  for (auto _ : state) body();
+  const double cpu = thread_cpu_seconds() - start;
+  const auto iterations = static_cast<double>(state.iterations());
+  const double wire_seconds =
+      static_cast<double>(station.port.wire_bytes) * kBitsPerByte / kBaud / iterations;
+  state.counters["wire_us"] = wire_seconds * 1e6;
+  state.counters["cpu_of_wire_pct"] = 100 * cpu / iterations / wire_seconds;
+}
+
+void BM_CrcUpdatePerByte(benchmark::State& state) {
+  std::array<std::uint8_t, 256> bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  for (auto _ : state) benchmark::DoNotOptimize(zarvo::crc_of(bytes));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(BM_CrcUpdatePerByte);
+
+void BM_BuildFrame(benchmark::State& state) {
+  const std::array<std::uint8_t, 4> payload = {1, 2, 'J', 0};
+  zarvo::TxFrame frame;
+  for (auto _ : state) {
+    zarvo::BuildFrame(frame, payload);
+    benchmark::DoNotOptimize(frame);
+  }
+}
+BENCHMARK(BM_BuildFrame);
+
+void BM_StatusExchange(benchmark::State& state) {
+  Station station;
+  const Bytes reply = reply_frame(1, 'J', "000300");
+  station.port.reply = &reply;
+  measure(state, station, [&] { benchmark::DoNotOptimize(station.driver.ReadPumpState(1, 1)); });
+}
+BENCHMARK(BM_StatusExchange);
+
+void BM_DeliveryReplyWithAcknowledgement(benchmark::State& state) {
+  Station station;
+  const Bytes reply = reply_frame(1, 'a', std::string("\x00\x07", 2) + "0   100.00   2.00");
+  const Bytes ack = reply_frame(1, 'Q', "0");
+  station.port.reply = &reply;
+  station.port.ack_reply = &ack;
+  measure(state, station, [&] { benchmark::DoNotOptimize(station.driver.ReadPumpState(1, 1)); });
+}
+BENCHMARK(BM_DeliveryReplyWithAcknowledgement);
+
+void BM_PresetAmount(benchmark::State& state) {
+  Station station;
+  const Bytes reply = reply_frame(1, 'Q', "0");
+  station.port.reply = &reply;
+  station.driver.NozzleCount[*zarvo::PumpCell::of(1, 1)] = 6;
+  measure(state, station, [&] { station.driver.PresetAmount(1, 1, 1, 123.45); });
+}
+BENCHMARK(BM_PresetAmount);
+
+}  // namespace
+
+BENCHMARK_MAIN();

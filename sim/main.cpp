@@ -1,0 +1,197 @@
+// zarvo-sim: a simulated dispenser line on a pseudo-terminal or a serial device.
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sim/pty_simulator.h"
+
+namespace {
+
+using zarvo::sim::Millis;
+
+struct CommandLine {
+  zarvo::sim::Options options;
+  bool pty = false;
+  std::string device;
+};
+
+void add_options(CLI::App& app, CommandLine& cl) {
+  auto& model = cl.options.model;
+  auto& link = cl.options.link;
+  auto& faults = cl.options.faults;
+  auto* pty = app.add_flag("--pty", cl.pty,
+                           "Open a pseudo-terminal, print its path on one line and serve until "
+                           "killed or until standard input closes");
+  auto* device = app.add_option("--device", cl.device, "Serve on this serial device");
+  pty->excludes(device);
+  device->excludes(pty);
+  app.add_option("--baud", link.baud, "Line speed")
+      ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
+      ->capture_default_str();
+  app.add_option("--line", model.line, "Line number written into the transaction record")
+      ->check(CLI::Range(1, 40))
+      ->capture_default_str();
+  app.add_option("--pumps", model.pumps, "Pumps on the line, addresses 1..N")
+      ->check(CLI::Range(1, 32))
+      ->capture_default_str();
+  app.add_option("--nozzles", model.nozzles, "Nozzles per pump")
+      ->check(CLI::Range(1, 6))
+      ->capture_default_str();
+  app.add_option("--flow", model.flow_lpm, "Flow rate in litres a minute")
+      ->check(CLI::Range(0.01, 1000.0))
+      ->capture_default_str();
+  app.add_flag_callback(
+      "--auto", [&model] { model.auto_customer = true; },
+      "A simulated customer lifts the nozzle after each start and hangs it up "
+      "at the end (the default)");
+  app.add_flag_callback(
+      "--no-auto", [&model] { model.auto_customer = false; },
+      "No simulated customer: nozzles move only through the library");
+  app.add_option_function<int>(
+         "--reaction", [&model](int ms) { model.reaction = Millis{ms}; },
+         "The simulated customer's reaction time in ms (default 300)")
+      ->check(CLI::Range(0, 60000));
+  app.add_option_function<int>(
+         "--turnaround", [&link](int ms) { link.turnaround = Millis{ms}; },
+         "Time from a request to its reply in ms (default 10)")
+      ->check(CLI::Range(0, 10000));
+  app.add_flag_callback(
+      "--no-pacing", [&link] { link.pacing = false; },
+      "Send replies at once instead of at the baud rate");
+  app.add_option("--drop", faults.drop, "Probability that a reply is lost")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--corrupt", faults.corrupt, "Probability that a reply has a flipped bit")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--silent", faults.silent,
+                 "Probability, per request, that the dispenser goes off the line for "
+                 "--silent-for ms: it neither hears nor answers anything meanwhile")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option_function<int>(
+         "--silent-for", [&faults](int ms) { faults.silent_for = Millis{ms}; },
+         "Length of a silent spell in ms (default 2000)")
+      ->check(CLI::Range(0, 600000));
+  app.add_option("--noise", faults.noise,
+                 "Probability that 1 to 8 random bytes (never SYN) precede a reply")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option_function<int>(
+         "--delay", [&faults](int ms) { faults.delay = Millis{ms}; },
+         "Make replies this many ms late (see --delay-rate)")
+      ->check(CLI::Range(0, 600000));
+  app.add_option("--delay-rate", faults.delay_rate, "Probability that --delay applies to a reply")
+      ->check(CLI::Range(0.0, 1.0))
+      ->capture_default_str();
+  app.add_option("--seed", faults.seed, "Seed of the fault generator; a seed repeats a run")
+      ->capture_default_str();
+}
+
+// Blocks the stop signals in every thread; ppoll lets them in only while the
+// main thread waits, so their arrival is seen as EINTR there.
+sigset_t block_stop_signals() {
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(s, &action, nullptr);
+    sigaddset(&stop_signals, s);
+  }
+  // A background job must not be stopped for looking at the terminal.
+  signal(SIGTTIN, SIG_IGN);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&previous, s);
+  return previous;
+}
+
+// Waits for a stop signal, for the end of standard input (when watched), or
+// for `failed` to report that serving ended.
+void wait_for_end(const sigset_t& wait_mask, bool watch_stdin,
+                  const std::function<bool()>& failed) {
+  const timespec tick{0, 200'000'000};
+  while (!failed()) {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = ppoll(&in, watch_stdin ? 1 : 0, &tick, &wait_mask);
+    if (ready < 0 && errno == EINTR) return;
+    if (ready > 0) {
+      char buffer[256];
+      const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n == 0) return;
+      if (n < 0 && errno != EINTR && errno != EAGAIN) watch_stdin = false;
+    }
+  }
+}
+
+void report(const std::vector<zarvo::sim::Transaction>& record) {
+  std::size_t acknowledged = 0;
+  for (const auto& t : record) acknowledged += t.acknowledged ? 1 : 0;
+  std::cerr << "zarvo-sim: deliveries completed " << record.size() << ", acknowledged "
+            << acknowledged << '\n';
+}
+
+int run(const CommandLine& cl) {
+  const sigset_t wait_mask = block_stop_signals();
+  if (cl.pty) {
+    zarvo::sim::PtySimulator sim(cl.options);
+    std::cout << sim.device_path() << std::endl;
+    wait_for_end(wait_mask, true, [&sim] { return !sim.error().empty(); });
+    if (!sim.error().empty()) throw std::runtime_error(sim.error());
+    report(sim.simulator().transactions());
+    return 0;
+  }
+  zarvo::sim::Simulator simulator(cl.options);
+  const zarvo::sim::UniqueFd fd = zarvo::sim::open_serial(cl.device, cl.options.link.baud);
+  zarvo::sim::StopSignal stop;
+  std::mutex mutex;
+  std::string error;
+  bool ended = false;
+  std::thread server([&] {
+    try {
+      simulator.serve(fd.get(), stop);
+    } catch (const std::exception& e) {
+      std::lock_guard lock(mutex);
+      error = e.what();
+    }
+    std::lock_guard lock(mutex);
+    ended = true;
+  });
+  wait_for_end(wait_mask, false, [&] {
+    std::lock_guard lock(mutex);
+    return ended;
+  });
+  stop.request();
+  server.join();
+  if (!error.empty()) throw std::runtime_error(error);
+  report(simulator.transactions());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"zarvo-sim: a simulated line of Zarvo dispensers, with fault injection"};
+  CommandLine cl;
+  add_options(app, cl);
+  app.footer("One of --pty or --device is required. Pump states and faults: see sim/README.md.");
+  CLI11_PARSE(app, argc, argv);
+  if (!cl.pty && cl.device.empty()) {
+    std::cerr << "zarvo-sim: give --pty or --device PATH (see --help)\n";
+    return 2;
+  }
+  try {
+    return run(cl);
+  } catch (const std::exception& e) {
+    std::cerr << "zarvo-sim: " << e.what() << '\n';
+    return 1;
+  }
+}

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/cp1251.h"
+#include "tests/support/driver_fixture.h"
+
+namespace zarvo {
+namespace {
+
+using testing::Bytes;
+using testing::ReplyFrame;
+using testing::Snapshot;
+
+constexpr PumpCell cell(int line, int pump) {
+  return *PumpCell::of(line, pump);
+}
+
+Bytes bytes_of(std::initializer_list<std::uint8_t> head, std::string_view tail) {
+  Bytes out(head);
+  for (const char c : tail) out.push_back(static_cast<std::uint8_t>(c));
+  return out;
+}
+
+class PresetTest : public testing::DriverTest {
+ protected:
+  PresetTest() { port.auto_ack = false; }
+  // The value field of the start command the preset sent.
+  std::string field_of_last(std::size_t from, std::size_t width) {
+    const Bytes payload = port.payload(port.frames.size() - 1);
+    return std::string(payload.begin() + static_cast<long>(from),
+                       payload.begin() + static_cast<long>(from + width));
+  }
+  void accept() { port.reply(ReplyFrame(1, 'Q', "0")); }
+};
+
+TEST_F(PresetTest, TheVolumeExampleCarriesTwoEntries) {
+  driver.NozzleCount[cell(1, 2)] = 2;
+  accept();
+  driver.SetPrice(1, 2, 2, 7.12);
+  accept();
+  driver.PresetVolume(1, 2, 2, 20.0);
+  EXPECT_EQ(port.payload(1), bytes_of({0x02, 0x13, '9', '2', 'V'}, "0020004065050712"));
+}
+
+TEST_F(PresetTest, TheMonoProductAmountExampleCarriesEntryOneOnly) {
+  driver.NozzleCount[cell(1, 1)] = 0;
+  accept();
+  driver.PresetAmount(1, 1, 1, 500.0);
+  EXPECT_EQ(port.payload(0), bytes_of({0x01, 0x10, '1', '1', 'P'}, "0500000040650"));
+}
+
+TEST_F(PresetTest, AVolumeOnAOneEntryPumpIsSixteenBytes) {
+  accept();
+  driver.PresetVolume(1, 1, 3, 20.0);  // the nozzle does not change the count
+  EXPECT_EQ(port.payload(0), bytes_of({0x01, 0x0E, '9', '3', 'V'}, "00200040650"));
+}
+
+TEST_F(PresetTest, AmountsScaleByTheirDecimals) {
+  const struct {
+    std::uint8_t decimals;
+    double amount;
+    std::string_view field;
+  } cases[] = {{0, 500, "000500"},  {1, 50.5, "000505"}, {2, 50.5, "005050"},
+               {3, 50.5, "050500"}, {9, 50.5, "005050"}, {2, 1.115, "000112"}};
+  for (const auto& c : cases) {
+    driver.SumDecimals = c.decimals;
+    accept();
+    driver.PresetAmount(1, 1, 1, c.amount);
+    EXPECT_EQ(field_of_last(5, 6), c.field) << int{c.decimals} << " " << c.amount;
+  }
+}
+
+TEST_F(PresetTest, TheMonoProductFieldsRoundHalvesTheirOwnWays) {
+  driver.NozzleCount[cell(1, 1)] = 0;
+  const struct {
+    bool by_volume;
+    std::uint8_t decimals;
+    double value;
+    std::string_view fields;
+  } cases[] = {{true, 2, 10.5, "00000011"},   {true, 2, 11.5, "00000012"},
+               {false, 2, 500.5, "05000000"}, {false, 2, 501.5, "05020000"},
+               {false, 3, 50.55, "05060000"}, {false, 0, 1250, "00120000"}};
+  for (const auto& c : cases) {
+    driver.SumDecimals = c.decimals;
+    accept();
+    if (c.by_volume) {
+      driver.PresetVolume(1, 1, 2, c.value);
+    } else {
+      driver.PresetAmount(1, 1, 2, c.value);
+    }
+    EXPECT_EQ(field_of_last(5, 8), c.fields) << c.value;
+    EXPECT_EQ(port.payload(port.frames.size() - 1).size(), 18U);
+  }
+}
+
+TEST_F(PresetTest, APresetRecordsItselfAndClearsTheReadings) {
+  driver.DispAmount[cell(1, 1)] = 5;
+  driver.DispVolume[cell(1, 1)] = 6;
+  accept();
+  driver.PresetAmount(1, 1, 2, 100.0);
+  EXPECT_EQ(driver.PresetValue[cell(1, 1)], 100.0);
+  EXPECT_EQ(driver.SelectedNozzle[cell(1, 1)], 2);
+  EXPECT_EQ(driver.DispAmount[cell(1, 1)], 0.0);
+  port.silence();
+  EXPECT_THROW(driver.PresetVolume(1, 1, 3, 10.0), ESerialIO);
+  EXPECT_EQ(driver.PresetValue[cell(1, 1)], 0.0);  // a volume preset has no amount target
+  EXPECT_EQ(driver.SelectedNozzle[cell(1, 1)], 3);
+}
+
+TEST_F(PresetTest, TheStartCommandFollowsTheCountNotTheSetting) {
+  driver.NozzleCount[cell(1, 1)] = 0;
+  driver.MonoStart = false;
+  accept();
+  driver.PresetVolume(1, 1, 1, 5.0);
+  EXPECT_EQ(port.payload(0)[2], '1');
+}
+
+TEST_F(PresetTest, ValuesThatDoNotFitTheirFieldChangeNothing) {
+  const std::string before = Snapshot(driver);
+  EXPECT_THROW(driver.PresetVolume(1, 1, 1, 10000.0), Exception);
+  EXPECT_THROW(driver.PresetAmount(1, 1, 1, -5.0), Exception);
+  EXPECT_THROW(driver.PresetAmount(1, 1, 1, std::nan("")), Exception);
+  EXPECT_THROW(driver.PresetVolume(1, 1, 1, INFINITY), Exception);
+  EXPECT_THROW(driver.PresetVolume(1, 1, 0, 1.0), Exception);
+  EXPECT_THROW(driver.PresetVolume(1, 1, 7, 1.0), Exception);
+  EXPECT_THROW(driver.PresetAmount(41, 1, 1, 1.0), Exception);
+  EXPECT_THROW(driver.PresetAmount(1, 33, 1, 1.0), Exception);
+  driver.NozzleCount[cell(1, 1)] = 0;
+  const std::string mono_before = Snapshot(driver);
+  EXPECT_THROW(driver.PresetVolume(1, 1, 1, 10000.0), Exception);
+  EXPECT_THROW(driver.PresetAmount(1, 1, 1, 9999.5), Exception);
+  EXPECT_EQ(Snapshot(driver), mono_before);
+  driver.NozzleCount[cell(1, 1)] = 1;
+  EXPECT_EQ(Snapshot(driver), before);
+  EXPECT_TRUE(port.frames.empty());
+}
+
+TEST_F(PresetTest, FailuresNameTheirPreset) {
+  port.silence().silence();
+  try {
+    driver.PresetVolume(1, 1, 1, 1.0);
+    FAIL();
+  } catch (const ESerialIO& e) {
+    EXPECT_STREQ(e.what(), cp1251("Ошибка задания отпуска по литрам").c_str());
+  }
+  try {
+    driver.PresetAmount(1, 1, 1, 1.0);
+    FAIL();
+  } catch (const ESerialIO& e) {
+    EXPECT_STREQ(e.what(), cp1251("Ошибка задания отпуска по сумме").c_str());
+  }
+}
+
+}  // namespace
+}  // namespace zarvo

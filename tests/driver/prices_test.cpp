@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/cp1251.h"
+#include "tests/support/driver_fixture.h"
+
+namespace zarvo {
+namespace {
+
+using testing::Bytes;
+using testing::ReplyFrame;
+using testing::Snapshot;
+
+constexpr PumpCell cell(int line, int pump) {
+  return *PumpCell::of(line, pump);
+}
+const Bytes kAccepted = ReplyFrame(2, 'Q', "0");
+
+Bytes ascii(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+class PriceTest : public testing::DriverTest {
+ protected:
+  // The four digits a price becomes, read back from the block.
+  std::string digits_for(double price, int nozzle = 1) {
+    driver.SetPrice(1, 1, nozzle, price);
+    const PriceEntry& entry = driver.PriceBlock[cell(1, 1)][static_cast<std::size_t>(nozzle - 1)];
+    return std::string(entry.begin() + 1, entry.end());
+  }
+};
+
+TEST_F(PriceTest, TheWorkedExampleSendsTheLeadingEntriesWithTheNewDigits) {
+  port.reply(kAccepted);
+  driver.SetPrice(1, 2, 2, 7.12);
+  EXPECT_EQ(driver.NozzleCount[cell(1, 2)], 2);
+  EXPECT_EQ(driver.PriceValue[*NozzleCell::of(cell(1, 2), 2)], 7.12);
+  Bytes expected = {0x02, 0x0B, 0x34};
+  for (const auto b : ascii("4065050712")) expected.push_back(b);
+  ASSERT_EQ(port.frames.size(), 1U);
+  EXPECT_EQ(port.payload(0), expected);
+}
+
+TEST_F(PriceTest, DigitsThatMatchTheEntrySendNothingButTheValueIsKept) {
+  driver.SetPrice(1, 1, 1, 6.50);
+  EXPECT_TRUE(port.frames.empty());
+  EXPECT_EQ(driver.PriceValue[*NozzleCell::of(cell(1, 1), 1)], 6.5);
+  driver.PriceDecimals = 0;
+  driver.SetPrice(1, 1, 1, 650);
+  EXPECT_TRUE(port.frames.empty());
+}
+
+TEST_F(PriceTest, ARepeatedPriceSendsOnceAndStillAppliesTheCounts) {
+  port.reply(kAccepted);
+  driver.SetPrice(1, 1, 3, 8.00);
+  EXPECT_EQ(port.frames.size(), 1U);
+  EXPECT_EQ(port.payload(0).size(), 18U);
+  EXPECT_EQ(port.payload(0)[1], 16);
+  driver.NozzleCount[cell(1, 1)] = 1;
+  driver.SetPrice(1, 1, 3, 8.00);
+  EXPECT_EQ(port.frames.size(), 1U);
+  EXPECT_EQ(driver.NozzleCount[cell(1, 1)], 3);
+}
+
+TEST_F(PriceTest, TheMonoProductRuleTurnsASingleNozzleCountIntoZero) {
+  driver.MonoStart = true;
+  port.reply(kAccepted);
+  driver.SetPrice(1, 1, 1, 7.00);
+  EXPECT_EQ(driver.NozzleCount[cell(1, 1)], 0);
+  EXPECT_EQ(port.payload(0), (Bytes{0x01, 0x06, '4', '4', '0', '7', '0', '0'}));
+  driver.SetPrice(1, 1, 2, 7.50);  // unchanged digits, nothing sent
+  EXPECT_EQ(driver.NozzleCount[cell(1, 1)], 2);
+}
+
+TEST_F(PriceTest, HigherNozzlesKeepAZeroCodeByteOnTheWire) {
+  port.reply(kAccepted);
+  driver.SetPrice(1, 1, 4, 0.0);  // the zero digits still differ from the zero bytes
+  const Bytes payload = port.payload(0);
+  ASSERT_EQ(payload.size(), 23U);
+  EXPECT_EQ(Bytes(payload.begin() + 18, payload.end()), (Bytes{0x00, '0', '0', '0', '0'}));
+}
+
+TEST_F(PriceTest, DigitsAreThePriceTimesTenToItsDecimalsRoundedHalfToEven) {
+  port.auto_ack = false;
+  for (int i = 0; i < 12; ++i) port.reply(ReplyFrame(1, 'Q', "0"));
+  EXPECT_EQ(digits_for(0.125), "0012");
+  EXPECT_EQ(digits_for(0.375), "0038");
+  EXPECT_EQ(digits_for(1.115), "0112");
+  EXPECT_EQ(digits_for(99.99), "9999");
+  driver.PriceDecimals = 1;
+  EXPECT_EQ(digits_for(6.5), "0065");
+  driver.PriceDecimals = 0;
+  EXPECT_EQ(digits_for(650), "0650");
+  driver.PriceDecimals = 3;
+  EXPECT_EQ(digits_for(6.5), "6500");
+  driver.PriceDecimals = 7;
+  EXPECT_EQ(digits_for(6.51), "0651");
+}
+
+TEST_F(PriceTest, PricesThatDoNotFitOrArgumentsOutsideTheTablesChangeNothing) {
+  const std::string before = Snapshot(driver);
+  const auto refused = [&](int line, int pump, int nozzle, double price) {
+    EXPECT_THROW(driver.SetPrice(line, pump, nozzle, price), Exception)
+        << line << " " << pump << " " << nozzle << " " << price;
+  };
+  refused(1, 1, 2, 100.0);
+  refused(1, 1, 2, -0.01);
+  refused(1, 1, 2, std::nan(""));
+  refused(1, 1, 2, HUGE_VAL);
+  refused(1, 1, 0, 1.0);
+  refused(1, 1, 7, 1.0);
+  refused(0, 1, 2, 1.0);
+  refused(41, 1, 2, 1.0);
+  refused(1, 0, 2, 1.0);
+  EXPECT_EQ(Snapshot(driver), before);
+  EXPECT_TRUE(port.frames.empty());
+}
+
+TEST_F(PriceTest, APumpAbove32KeepsItsOwnMessage) {
+  try {
+    driver.SetPrice(1, 33, 1, 1.0);
+    FAIL();
+  } catch (const ESerialIO&) {
+    FAIL() << "not a line failure";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), cp1251("Номер колонки выходит за допустимый диапозон").c_str());
+  }
+}
+
+TEST_F(PriceTest, AFailedExchangeRaisesAndTheNewDigitsStay) {
+  port.silence();
+  try {
+    driver.SetPrice(1, 1, 1, 7.00);
+    FAIL();
+  } catch (const ESerialIO& e) {
+    EXPECT_STREQ(e.what(), cp1251("Ошибка задания цены").c_str());
+  }
+  driver.SetPrice(1, 1, 1, 7.00);
+  EXPECT_EQ(port.frames.size(), 1U);
+}
+
+}  // namespace
+}  // namespace zarvo

@@ -1,0 +1,176 @@
+// The operation table called as a host calls it: through the raw table, with
+// garbage in the upper bits of every 8-bit argument.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "platform/application.h"
+#include "platform/cp1251.h"
+#include "tests/support/driver_fixture.h"
+#include "zarvo/da30.h"
+
+namespace zarvo {
+namespace {
+
+using ::testing::Contains;
+using testing::Bytes;
+using testing::ReplyFrame;
+
+constexpr std::uint32_t kGarbage = 0xA5C3F100;
+
+class AbiTest : public ::testing::Test {
+ protected:
+  AbiTest() : object(GetDA30(0xDEADBE00, &window, port.port())), ops(*object->ops) {}
+  ~AbiTest() override { zarvo_da30_destroy(object); }
+
+  testing::TempSettingsDir settings;
+  testing::ScriptedPort port;
+  int window = 0;
+  zarvo_da30* object;
+  const zarvo_da30_ops& ops;
+};
+
+TEST_F(AbiTest, TheFactoryHandsTheWindowToTheApplicationAndRegistersTheObjectAsContext) {
+  EXPECT_EQ(platform::Application().Handle(), &window);
+  port.reply(ReplyFrame(1, 'Q', "0"));
+  ops.StopPump(object, kGarbage | 1, 1, kGarbage | 1);
+  EXPECT_EQ(port.frames.size(), 1U);
+}
+
+TEST_F(AbiTest, TheDriverNameIsExactly29Bytes) {
+  std::array<std::uint8_t, 256> buffer;
+  buffer.fill(0xFF);
+  ops.GetDriverName(reinterpret_cast<zarvo_driver_name*>(buffer.data()), object);
+  constexpr auto kName = cp1251("v2.41#Протокол колонок Zarvo");
+  EXPECT_EQ(buffer[0], 28);
+  EXPECT_EQ(std::memcmp(buffer.data() + 1, kName.bytes.data(), 28), 0);
+  for (std::size_t i = 29; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xFF) << i;
+}
+
+TEST_F(AbiTest, CapabilitiesAnswerTheirFixedTable) {
+  const std::array<std::pair<std::uint32_t, std::int32_t>, 7> known = {
+      {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 1}, {6, 0}, {9, 99999}}};
+  for (const auto& [kind, expected] : known) {
+    std::int32_t value = -7;
+    EXPECT_EQ(ops.GetCapability(object, kind, &value), 1U) << kind;
+    EXPECT_EQ(value, expected) << kind;
+  }
+  for (std::uint32_t kind : {0U, 7U, 8U, 10U, 0xFFFFFFFFU}) {
+    std::int32_t value = -7;
+    EXPECT_EQ(ops.GetCapability(object, kind, &value), 0U) << kind;
+    EXPECT_EQ(value, -7);
+  }
+}
+
+TEST_F(AbiTest, LineSlotsForwardToThePortWithTheLowBytes) {
+  port.configure_result = 0x7777;
+  EXPECT_EQ(ops.OpenLine(object, kGarbage | 7), 0x7777);
+  EXPECT_EQ(port.calls.back(), "ConfigureLine(7,3,9600)");
+  port.rx_state = 0x12345678;
+  EXPECT_EQ(ops.GetLineState(object, kGarbage | 2), 0x12345678);
+  EXPECT_EQ(port.calls.back(), "GetRxState(2)");
+  ops.SetLineState(object, kGarbage | 3, kGarbage | 9);
+  EXPECT_EQ(port.calls.back(), "SetRxState(3,9)");
+}
+
+TEST_F(AbiTest, ReservedSlotsDoNothingAndSlotZeroRaises) {
+  ops.Reserved8(object, 1, 2, 3, 4, 5, 6, 7);
+  ops.Reserved12(object, 1, 2, 3);
+  ops.Reserved15(object, 1, 2, 3);
+  ops.Reserved19(object, 1, 2, 3, 4);
+  ops.Reserved25(object, 1, 2);
+  ops.Reserved26(object, 1, 2);
+  EXPECT_TRUE(port.calls.empty());
+  EXPECT_THROW(ops.Reserved0(object), Exception);
+}
+
+TEST_F(AbiTest, EightBitArgumentsAndResultsUseTheLowByteOnly) {
+  EXPECT_EQ(ops.StopPump(object, kGarbage | 1, 99, kGarbage), 0U);  // flag 0: nothing sent
+  EXPECT_TRUE(port.frames.empty());
+  port.reply(ReplyFrame(3, '3', "07FF"));
+  EXPECT_EQ(ops.ReadParam(object, kGarbage | 1, kGarbage | 3, 7), 255U);
+  EXPECT_EQ(port.payload(0), (Bytes{0x03, 0x03, '3', '0', '7'}));
+  port.reply(ReplyFrame(1, 'Q', "0"));
+  EXPECT_EQ(ops.StopAllPumps(object, kGarbage | 1), 1U);
+}
+
+TEST_F(AbiTest, TheAlternativeStopsGoThroughSlotFour) {
+  port.reply(ReplyFrame(7, 'Q', "0")).reply(ReplyFrame(7, 'Q', "0"));
+  EXPECT_EQ(ops.StopPumpAlt1(object, 1, 7, 12345, kGarbage | 1), 0U);
+  EXPECT_EQ(ops.StopPumpAlt2(object, 1, 7, 0, 1), 0U);
+  EXPECT_EQ(port.payload(0), (Bytes{0x07, 0x01, 0x35}));
+  EXPECT_EQ(port.payload(1), port.payload(0));
+
+  // A host that replaced slot 4 sees its replacement used.
+  static int replaced_calls;
+  zarvo_da30_ops patched = ops;
+  patched.StopPump = [](zarvo_da30*, std::uint32_t, std::int32_t,
+                        std::uint32_t) ZARVO_STDCALL -> std::uint32_t {
+    ++replaced_calls;
+    return 0;
+  };
+  const zarvo_da30_ops* original = object->ops;
+  object->ops = &patched;
+  patched.StopPumpAlt1(object, 1, 7, 0, 1);
+  object->ops = original;
+  EXPECT_EQ(replaced_calls, 1);
+  EXPECT_EQ(port.frames.size(), 2U);
+}
+
+TEST_F(AbiTest, APollWritesItsRecordAndRoutesThroughTheTable) {
+  for (int i = 0; i < 3; ++i) port.reply(ReplyFrame(2, 'Q', "0"));
+  port.reply(ReplyFrame(2, 'J', "030000"));
+  zarvo_poll_result record;
+  std::memset(record.bytes, 0xEE, sizeof record.bytes);
+  ops.PollPump(&record, object, kGarbage | 1, kGarbage | 2, kGarbage | 3);
+  EXPECT_EQ(record.bytes[0], 0xE2);
+  EXPECT_EQ(record.bytes[1], 0);
+  EXPECT_EQ(record.bytes[2], 0xEE);
+  EXPECT_EQ(record.bytes[14], 2);
+  EXPECT_EQ(port.frames.size(), 4U);
+}
+
+TEST_F(AbiTest, ReadingsComeBackThroughTheirOutArguments) {
+  port.reply(ReplyFrame(1, 'Q', "0"));
+  ops.PresetAmount(object, 1, 1, kGarbage | 1, 0, 100.0);
+  port.reply(ReplyFrame(1, 'R', testing::DeliveryData(1, '1', "  25.00", "   0.50")));
+  EXPECT_EQ(ops.ReadPumpState(object, 1, kGarbage | 1), 217U);
+  double volume = -1;
+  double amount = -1;
+  ops.GetDelivery(object, 1, 1, &volume, &amount);
+  EXPECT_EQ(volume, 0.5);
+  EXPECT_EQ(amount, 25.0);
+  double amount2 = -1;
+  EXPECT_EQ(ops.GetDeliveryVolume(object, 1, 1, &amount2), 0.5);
+  EXPECT_EQ(amount2, 25.0);
+  Bytes totals = {0x00};
+  for (const char c : std::string_view("         10.5         525.0")) totals.push_back(c);
+  port.reply(ReplyFrame(1, 'B', totals));
+  double first = -1;
+  double second = -1;
+  ops.ReadTotals(object, 1, 1, kGarbage | 1, &first, &second, 0, 0);
+  EXPECT_EQ(first, 10.5);
+  EXPECT_EQ(second, 525.0);
+}
+
+TEST_F(AbiTest, FailuresArriveAsTheirExceptionTypes) {
+  port.silence();
+  EXPECT_THROW(ops.SetPrice(object, 1, 1, 2, 0, 0, 9.99), ESerialIO);
+  EXPECT_THROW(ops.SetPrice(object, 1, 33, 2, 0, 0, 9.99), Exception);
+}
+
+TEST(AbiObjects, TwoObjectsAreIndependentAndOneOutlivesTheOther) {
+  testing::TempSettingsDir settings;
+  testing::ScriptedPort port;
+  zarvo_da30* first = GetDA30(0, nullptr, port.port());
+  zarvo_da30* second = GetDA30(1, nullptr, port.port());
+  zarvo_da30_destroy(first);
+  port.reply(ReplyFrame(1, 'Q', "0"));
+  EXPECT_EQ(second->ops->StopAllPumps(second, 1), 1U);
+  zarvo_da30_destroy(second);
+}
+
+}  // namespace
+}  // namespace zarvo

@@ -1,0 +1,209 @@
+#include "protocol/decode.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/cp1251.h"
+#include "tests/support/driver_fixture.h"
+
+namespace zarvo {
+namespace {
+
+using testing::Bytes;
+using testing::DeliveryData;
+using testing::ReplyFrame;
+using testing::Snapshot;
+
+constexpr PumpCell cell(int line, int pump) {
+  return *PumpCell::of(line, pump);
+}
+
+Bytes totals_data(std::uint8_t txn_high, std::string_view volume13, std::string_view amount13) {
+  // The transaction number's low byte is the volume field's first character.
+  Bytes data = {txn_high};
+  for (const char c : volume13) data.push_back(static_cast<std::uint8_t>(c));
+  for (const char c : amount13) data.push_back(static_cast<std::uint8_t>(c));
+  return data;
+}
+
+class DecodeTest : public testing::DriverTest {
+ protected:
+  // Sends a request for the pump (status by default) and answers it with reply.
+  void exchange_with(const Bytes& reply, std::uint8_t pump = 1, std::uint8_t address = 1,
+                     char letter = 'J') {
+    port.reply(reply);
+    const Bytes payload = {address, 2, static_cast<std::uint8_t>(letter), 0};
+    Exchange(Link{driver.Port, driver}, 1, pump, payload);
+  }
+  std::uint8_t state(int pump = 1) { return driver.PumpState[cell(1, pump)]; }
+};
+
+TEST_F(DecodeTest, TheStatusScanFollowsItsTable) {
+  const struct {
+    std::string_view chars;
+    std::uint8_t state;
+  } cases[] = {
+      {"000300", 228}, {"110000", 192}, {"100005", 222}, {"230000", 192},
+      {"040000", 234}, {"006000", 1},   {"000007", 1},   {"900000", 1},
+      {"C00000", 255}, {"800000", 192}, {"000050", 221},
+  };
+  for (const auto& c : cases) {
+    driver.PumpState[cell(1, 1)] = 77;
+    exchange_with(ReplyFrame(1, 'J', c.chars));
+    EXPECT_EQ(state(), c.state) << c.chars;
+  }
+}
+
+TEST_F(DecodeTest, AStatusThatDecidesNothingKeepsTheLastState) {
+  for (std::string_view chars : {"000000", "0:5000", "0@0000", "Z50000"}) {
+    driver.PumpState[cell(1, 1)] = 77;
+    exchange_with(ReplyFrame(1, 'J', chars));
+    EXPECT_EQ(state(), 77) << chars;
+  }
+}
+
+TEST_F(DecodeTest, AnEndedStatusIsAcknowledgedWithTheRequestAddressesNumberBeforeItsStateIsKept) {
+  driver.TxnNo[cell(1, 1)] = 0x0102;
+  exchange_with(ReplyFrame(1, 'J', "A00000"));
+  ASSERT_EQ(port.frames.size(), 2U);
+  EXPECT_EQ(port.payload(1), (Bytes{0x01, 0x03, 'L', 0x01, 0x02}));
+  EXPECT_EQ(state(), 216);
+}
+
+TEST_F(DecodeTest, CommandAnswersAndLiveReadingsSetTheirStateCodes) {
+  exchange_with(ReplyFrame(1, 'Q', "5"));
+  EXPECT_EQ(state(), 229);
+  exchange_with(ReplyFrame(1, 'R', DeliveryData(0x0203, '3', "0001234", "  12.50")));
+  EXPECT_EQ(state(), 219);
+  EXPECT_EQ(driver.TxnNo[cell(1, 1)], 0x0203);
+  EXPECT_EQ(driver.DispAmount[cell(1, 1)], 1234.0);  // unscaled
+  EXPECT_EQ(driver.DispVolume[cell(1, 1)], 12.5);
+  EXPECT_EQ(port.frames.size(), 2U);  // live readings are not acknowledged
+}
+
+TEST_F(DecodeTest, TheTransactionNumberGoesUnderTheRepliesOwnAddress) {
+  exchange_with(ReplyFrame(3, 'R', DeliveryData(9, '1', "   1.00", "   2.00")), 1, 1);
+  EXPECT_EQ(driver.TxnNo[cell(1, 3)], 9);
+  EXPECT_EQ(driver.TxnNo[cell(1, 1)], 0);
+  EXPECT_EQ(driver.DispAmount[cell(1, 1)], 1.0);
+}
+
+TEST_F(DecodeTest, AnEndedDeliveryIsAcknowledgedAndThenMarkedEnded) {
+  exchange_with(ReplyFrame(1, 'a', DeliveryData(7, '0', "  99.50", "   1.99")));
+  ASSERT_EQ(port.frames.size(), 2U);
+  EXPECT_EQ(port.frames[1], (Bytes{0x16, 0x16, 0x01, 0x03, 0x4C, 0x00, 0x07, 0xE3, 0xF9}));
+  EXPECT_EQ(driver.DispAmount[cell(1, 1)], 99.5);
+  EXPECT_EQ(driver.DispVolume[cell(1, 1)], 1.99);
+  EXPECT_EQ(state(), 1);
+}
+
+TEST_F(DecodeTest, AFailedAcknowledgementRaisesAndLeavesTheStateUnwritten) {
+  driver.PumpState[cell(1, 1)] = 77;
+  port.reply(ReplyFrame(1, 'a', DeliveryData(7, '0', "  99.50", "   1.99"))).silence();
+  const Bytes payload = {1, 2, 'J', 0};
+  try {
+    Exchange(Link{driver.Port, driver}, 1, 1, payload);
+    FAIL() << "no exception";
+  } catch (const ESerialIO& e) {
+    EXPECT_STREQ(e.what(), cp1251("Ошибка при подтверждении конца транзакции").c_str());
+  }
+  EXPECT_EQ(driver.DispAmount[cell(1, 1)], 99.5);
+  EXPECT_EQ(state(), 77);
+}
+
+TEST_F(DecodeTest, TotalsShareTheNumbersLowByteWithTheFirstFieldAndAreAcknowledged) {
+  exchange_with(ReplyFrame(1, 'B', totals_data(0x00, "    123456.78", "   6172839.00")), 1, 1, 'B');
+  EXPECT_EQ(driver.TotalVolume[cell(1, 1)], 123456.78);
+  EXPECT_EQ(driver.TotalAmount[cell(1, 1)], 6172839.0);
+  EXPECT_EQ(driver.TxnNo[cell(1, 1)], 0x0020);  // the blank that starts the field
+  ASSERT_EQ(port.frames.size(), 2U);
+  EXPECT_EQ(port.payload(1), (Bytes{0x01, 0x03, 'L', 0x00, 0x20}));
+  EXPECT_EQ(state(), 1);
+}
+
+TEST_F(DecodeTest, AParameterReplyCarriesTwoDecimalAndTwoHexDigits) {
+  exchange_with(ReplyFrame(1, '3', "410A"));
+  EXPECT_EQ(driver.LastParamNo(), 41);
+  EXPECT_EQ(driver.LastParamValue(), 10);
+  exchange_with(ReplyFrame(1, '3', "07ff"));
+  EXPECT_EQ(driver.LastParamValue(), 255);
+  exchange_with(ReplyFrame(1, '3', "410G"));
+  EXPECT_EQ(driver.LastParamValue(), 0);
+}
+
+TEST_F(DecodeTest, AReplyForPumpZeroChangesNoPump) {
+  const std::string before = Snapshot(driver);
+  exchange_with(ReplyFrame(1, 'R', DeliveryData(0, '1', "   1.00", "   2.00")), 0, 40);
+  exchange_with(ReplyFrame(1, 'Q', "0"), 0, 0);
+  exchange_with(ReplyFrame(40, 'R', DeliveryData(5, '1', "   1.00", "   2.00")), 0, 0);
+  // Readings and states have no column; address 40 has no transaction cell.
+  EXPECT_EQ(Snapshot(driver), before);
+}
+
+TEST_F(DecodeTest, AReplyAddressOutsideThePumpsWritesNoTransactionNumber) {
+  const std::string before = Snapshot(driver);
+  for (std::uint8_t address : {0, 33, 255}) {
+    exchange_with(ReplyFrame(address, 'R', DeliveryData(5, '1', "   1.00", "   2.00")), 1, 1);
+  }
+  driver.DispAmount[cell(1, 1)] = 0;
+  driver.DispVolume[cell(1, 1)] = 0;
+  driver.PumpState[cell(1, 1)] = 0;
+  EXPECT_EQ(Snapshot(driver), before);
+}
+
+TEST_F(DecodeTest, AnAcknowledgementAfterARequestToEveryPumpNamesTheAnsweringPump) {
+  driver.TxnNo[cell(1, 2)] = 0x0405;
+  port.reply(ReplyFrame(2, 'a', DeliveryData(0x0405, '0', "   1.00", "   2.00")));
+  const Bytes stop_all = {0, 1, '5'};
+  Exchange(Link{driver.Port, driver}, 1, 0, stop_all);
+  ASSERT_EQ(port.frames.size(), 2U);
+  EXPECT_EQ(port.payload(1), (Bytes{0x00, 0x03, 'L', 0x04, 0x05}));
+}
+
+TEST_F(DecodeTest, ADispenserThatAnswersEveryAcknowledgementWithAnotherEndStopsAfterAFewRounds) {
+  const Bytes ended = ReplyFrame(1, 'a', DeliveryData(7, '0', "   1.00", "   2.00"));
+  for (int i = 0; i < 20; ++i) port.reply(ended);
+  EXPECT_THROW(exchange_with(ended), ESerialIO);
+  EXPECT_LE(port.frames.size(), 6U);
+}
+
+TEST_F(DecodeTest, AFieldThatIsNoNumberRaisesAndKeepsWhatWasWrittenBeforeIt) {
+  try {
+    exchange_with(ReplyFrame(1, 'R', DeliveryData(3, '1', "  10.00", "12x4   ")));
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "'12x4   ' is not a valid floating point value");
+  }
+  EXPECT_EQ(driver.TxnNo[cell(1, 1)], 3);
+  EXPECT_EQ(driver.DispAmount[cell(1, 1)], 10.0);
+  EXPECT_EQ(driver.DispVolume[cell(1, 1)], 0.0);
+}
+
+TEST_F(DecodeTest, AShortReplyReadsTheClearedBufferBeyondItsEnd) {
+  EXPECT_THROW(exchange_with(ReplyFrame(1, 'R',
+                                        "\x01\x02"
+                                        "1")),
+               Exception);
+  EXPECT_EQ(driver.TxnNo[cell(1, 1)], 0x0102);
+  EXPECT_EQ(state(), 217);
+}
+
+TEST(ReplyFieldValue, ConvertsTheSameOnEveryMachine) {
+  const auto value = [](std::string_view text) {
+    return ReplyFieldValue(
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  };
+  EXPECT_EQ(value(" 12.50 "), 12.5);
+  EXPECT_EQ(value("  12,50"), 12.5);
+  EXPECT_EQ(value("-3"), -3.0);
+  EXPECT_EQ(value("+.5"), 0.5);
+  EXPECT_EQ(value("7."), 7.0);
+  EXPECT_EQ(value("1E3"), 1000.0);
+  EXPECT_EQ(value("25e-1"), 2.5);
+  for (std::string_view bad : {"", "   ", "1.2.3", "inf", "nan", "1e", "- 1", "1 2", ".", "0x10"}) {
+    EXPECT_THROW(value(bad), Exception) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace zarvo

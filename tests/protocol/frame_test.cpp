@@ -1,0 +1,76 @@
+#include "protocol/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+#include <vector>
+
+#include "protocol/crc.h"
+
+namespace zarvo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes framed(const Bytes& payload) {
+  TxFrame frame;
+  BuildFrame(frame, payload);
+  const auto sent = frame.sent();
+  return Bytes(sent.begin(), sent.end());
+}
+
+TEST(Crc, MatchesTheCatalogueValues) {
+  EXPECT_EQ(crc_of({}), 0x0000);
+  constexpr std::string_view kCheck = "123456789";
+  const Bytes digits(kCheck.begin(), kCheck.end());
+  EXPECT_EQ(crc_of(digits), 0x2189);
+}
+
+TEST(Crc, TableAgreesWithTheBitwiseRoundsForEveryByteAndStart) {
+  for (unsigned start : {0x0000U, 0x1234U, 0xFFFFU, 0x8408U}) {
+    for (unsigned b = 0; b < 256; ++b) {
+      std::uint16_t crc = static_cast<std::uint16_t>(start);
+      CrcUpdate(static_cast<std::uint8_t>(b), crc);
+      EXPECT_EQ(crc, detail::crc_fold_bitwise(static_cast<std::uint8_t>(b),
+                                              static_cast<std::uint16_t>(start)));
+    }
+  }
+}
+
+TEST(BuildFrame, FramesTheWorkedExamplesByteForByte) {
+  EXPECT_EQ(framed({0x01, 0x01, 0x35}), (Bytes{0x16, 0x16, 0x01, 0x01, 0x35, 0x2A, 0x25}));
+  EXPECT_EQ(framed({0x00, 0x01, 0x35}), (Bytes{0x16, 0x16, 0x00, 0x01, 0x35, 0xF6, 0x7F}));
+  EXPECT_EQ(framed({0x01, 0x02, 0x4A, 0x00}),
+            (Bytes{0x16, 0x16, 0x01, 0x02, 0x4A, 0x00, 0x15, 0x12}));
+  EXPECT_EQ(framed({0x01, 0x03, 0x4C, 0x00, 0x07}),
+            (Bytes{0x16, 0x16, 0x01, 0x03, 0x4C, 0x00, 0x07, 0xE3, 0xF9}));
+}
+
+TEST(BuildFrame, StoresTheFillByteAfterTheFrameWithoutCountingIt) {
+  TxFrame frame;
+  BuildFrame(frame, Bytes{0x01, 0x01, 0x35});
+  EXPECT_EQ(frame.TxLen, 7);
+  EXPECT_EQ(frame.TxBuf[7], 0xFF);
+}
+
+TEST(BuildFrame, TheCountNotTheLengthByteDecidesWhatIsFramed) {
+  const Bytes payload = {0x01, 0x09, 0x35, 0x41};
+  const Bytes frame = framed(payload);
+  ASSERT_EQ(frame.size(), 8U);
+  const std::uint16_t crc = crc_of(payload);
+  EXPECT_EQ(frame[6], crc & 0xFF);
+  EXPECT_EQ(frame[7], crc >> 8);
+}
+
+TEST(BuildFrame, TheLargestPayloadFillsTheBufferAndLargerOnesAreRefused) {
+  TxFrame frame;
+  const Bytes largest(250, 0x33);
+  BuildFrame(frame, largest);
+  EXPECT_EQ(frame.TxLen, 254);
+  EXPECT_EQ(frame.TxBuf[254], 0xFF);
+  EXPECT_THROW(BuildFrame(frame, Bytes(251, 0x33)), std::length_error);
+  EXPECT_THROW(BuildFrame(frame, Bytes{}), std::length_error);
+}
+
+}  // namespace
+}  // namespace zarvo

@@ -1,0 +1,87 @@
+// A host port object for tests: records every frame it is given, and answers
+// each with the next scripted reply, stored byte by byte with the registered
+// check consulted after each byte, like a real port.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+#include "zarvo/da30.h"
+
+namespace zarvo::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A valid reply frame: SYN SYN, address, length, type letter, data, CRC.
+Bytes ReplyFrame(std::uint8_t address, char type, std::string_view data);
+Bytes ReplyFrame(std::uint8_t address, char type, const Bytes& data);
+
+// Data of a delivery reply ("R" or "a"): transaction number high byte first,
+// the state character, two unread bytes, then the 7-character amount and volume.
+Bytes DeliveryData(std::uint16_t txn, char state, std::string_view amount, std::string_view volume);
+
+class ScriptedPort {
+ public:
+  // What SendAndReceive returns when the check never accepted, or nothing came.
+  static constexpr std::int32_t kNoReply = 5;
+
+  ScriptedPort();
+  ScriptedPort(const ScriptedPort&) = delete;
+  ScriptedPort& operator=(const ScriptedPort&) = delete;
+
+  zarvo_port* port() { return &port_.port; }
+
+  // The next exchange gets these bytes; the result is 0 once the check accepts,
+  // kNoReply otherwise, unless a result is forced.
+  ScriptedPort& reply(Bytes bytes);
+  ScriptedPort& reply_with_result(Bytes bytes, std::int32_t result);
+  // The next exchange stores nothing and returns kNoReply (or the given code).
+  ScriptedPort& silence(std::int32_t result = kNoReply);
+  // The next exchange raises; GetLineResult then reports line_result.
+  ScriptedPort& raise(std::int32_t line_result);
+
+  // With no script left, an "L" acknowledgement is answered with "Q0".
+  bool auto_ack = true;
+
+  // Every frame handed to SendAndReceive, and its payload (between SYNs and CRC).
+  std::vector<Bytes> frames;
+  Bytes payload(std::size_t index) const;
+  std::vector<Bytes> payloads() const;
+  // Frames other than acknowledgements.
+  std::vector<Bytes> command_payloads() const;
+
+  // Calls the driver made, in order, as text: "SetReplyCode(1,246)" and so on.
+  std::vector<std::string> calls;
+  std::int32_t rx_state = 0;  // what GetRxState answers, and SetRxState records
+  std::int32_t line_result = 0;
+  std::int32_t configure_result = 0;
+  // The counts the check was called with during the last exchange.
+  std::vector<std::uint8_t> check_counts;
+  std::vector<bool> check_answers;
+
+ private:
+  struct Step {
+    enum class Kind { kReply, kSilence, kRaise } kind;
+    Bytes bytes;
+    std::int32_t result;
+    bool forced_result;
+  };
+
+  friend struct ScriptedPortThunks;
+  std::int32_t send_and_receive(std::uint32_t line, const std::uint8_t* tx, std::uint32_t len,
+                                std::uint8_t* rx);
+
+  // What the driver holds: the table pointer first, then the way back to us.
+  struct Handle {
+    zarvo_port port;
+    ScriptedPort* self;
+  } port_;
+  std::deque<Step> script_;
+  zarvo_reply_check check_ = nullptr;
+  void* context_ = nullptr;
+};
+
+}  // namespace zarvo::testing
