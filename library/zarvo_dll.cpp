@@ -11,6 +11,7 @@
 #include "platform/application.h"
 #include "protocol/exchange.h"
 #include "settings/menu_entry.h"
+#include "settings/param_form.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
@@ -200,9 +201,14 @@ std::uint32_t ZARVO_STDCALL StopPumpAlt2(zarvo_da30* self, std::int32_t line, st
   return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
 }
 
+// What the host calls on a click on the driver's menu entry.
+void ZARVO_STDCALL ParamMenuClick(void* context, zarvo_menu_item* sender) {
+  MenuEntryClicked(context, sender);
+}
+
 void ZARVO_STDCALL AddMenuItemsEntry(zarvo_da30* self, zarvo_menu_item* menu_root,
                                      zarvo_new_item_fn new_item) {
-  AddMenuItems(driver_of(self), menu_root, new_item);
+  AddMenuItems(driver_of(self), menu_root, new_item, &ParamMenuClick);
 }
 
 void ZARVO_STDCALL Reserved25(zarvo_da30*, std::int32_t, std::int32_t) {}
@@ -236,6 +242,8 @@ extern "C" ZARVO_API zarvo_da30* ZARVO_STDCALL GetDA30(std::uint32_t, void* app_
   try {
     object->driver = new TVM30(port, ReplyCheckRegistration{&CheckReplyEntry, object});
   } catch (...) {
+    // The destruction steps, as far as there is anything to destroy.
+    FreeParamFrm();
     delete object;
     throw;
   }
