@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 # Debian packages the build, the tools and the tests need.
 DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
-  libcli11-dev
+  libcli11-dev g++-mingw-w64-x86-64
 # The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
 # model: see cmake/mingw-w64-common.cmake) and wine for the 64-bit DLL's tests.
 CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
