@@ -317,6 +317,19 @@ TEST_F(StdcallCells, readings_come_back_through_out_cells_and_the_x87_register) 
   EXPECT_EQ(port_.sent()[2], bytes({3, 3, 'L', 0, '0'}));
 }
 
+TEST_F(StdcallCells, the_menu_slot_calls_the_hosts_factory_and_item_entries_with_stdcall) {
+  HostMenu menu;
+  menu.add_child(menu.root_item(), cp1251("&Файл").str());
+  HostMenu::Item& pumps = menu.add_child(menu.root_item(), cp1251("&ТРК").str());
+  call(kAddMenuItems,
+       Cells().ptr(menu.root()).ptr(reinterpret_cast<const void*>(&HostMenu::NewItem)));
+  ASSERT_EQ(menu.created().size(), 1u);
+  EXPECT_EQ(menu.created()[0].second, -1);
+  ASSERT_EQ(pumps.children.size(), 1u);
+  EXPECT_EQ(pumps.children[0]->caption, cp1251("Программирование параметров (Zarvo)").str());
+  EXPECT_NE(pumps.children[0]->on_click, nullptr);
+}
+
 TEST_F(StdcallCells, failures_leave_a_slot_as_exceptions_of_the_library_types) {
   try {
     call(kStopPump, Cells().u32(1).u32(33).u32(1));
