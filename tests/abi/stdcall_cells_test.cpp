@@ -339,6 +339,8 @@ TEST_F(StdcallCells, failures_leave_a_slot_as_exceptions_of_the_library_types) {
   } catch (const Exception& e) {
     EXPECT_STREQ(e.what(), cp1251("Номер колонки выходит за допустимый диапозон").c_str());
   }
+  // Slot 0 is declared only: a call must raise, not fall through anywhere.
+  EXPECT_THROW(raw_call(entry(0), Cells().ptr(self_)), Exception);
   port_.fail(3);
   try {
     call(kReadParam, Cells().u32(1).u32(3).u32(7));
