@@ -133,6 +133,7 @@ class SoakRun {
     session_.set_listener([this](const ExchangeRecord& record) {
       ++exchanges_;
       ++results_[record.result];
+      strays_ += record.strays;
       tracker_.observe(record);
     });
   }
@@ -164,6 +165,7 @@ class SoakRun {
   std::uint64_t exchanges() const { return exchanges_; }
   const std::map<PortResult, std::uint64_t>& results() const { return results_; }
   const std::map<std::string, std::uint64_t>& failures() const { return failures_; }
+  std::uint64_t strays() const { return strays_; }
   std::uint64_t crashes() const { return crashes_; }
   std::uint64_t presets() const { return presets_; }
   std::uint64_t not_started() const { return not_started_; }
@@ -243,6 +245,7 @@ class SoakRun {
   std::uint64_t exchanges_ = 0;
   std::map<PortResult, std::uint64_t> results_;
   std::map<std::string, std::uint64_t> failures_;
+  std::uint64_t strays_ = 0;
   std::uint64_t crashes_ = 0;
   std::uint64_t presets_ = 0;
   std::uint64_t not_started_ = 0;
@@ -387,6 +390,8 @@ int soak(Session& session, Output& out, const SoakOptions& options) {
     text << ' ' << count << ' ' << describe(result) << ';';
     results.set(describe(result), static_cast<std::int64_t>(count));
   }
+  text << ' ' << run.strays() << " late replies from another pump passed over";
+  results.set("strays", static_cast<std::int64_t>(run.strays()));
   text << "\ncommand failures:";
   Json failures = Json::object();
   if (run.failures().empty()) text << " none";
