@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 # Debian packages the build, the tools and the tests need.
 DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
-  libcli11-dev
+  libcli11-dev g++-mingw-w64-x86-64
 
 .PHONY: all deps build test demo fuzz sanitize tsan bench clean format
 

@@ -21,16 +21,25 @@ constexpr const char* kInsert =
 }  // namespace
 
 Journal::Journal(const std::string& path) {
+  // A failed open still hands out a handle; the destructor does not run when
+  // the constructor throws, so every failure closes what was opened.
+  const auto give_up = [this](const std::string& message) {
+    const std::string text =
+        message + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory");
+    sqlite3_finalize(insert_);
+    sqlite3_close(db_);
+    throw std::runtime_error(text);
+  };
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
-    fail("cannot open the journal " + path);
+    give_up("cannot open the journal " + path);
   }
   sqlite3_busy_timeout(db_, 2000);
   if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    fail("cannot create the journal table in " + path);
+    give_up("cannot create the journal table in " + path);
   }
   if (sqlite3_prepare_v2(db_, kInsert, -1, &insert_, nullptr) != SQLITE_OK) {
-    fail("cannot prepare the journal");
+    give_up("cannot prepare the journal");
   }
 }
 

@@ -1,15 +1,29 @@
-// The driver's entry in the host's menu and the settings dialog behind it.
+// The driver's entry in the host's menu and what a click on it does.
 #pragma once
 
+#include "platform/modal_runner.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
 
 class TVM30;
 
-// Adds the entry under the host's "&ТРК" item, once per loaded library, bound
-// to this driver object.
-void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn new_item);
+// Adds the entry under the host's "&ТРК" item, bound to this driver object.
+// Only the library's first call can add it, whatever that call finds.
+// on_click is what the host calls on a click, with the context this passes;
+// it forwards to MenuEntryClicked in the host's calling convention.
+void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn new_item,
+                  zarvo_menu_click on_click);
+
+// A click on the entry: runs OnParamMenuClick on the driver the entry is bound
+// to, or does nothing once that driver object is gone.
+void MenuEntryClicked(void* context, zarvo_menu_item* sender);
+
+// Runs the settings dialog on the driver's settings; a confirmed dialog saves
+// them and has every pump reprogrammed at its next poll. A failed save raises
+// and leaves the new values in place without marking any pump.
+void OnParamMenuClick(TVM30& driver, zarvo_menu_item* sender,
+                      const platform::ModalRunner& runner = platform::NativeModalRunner());
 
 // A driver object is going away: the shared dialog is freed, and a menu entry
 // bound to this object does nothing from now on.

@@ -1,0 +1,222 @@
+// The settings dialog on the scripted runner: preselection, the click
+// handlers, and what confirming or cancelling does to the driver and the file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "driver/tvm30.h"
+#include "platform/scripted_runner.h"
+#include "settings/menu_entry.h"
+#include "settings/param_form.h"
+#include "settings_dir.h"
+
+namespace zarvo {
+namespace {
+
+using platform::Activate;
+using platform::ModalResult;
+using platform::ScriptedRunner;
+using platform::TRadioButton;
+
+ScriptedRunner Script(std::function<ModalResult(TParamFrm&)> script) {
+  return ScriptedRunner(
+      [script](platform::TForm& form) { return script(static_cast<TParamFrm&>(form)); });
+}
+
+const ScriptedRunner kPressOk = Script([](TParamFrm& form) { return Activate(form.BitBtn1); });
+const ScriptedRunner kPressCancel = Script([](TParamFrm& form) { return Activate(form.BitBtn2); });
+
+// The checked buttons of a group, by name: "S2", "" or, wrongly, "S1 S3".
+std::string checked(TRadioButton& b0, TRadioButton& b1, TRadioButton& b2, TRadioButton& b3,
+                    char group) {
+  std::string names;
+  int decimals = 0;
+  for (const TRadioButton* button : {&b0, &b1, &b2, &b3}) {
+    if (button->Checked())
+      names += std::string(names.empty() ? "" : " ") + group + std::to_string(decimals);
+    ++decimals;
+  }
+  return names;
+}
+std::string sum_checked(TParamFrm& form) {
+  return checked(form.S0, form.S1, form.S2, form.S3, 'S');
+}
+std::string price_checked(TParamFrm& form) {
+  return checked(form.C0, form.C1, form.C2, form.C3, 'C');
+}
+
+class SettingsDialog : public ::testing::Test {
+ protected:
+  // A destroyed driver frees the shared dialog; each case starts without one.
+  void TearDown() override { ReleaseDriverUi(*driver); }
+
+  void SetDriver(std::uint8_t sum, std::uint8_t price, bool mono) {
+    driver->SumDecimals = sum;
+    driver->PriceDecimals = price;
+    driver->MonoStart = mono;
+    for (auto& pending : driver->ParamsPending) pending = 0;
+  }
+  long PendingPumps() const {
+    return std::count_if(driver->ParamsPending.begin(), driver->ParamsPending.end(),
+                         [](const auto& pending) { return pending.load() == 1; });
+  }
+  bool NoPumpPending() const {
+    return std::all_of(driver->ParamsPending.begin(), driver->ParamsPending.end(),
+                       [](const auto& pending) { return pending.load() == 0; });
+  }
+
+  testing::SettingsDir dir;
+  std::unique_ptr<TVM30> driver = std::make_unique<TVM30>(nullptr, ReplyCheckRegistration{});
+};
+
+TEST_F(SettingsDialog, opens_with_the_drivers_settings_preselected) {
+  SetDriver(2, 0, true);
+  std::string seen;
+  OnParamMenuClick(*driver, nullptr, Script([&](TParamFrm& form) {
+    seen = sum_checked(form) + "," + price_checked(form) + "," +
+           (form.MonoCommand.Checked ? "mono" : "multi");
+    return ModalResult::kCancel;
+  }));
+  EXPECT_EQ(seen, "S2,C0,mono");
+}
+
+TEST_F(SettingsDialog, a_decimals_value_above_3_checks_nothing_on_a_new_dialog_and_ok_keeps_it) {
+  SetDriver(7, 9, false);
+  std::string seen = "not shown";
+  OnParamMenuClick(*driver, nullptr, Script([&](TParamFrm& form) {
+    seen = sum_checked(form) + price_checked(form);
+    return Activate(form.BitBtn1);
+  }));
+  EXPECT_EQ(seen, "");
+  EXPECT_EQ(driver->SumDecimals, 7);
+  EXPECT_EQ(driver->PriceDecimals, 9);
+  EXPECT_NE(dir.FileText().find("SDec=7"), std::string::npos);
+}
+
+TEST_F(SettingsDialog, a_decimals_value_above_3_keeps_the_button_of_the_last_showing) {
+  SetDriver(1, 3, false);
+  OnParamMenuClick(*driver, nullptr, kPressCancel);
+  SetDriver(7, 3, false);
+  std::string seen;
+  OnParamMenuClick(*driver, nullptr, Script([&](TParamFrm& form) {
+    seen = sum_checked(form);
+    return Activate(form.BitBtn1);
+  }));
+  EXPECT_EQ(seen, "S1");
+  EXPECT_EQ(driver->SumDecimals, 1);
+}
+
+TEST_F(SettingsDialog, destroying_any_driver_brings_the_next_showing_a_new_dialog) {
+  SetDriver(1, 1, true);
+  OnParamMenuClick(*driver, nullptr, kPressCancel);
+  auto other = std::make_unique<TVM30>(nullptr, ReplyCheckRegistration{});
+  ReleaseDriverUi(*other);
+  other.reset();
+
+  SetDriver(7, 7, false);
+  std::string seen = "not shown";
+  OnParamMenuClick(*driver, nullptr, Script([&](TParamFrm& form) {
+    seen = sum_checked(form) + price_checked(form);
+    return ModalResult::kCancel;
+  }));
+  EXPECT_EQ(seen, "");
+}
+
+TEST_F(SettingsDialog,
+       a_click_leaves_exactly_the_clicked_button_checked_and_the_other_group_alone) {
+  SetDriver(1, 2, false);
+  OnParamMenuClick(*driver, nullptr, Script([](TParamFrm& form) {
+    const std::pair<TRadioButton*, std::string> sum_clicks[] = {
+        {&form.S3, "S3"}, {&form.S0, "S0"}, {&form.S2, "S2"}, {&form.S1, "S1"}};
+    for (const auto& [button, name] : sum_clicks) {
+      Activate(*button);
+      EXPECT_EQ(sum_checked(form), name);
+      EXPECT_EQ(price_checked(form), "C2");
+    }
+    const std::pair<TRadioButton*, std::string> price_clicks[] = {
+        {&form.C0, "C0"}, {&form.C3, "C3"}, {&form.C1, "C1"}};
+    for (const auto& [button, name] : price_clicks) {
+      Activate(*button);
+      EXPECT_EQ(price_checked(form), name);
+      EXPECT_EQ(sum_checked(form), "S1");
+    }
+    // The handler itself, as preselection calls it, with its own button checked.
+    form.C0Click(form.C1);
+    EXPECT_EQ(price_checked(form), "C1");
+    return ModalResult::kCancel;
+  }));
+}
+
+TEST_F(SettingsDialog, ok_without_changes_saves_the_settings_and_marks_every_pump) {
+  SetDriver(2, 0, false);
+  OnParamMenuClick(*driver, nullptr, kPressOk);
+  EXPECT_EQ(driver->SumDecimals, 2);
+  EXPECT_EQ(driver->PriceDecimals, 0);
+  EXPECT_FALSE(driver->MonoStart);
+  EXPECT_EQ(dir.FileText(), "[Zarvo]\r\nSDec=2\r\nPDec=0\r\nMPTRK=0\r\n");
+  EXPECT_EQ(PendingPumps(), 40 * 32);
+}
+
+TEST_F(SettingsDialog, changed_values_reach_the_driver_and_the_file) {
+  SetDriver(2, 2, false);
+  OnParamMenuClick(*driver, nullptr, Script([](TParamFrm& form) {
+    Activate(form.S0);
+    Activate(form.C3);
+    Activate(form.MonoCommand);
+    return Activate(form.BitBtn1);
+  }));
+  EXPECT_EQ(driver->SumDecimals, 0);
+  EXPECT_EQ(driver->PriceDecimals, 3);
+  EXPECT_TRUE(driver->MonoStart);
+  const std::string text = dir.FileText();
+  EXPECT_NE(text.find("SDec=0"), std::string::npos);
+  EXPECT_NE(text.find("PDec=3"), std::string::npos);
+  EXPECT_NE(text.find("MPTRK=1"), std::string::npos);
+}
+
+TEST_F(SettingsDialog, cancel_changes_nothing_and_writes_nothing) {
+  SetDriver(2, 2, true);
+  OnParamMenuClick(*driver, nullptr, Script([](TParamFrm& form) {
+    Activate(form.S3);
+    Activate(form.C1);
+    Activate(form.MonoCommand);
+    return Activate(form.BitBtn2);
+  }));
+  // Closing the window ends the showing with no result at all.
+  OnParamMenuClick(*driver, nullptr, Script([](TParamFrm&) { return ModalResult::kNone; }));
+  EXPECT_EQ(driver->SumDecimals, 2);
+  EXPECT_EQ(driver->PriceDecimals, 2);
+  EXPECT_TRUE(driver->MonoStart);
+  EXPECT_FALSE(dir.FileExists());
+  EXPECT_TRUE(NoPumpPending());
+}
+
+TEST_F(SettingsDialog, a_failed_save_raises_keeps_the_new_values_and_marks_no_pump) {
+  SetDriver(2, 2, false);
+  dir.MakeUnwritable();
+  const auto choose_three = Script([](TParamFrm& form) {
+    Activate(form.S3);
+    return Activate(form.BitBtn1);
+  });
+  EXPECT_THROW(OnParamMenuClick(*driver, nullptr, choose_three), Exception);
+  EXPECT_EQ(driver->SumDecimals, 3);
+  EXPECT_TRUE(NoPumpPending());
+}
+
+TEST_F(SettingsDialog, a_driver_destroyed_while_the_dialog_is_up_frees_it_only_after_it_closes) {
+  SetDriver(2, 2, false);
+  auto other = std::make_unique<TVM30>(nullptr, ReplyCheckRegistration{});
+  OnParamMenuClick(*driver, nullptr, Script([&](TParamFrm& form) {
+    ReleaseDriverUi(*other);  // the host's message loop runs meanwhile
+    other.reset();
+    Activate(form.S3);
+    return Activate(form.BitBtn1);
+  }));
+  EXPECT_EQ(driver->SumDecimals, 3);
+}
+
+}  // namespace
+}  // namespace zarvo

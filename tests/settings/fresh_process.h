@@ -1,0 +1,30 @@
+// The menu entry can be added once per loaded library. Cases that need the
+// library as just loaded run in a child process forked from a parent that
+// never touched it; the child's failures fail the case.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace zarvo::testing {
+
+inline void InFreshProcess(const std::function<void()>& body) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    body();
+    std::fflush(nullptr);
+    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "the child process failed, see its messages above";
+}
+
+}  // namespace zarvo::testing

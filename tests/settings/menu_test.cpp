@@ -1,0 +1,168 @@
+// The menu entry through the library's operation table, as a host adds it
+// and clicks it. Every case needs the library as just loaded, so each runs
+// in a process of its own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "fresh_process.h"
+#include "host_menu.h"
+#include "platform/cp1251.h"
+#include "pty_session.h"
+#include "settings_dir.h"
+#include "zarvo/da30.h"
+
+namespace zarvo {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HostMenuItem;
+using testing::InFreshProcess;
+
+const std::string kTrk = cp1251("&ТРК").str();
+const std::string kEntry = cp1251("Программирование параметров (Zarvo)").str();
+
+zarvo_da30* NewDriver() {
+  static zarvo_port port{nullptr};  // the driver never calls it here
+  return GetDA30(0, nullptr, &port);
+}
+
+void AddMenuItems(zarvo_da30* driver, zarvo_menu_item* root,
+                  zarvo_new_item_fn new_item = &testing::NewHostItem) {
+  driver->ops->AddMenuItems(driver, root, new_item);
+}
+
+// A host menu with the usual top-level items and "&ТРК" at index 3.
+struct HostMenu {
+  HostMenu() {
+    root.Add(cp1251("&Файл").str());
+    root.Add(cp1251("&Правка").str());
+    root.Add(cp1251("&Вид").str());
+    trk = &root.Add(kTrk);
+  }
+  HostMenuItem root;
+  HostMenuItem* trk;
+};
+
+TEST(MenuEntry, only_the_first_call_of_the_library_adds_the_entry_even_from_another_driver) {
+  InFreshProcess([] {
+    HostMenu menu;
+    zarvo_da30* first = NewDriver();
+    zarvo_da30* second = NewDriver();
+    AddMenuItems(first, &menu.root);
+    AddMenuItems(first, &menu.root);
+    AddMenuItems(second, &menu.root);
+    EXPECT_EQ(menu.trk->children.size(), 1U);
+    EXPECT_EQ(menu.root.ItemCount(), 6);
+    zarvo_da30_destroy(first);
+    zarvo_da30_destroy(second);
+  });
+}
+
+TEST(MenuEntry, goes_under_the_first_direct_child_captioned_exactly_trk) {
+  InFreshProcess([] {
+    HostMenu menu;
+    menu.root.children[0]->Add(kTrk);  // a grandchild is not looked at
+    menu.root.Add(cp1251("Окна").str());
+    HostMenuItem& later = menu.root.Add(kTrk);  // index 5
+    zarvo_da30* driver = NewDriver();
+    AddMenuItems(driver, &menu.root);
+
+    ASSERT_EQ(menu.trk->children.size(), 1U);
+    EXPECT_TRUE(later.children.empty());
+    EXPECT_TRUE(menu.root.children[0]->children[0]->children.empty());
+    const HostMenuItem& entry = *menu.trk->children[0];
+    EXPECT_EQ(entry.created_at_index, -1);
+    EXPECT_EQ(entry.caption, kEntry);
+    EXPECT_EQ(entry.hint, kEntry);
+    EXPECT_EQ(entry.help_context, 0);
+    EXPECT_EQ(entry.shortcut, 0U);
+    EXPECT_NE(entry.on_click, nullptr);
+    zarvo_da30_destroy(driver);
+  });
+}
+
+TEST(MenuEntry, a_caption_that_differs_in_any_way_matches_nothing_and_no_later_call_adds_it) {
+  InFreshProcess([] {
+    HostMenuItem root;
+    root.Add(cp1251("ТРК").str());
+    root.Add(cp1251("&трк").str());
+    root.Add(cp1251("&Трк").str());
+    root.Add(cp1251(" &ТРК").str());
+    root.Add(cp1251("&ТРК ").str());
+    root.Add(cp1251("&&ТРК").str());
+    zarvo_da30* first = NewDriver();
+    AddMenuItems(first, &root);
+    EXPECT_EQ(root.ItemCount(), 7);
+
+    HostMenu good;  // the flag is spent even so
+    zarvo_da30* second = NewDriver();
+    AddMenuItems(second, &good.root);
+    EXPECT_TRUE(good.trk->children.empty());
+    zarvo_da30_destroy(first);
+    zarvo_da30_destroy(second);
+  });
+}
+
+TEST(MenuEntry, no_menu_root_adds_nothing_raises_nothing_and_spends_the_call) {
+  InFreshProcess([] {
+    zarvo_da30* driver = NewDriver();
+    EXPECT_NO_THROW(AddMenuItems(driver, nullptr));
+    HostMenu menu;
+    AddMenuItems(driver, &menu.root);
+    EXPECT_TRUE(menu.trk->children.empty());
+    zarvo_da30_destroy(driver);
+  });
+}
+
+TEST(MenuEntry, a_factory_that_makes_no_item_adds_nothing_raises_nothing_and_spends_the_call) {
+  InFreshProcess([] {
+    zarvo_da30* driver = NewDriver();
+    HostMenu menu;
+    EXPECT_NO_THROW(AddMenuItems(driver, &menu.root, &testing::NoNewItem));
+    AddMenuItems(driver, &menu.root);
+    EXPECT_TRUE(menu.trk->children.empty());
+    zarvo_da30_destroy(driver);
+  });
+}
+
+// On a terminal, a click that reached a driver would draw the dialog and wait.
+TEST(MenuEntry, a_click_after_its_driver_was_destroyed_does_nothing) {
+  testing::SettingsDir dir;
+  testing::PtySession session([] {
+    HostMenu menu;
+    zarvo_da30* bound = NewDriver();
+    zarvo_da30* other = NewDriver();
+    AddMenuItems(bound, &menu.root);
+    zarvo_da30_destroy(bound);
+    menu.trk->children.at(0)->Click();
+    std::printf("clicked\n");
+    zarvo_da30_destroy(other);
+    return 0;
+  });
+  EXPECT_EQ(session.WaitForExit(5s), 0) << session.ScreenText();
+  EXPECT_NE(session.Output().find("clicked"), std::string::npos);
+  EXPECT_EQ(session.Output().find("\x1b[?1049h"), std::string::npos) << "a dialog was drawn";
+  EXPECT_FALSE(dir.FileExists());
+}
+
+TEST(MenuEntry, a_click_opens_the_terminal_dialog_for_its_driver_and_ok_saves) {
+  testing::SettingsDir dir;
+  testing::PtySession session([] {
+    HostMenu menu;
+    zarvo_da30* driver = NewDriver();
+    AddMenuItems(driver, &menu.root);
+    menu.trk->children.at(0)->Click();
+    zarvo_da30_destroy(driver);
+    return 0;
+  });
+  ASSERT_TRUE(session.WaitForScreen("Настройка ТРК Zarvo", 5s)) << session.ScreenText();
+  session.Send("\x1b[D \r");  // from S2, one to the left is S3: three amount decimals
+  EXPECT_EQ(session.WaitForExit(5s), 0);
+  EXPECT_NE(dir.FileText().find("SDec=3"), std::string::npos) << dir.FileText();
+}
+
+}  // namespace
+}  // namespace zarvo
