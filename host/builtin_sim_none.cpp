@@ -7,13 +7,21 @@ namespace zarvo::host {
 
 struct BuiltinSimulator::Impl {};
 
-BuiltinSimulator::BuiltinSimulator(const BuiltinSimOptions&) {
+BuiltinSimulator::BuiltinSimulator(const BuiltinSimOptions& options) : options_(options) {
   throw std::runtime_error("this build has no built-in simulator: give --line N=DEVICE");
 }
 
 BuiltinSimulator::~BuiltinSimulator() = default;
 
 std::string BuiltinSimulator::device_path() const {
+  return {};
+}
+
+std::vector<SimTransaction> BuiltinSimulator::transactions() const {
+  return {};
+}
+
+SimFaultCounts BuiltinSimulator::fault_counts() const {
   return {};
 }
 

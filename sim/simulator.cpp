@@ -42,6 +42,11 @@ std::vector<Transaction> Simulator::transactions() const {
   return dispenser_.transactions();
 }
 
+FaultCounts Simulator::fault_counts() const {
+  std::lock_guard lock(mutex_);
+  return faults_.counts();
+}
+
 void Simulator::serve(int fd, const StopSignal& stop) {
   FrameReader reader;
   Clock::time_point last_byte = Clock::now();
