@@ -11,9 +11,10 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
   libcli11-dev g++-mingw-w64-x86-64
 # The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
-# model: see cmake/mingw-w64-common.cmake) and wine for the 64-bit DLL's tests.
+# model: see cmake/mingw-w64-common.cmake), wine for the 64-bit DLL's tests and a
+# virtual X display (xvfb-run) for the windows the settings dialog test makes.
 CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  wine wine64
+  wine wine64 xvfb xauth
 
 .PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize tsan \
   bench clean format

@@ -1,0 +1,317 @@
+// The settings dialog as a Windows host meets it: a host window given to
+// GetDA30, a host menu with "&ТРК", the entry AddMenuItems puts under it,
+// clicked on the host's UI thread. A second thread finds the dialog by its
+// caption and drives it with window messages, as a user's clicks and keys
+// would. Runs under wine; the last line reads "N passed, M failed".
+//
+// Usage: settings_dialog_test LIBRARY [--hold SECONDS]
+//   --hold keeps the dialog up that long before cancelling it (for a
+//   screenshot) and checks nothing.
+#include <windows.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/cp1251.h"
+#include "tests/abi/scripted_port.h"
+#include "tests/settings/host_menu.h"
+#include "zarvo/da30.h"
+
+namespace {
+
+using zarvo::abi::ScriptedPort;
+using zarvo::testing::HostMenuItem;
+using zarvo::testing::NewHostItem;
+
+constexpr auto kParentCaption = zarvo::cp1251("&ТРК");
+constexpr auto kFormCaption = zarvo::cp1251("Настройка ТРК Zarvo");
+constexpr auto kCancelCaption = zarvo::cp1251("Отмена");
+constexpr auto kMonoCaption = zarvo::cp1251("Монопродуктовая команда старта");
+constexpr DWORD kFindMilliseconds = 15000;
+constexpr int kSkipped = 77;  // the exit status ctest reads as skipped
+
+class Tally {
+ public:
+  void check(bool ok, std::string_view what, int line) {
+    if (ok) {
+      ++passed_;
+      return;
+    }
+    ++failed_;
+    std::printf("FAILED (line %d): %.*s\n", line, static_cast<int>(what.size()), what.data());
+    std::fflush(stdout);
+  }
+  int finish() const {
+    std::printf("%d passed, %d failed\n", passed_, failed_);
+    return failed_ == 0 && passed_ > 0 ? 0 : 1;
+  }
+
+ private:
+  int passed_ = 0;
+  int failed_ = 0;
+};
+
+#define CHECK(tally, condition) (tally).check((condition), #condition, __LINE__)
+
+std::wstring wide(std::string_view cp1251) {
+  const int size = static_cast<int>(cp1251.size());
+  const int length = MultiByteToWideChar(1251, 0, cp1251.data(), size, nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(1251, 0, cp1251.data(), size, text.data(), length);
+  return text;
+}
+
+std::wstring text_of(HWND window) {
+  std::array<wchar_t, 256> text{};
+  const int length = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+  return std::wstring(text.data(), static_cast<std::size_t>(length));
+}
+
+std::string settings_path() {
+  std::array<char, MAX_PATH> dir{};
+  const UINT length = GetWindowsDirectoryA(dir.data(), MAX_PATH);
+  return std::string(dir.data(), length) + "\\cnf.INI";
+}
+
+std::string read_setting(const std::string& path, const char* key) {
+  std::array<char, 32> value{};
+  GetPrivateProfileStringA("Zarvo", key, "<absent>", value.data(), static_cast<DWORD>(value.size()),
+                           path.c_str());
+  return value.data();
+}
+
+void write_settings(const std::string& path, const char* sdec, const char* pdec, const char* mono) {
+  DeleteFileA(path.c_str());
+  WritePrivateProfileStringA("Zarvo", "SDec", sdec, path.c_str());
+  WritePrivateProfileStringA("Zarvo", "PDec", pdec, path.c_str());
+  WritePrivateProfileStringA("Zarvo", "MPTRK", mono, path.c_str());
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+}
+
+HWND wait_for_dialog() {
+  const std::wstring caption = wide(kFormCaption.view());
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < kFindMilliseconds) {
+    // Visible: the runner sets the caption before the dialog is shown.
+    const HWND dialog = FindWindowW(L"#32770", caption.c_str());
+    if (dialog != nullptr && IsWindowVisible(dialog)) return dialog;
+    Sleep(20);
+  }
+  return nullptr;
+}
+
+std::vector<HWND> children_of(HWND dialog) {
+  std::vector<HWND> children;
+  EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM list) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&children));
+  return children;
+}
+
+// The child whose top-left corner is at this point of the dialog's client area.
+HWND child_at(HWND dialog, int left, int top) {
+  for (const HWND child : children_of(dialog)) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    if (rect.left == left && rect.top == top) return child;
+  }
+  return nullptr;
+}
+
+HWND child_with_text(HWND dialog, std::wstring_view text) {
+  for (const HWND child : children_of(dialog)) {
+    if (text_of(child) == text) return child;
+  }
+  return nullptr;
+}
+
+bool checked(HWND button) {
+  return button != nullptr && SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+// The decimal buttons of each group, indexed by the number of decimals, at
+// their places in the dialog: a group box's origin plus the button's offset.
+struct DecimalButtons {
+  std::array<HWND, 4> sum{};
+  std::array<HWND, 4> price{};
+};
+
+DecimalButtons decimal_buttons(HWND dialog) {
+  constexpr std::array<int, 4> kLeft = {208, 186, 159, 134};
+  DecimalButtons buttons;
+  for (std::size_t i = 0; i < kLeft.size(); ++i) {
+    buttons.sum[i] = child_at(dialog, 8 + kLeft[i], 8 + 29);
+    buttons.price[i] = child_at(dialog, 8 + kLeft[i], 63 + 29);
+  }
+  return buttons;
+}
+
+// The host's side: a window of its own, the driver, the menu and its entry.
+struct Host {
+  HWND window = nullptr;
+  ScriptedPort port;
+  zarvo_da30* driver = nullptr;
+  HostMenuItem root;
+  HostMenuItem* entry = nullptr;
+};
+
+HWND make_host_window() {
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"ZarvoTestHost";
+  RegisterClassW(&window_class);
+  return CreateWindowExW(0, L"ZarvoTestHost", L"Host", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                         nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+// Clicks the entry on this thread while `drive` works the dialog from another.
+// A dialog the driving left open is cancelled and counted as a failure, so a
+// fault ends the test instead of hanging it.
+template <typename Drive>
+void click_and_drive(Tally& t, Host& host, Drive drive) {
+  std::thread driver_thread([&t, &drive] {
+    const HWND dialog = wait_for_dialog();
+    drive(dialog);
+    const DWORD start = GetTickCount();
+    while (dialog != nullptr && IsWindow(dialog) && GetTickCount() - start < kFindMilliseconds) {
+      Sleep(20);
+    }
+    const bool closed = dialog == nullptr || !IsWindow(dialog);
+    CHECK(t, closed);
+    if (!closed) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  host.entry->Click();
+  driver_thread.join();
+}
+
+void the_dialog_shows_the_settings_and_ok_writes_the_choice(Tally& t, Host& host,
+                                                            const std::string& path) {
+  click_and_drive(t, host, [&t, &host](HWND dialog) {
+    CHECK(t, dialog != nullptr);
+    if (dialog == nullptr) return;
+    CHECK(t, GetWindow(dialog, GW_OWNER) == host.window);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    CHECK(t, client.right == 249 && client.bottom == 173);
+
+    // The file's values are preselected: 1 decimal in sums, 3 in prices.
+    const DecimalButtons buttons = decimal_buttons(dialog);
+    CHECK(t, checked(buttons.sum[1]) && !checked(buttons.sum[0]) && !checked(buttons.sum[2]));
+    CHECK(t, checked(buttons.price[3]) && !checked(buttons.price[1]));
+    const HWND mono = child_with_text(dialog, wide(kMonoCaption.view()));
+    CHECK(t, mono != nullptr && !checked(mono));
+
+    // OK is the default button: Enter means OK.
+    const HWND ok = child_with_text(dialog, L"OK");
+    CHECK(t, ok != nullptr);
+    CHECK(t, (GetWindowLongW(ok, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
+    CHECK(t, LOWORD(SendMessageW(dialog, DM_GETDEFID, 0, 0)) == GetDlgCtrlID(ok));
+    CHECK(t, child_with_text(dialog, wide(kCancelCaption.view())) != nullptr);
+
+    // A click moves the group's check; the other group keeps its own.
+    SendMessageW(buttons.sum[2], BM_CLICK, 0, 0);
+    CHECK(t, checked(buttons.sum[2]) && !checked(buttons.sum[1]));
+    CHECK(t, checked(buttons.price[3]));
+    SendMessageW(mono, BM_CLICK, 0, 0);
+    CHECK(t, checked(mono));
+    SendMessageW(ok, BM_CLICK, 0, 0);
+  });
+  CHECK(t, read_setting(path, "SDec") == "2");
+  CHECK(t, read_setting(path, "PDec") == "3");
+  CHECK(t, read_setting(path, "MPTRK") == "1");
+}
+
+void escape_closes_the_dialog_and_writes_nothing(Tally& t, Host& host, const std::string& path) {
+  DeleteFileA(path.c_str());
+  click_and_drive(t, host, [&t](HWND dialog) {
+    CHECK(t, dialog != nullptr);
+    if (dialog == nullptr) return;
+    // Shown again with the values the last OK kept.
+    const DecimalButtons buttons = decimal_buttons(dialog);
+    CHECK(t, checked(buttons.sum[2]));
+    SendMessageW(buttons.sum[0], BM_CLICK, 0, 0);
+    // Keys go through the dialog's own message loop, as typed ones do.
+    PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(dialog, WM_KEYUP, VK_ESCAPE, 0);
+  });
+  CHECK(t, GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES);
+}
+
+// Shows the dialog for a while and cancels it: for taking a picture of it.
+void hold_the_dialog(Tally& t, Host& host, int seconds) {
+  click_and_drive(t, host, [seconds](HWND dialog) {
+    if (dialog == nullptr) return;
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+}
+
+void usage(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: settings_dialog_test LIBRARY [--hold SECONDS]\n"
+               "Drives the driver's settings dialog through a host menu and checks it.\n"
+               "  --hold SECONDS  show the dialog that long, then cancel it; check nothing\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    usage(stdout);
+    return 0;
+  }
+  int hold_seconds = -1;
+  if (args.size() == 3 && args[1] == "--hold") hold_seconds = std::atoi(argv[3]);
+  if (args.empty() || (args.size() != 1 && hold_seconds < 1)) {
+    usage(stderr);
+    return 2;
+  }
+
+  // wine makes no window without an X display: nothing to drive then.
+  const HWND window = make_host_window();
+  if (window == nullptr) {
+    std::printf("SKIPPED: wine cannot make windows here (no X display?)\n");
+    return kSkipped;
+  }
+
+  Tally t;
+  const HMODULE module = LoadLibraryA(argv[1]);
+  const auto get_da30 = reinterpret_cast<zarvo_get_da30_fn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(module, "GetDA30")));
+  CHECK(t, get_da30 != nullptr);
+  if (get_da30 == nullptr) return t.finish();
+
+  const std::string path = settings_path();
+  write_settings(path, "1", "3", "0");
+  Host host;
+  host.window = window;
+  host.driver = get_da30(0, host.window, host.port.port());
+  HostMenuItem& parent = host.root.Add(std::string(kParentCaption.view()));
+  host.driver->ops->AddMenuItems(host.driver, &host.root, &NewHostItem);
+  CHECK(t, parent.children.size() == 1);
+  if (parent.children.size() == 1) {
+    host.entry = parent.children[0].get();
+    if (hold_seconds > 0) {
+      hold_the_dialog(t, host, hold_seconds);
+    } else {
+      the_dialog_shows_the_settings_and_ok_writes_the_choice(t, host, path);
+      escape_closes_the_dialog_and_writes_nothing(t, host, path);
+    }
+  }
+  zarvo_da30_destroy(host.driver);
+  DestroyWindow(host.window);
+  DeleteFileA(path.c_str());
+  return t.finish();
+}
