@@ -5,8 +5,8 @@
 // would. Runs under wine; the last line reads "N passed, M failed".
 //
 // Usage: settings_dialog_test LIBRARY [--hold SECONDS]
-//   --hold keeps the dialog up that long before cancelling it (for a
-//   screenshot) and checks nothing.
+//   --hold keeps the dialog up that long before cancelling it, for a
+//   picture of it, and prints where it is on the screen.
 #include <windows.h>
 
 #include <array>
@@ -249,9 +249,16 @@ void escape_closes_the_dialog_and_writes_nothing(Tally& t, Host& host, const std
 }
 
 // Shows the dialog for a while and cancels it: for taking a picture of it.
+// Prints where it is on the screen as "dialog: WIDTHxHEIGHT+LEFT+TOP".
 void hold_the_dialog(Tally& t, Host& host, int seconds) {
-  click_and_drive(t, host, [seconds](HWND dialog) {
+  click_and_drive(t, host, [&t, seconds](HWND dialog) {
+    CHECK(t, dialog != nullptr);
     if (dialog == nullptr) return;
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    std::printf("dialog: %ldx%ld+%ld+%ld\n", frame.right - frame.left, frame.bottom - frame.top,
+                frame.left, frame.top);
+    std::fflush(stdout);
     Sleep(static_cast<DWORD>(seconds) * 1000);
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
@@ -261,7 +268,7 @@ void usage(std::FILE* out) {
   std::fprintf(out,
                "Usage: settings_dialog_test LIBRARY [--hold SECONDS]\n"
                "Drives the driver's settings dialog through a host menu and checks it.\n"
-               "  --hold SECONDS  show the dialog that long, then cancel it; check nothing\n");
+               "  --hold SECONDS  show the dialog that long, print where it is, then cancel it\n");
 }
 
 }  // namespace
