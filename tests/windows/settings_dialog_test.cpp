@@ -29,6 +29,7 @@ using zarvo::testing::HostMenuItem;
 using zarvo::testing::NewHostItem;
 
 constexpr auto kParentCaption = zarvo::cp1251("&ТРК");
+constexpr auto kEntryCaption = zarvo::cp1251("Программирование параметров (Zarvo)");
 constexpr auto kFormCaption = zarvo::cp1251("Настройка ТРК Zarvo");
 constexpr auto kCancelCaption = zarvo::cp1251("Отмена");
 constexpr auto kMonoCaption = zarvo::cp1251("Монопродуктовая команда старта");
@@ -308,6 +309,7 @@ int main(int argc, char** argv) {
   HostMenuItem& parent = host.root.Add(std::string(kParentCaption.view()));
   host.driver->ops->AddMenuItems(host.driver, &host.root, &NewHostItem);
   CHECK(t, parent.children.size() == 1);
+  CHECK(t, parent.children.size() == 1 && parent.children[0]->caption == kEntryCaption.view());
   if (parent.children.size() == 1) {
     host.entry = parent.children[0].get();
     if (hold_seconds > 0) {
