@@ -17,4 +17,8 @@ std::string BuiltinSimulator::device_path() const {
   return {};
 }
 
+std::chrono::milliseconds BuiltinSimulator::turnaround() const {
+  return {};
+}
+
 }  // namespace zarvo::host
