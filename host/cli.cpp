@@ -169,7 +169,8 @@ class CommandSet {
     auto* info = app.add_subcommand("info", "the driver's name, capabilities and the lines");
     choose(info, [](Session& s, Output& o) { show_info(s, o); });
 
-    auto* mon = app.add_subcommand("monitor", "live table of every pump, with a journal");
+    auto* mon = app.add_subcommand(
+        "monitor", "live table of every pump, lines polled at once, with a journal");
     mon->add_option("--journal", monitor_.journal, "SQLite file recording each delivery once");
     mon->add_option("--pumps", monitor_.pumps, "pumps 1..N on each line (0: find them)")
         ->check(CLI::Range(0, 32));

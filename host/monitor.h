@@ -1,8 +1,10 @@
-// The live table of every pump of every line, and the journal of deliveries.
+// The live table of every pump of every line, each line polled on its own
+// thread, and the journal of deliveries.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options);
 // Learns of completed transactions from the acknowledgements the driver
 // sends: each releases one transaction, so each is one delivery. A repeated
 // acknowledgement of the same number (after a failed exchange) counts once.
+// Lines observe from their own threads.
 class CompletionTracker {
  public:
   void observe(const ExchangeRecord& record);
@@ -37,6 +40,7 @@ class CompletionTracker {
     std::optional<std::uint32_t> last_taken;
   };
   PumpSlot* slot(std::uint32_t line, std::uint32_t pump);
+  std::mutex mutex_;
   std::array<std::array<PumpSlot, 32>, 40> slots_{};
 };
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -297,6 +298,38 @@ TEST_F(EndToEnd, a_driver_failure_prints_its_message_and_ends_with_a_failure_sta
   EXPECT_EQ(status.status, 1);
   EXPECT_THAT(status.err, ::testing::HasSubstr("Ошибка задания цены"));
   EXPECT_THAT(status.err, ::testing::HasSubstr("no reply"));
+}
+
+TEST_F(EndToEnd, the_monitor_polls_every_line_and_reports_them_in_line_order) {
+  sim::PtySimulator line1(fast_line());
+  sim::PtySimulator line2(fast_line());
+  const CliRun run =
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "2=" + line2.device_path(), "--line",
+               "1=" + line1.device_path(), "--json", "monitor", "--pumps", "2", "--count", "1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> polled;
+  const std::regex event(R"re("event":"state","line":(\d+),"pump":(\d+),"state":192,)re");
+  for (std::sregex_iterator it(run.out.begin(), run.out.end(), event), end; it != end; ++it) {
+    polled.push_back((*it)[1].str() + "/" + (*it)[2].str());
+  }
+  EXPECT_THAT(polled, ::testing::ElementsAre("1/1", "1/2", "2/1", "2/2"));
+}
+
+TEST_F(EndToEnd, bench_polls_its_own_simulated_lines_and_ends_with_the_worst_utilization) {
+  const CliRun run = run_cli(
+      {"--lib", ZARVO_TEST_LIBRARY, "bench", "--lines", "2", "--pumps", "4", "--seconds", "1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, ::testing::HasSubstr("line 1: "));
+  EXPECT_THAT(run.out, ::testing::HasSubstr("line 2: "));
+  EXPECT_THAT(run.out, ::testing::HasSubstr("full cycle (8 pumps): "));
+  EXPECT_TRUE(
+      std::regex_search(run.out, std::regex(R"(\nutilization: \d\.\d\d of the line limit\n$)")))
+      << run.out;
+
+  const CliRun on_a_device =
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=/dev/null", "bench"});
+  EXPECT_EQ(on_a_device.status, 2);
+  EXPECT_THAT(on_a_device.err, ::testing::HasSubstr("leave out --line"));
 }
 
 }  // namespace
