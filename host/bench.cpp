@@ -7,6 +7,7 @@
 #include <barrier>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -29,6 +30,7 @@ constexpr double kBitsPerByte = 10;
 struct WireTally {
   std::uint64_t bytes = 0;    // sent, received and skipped as noise
   std::uint64_t replies = 0;  // exchanges that drew a reply, each after one turnaround
+  std::map<PortResult, std::uint64_t> failures;  // the port's reasons
 };
 
 struct LineRun {
@@ -165,6 +167,7 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
     if (!record.transmitted) return;
     tally.bytes += record.sent.size() + record.received.size() + record.skipped;
     if (!record.received.empty()) ++tally.replies;
+    if (record.result != PortResult::kOk) ++tally.failures[record.result];
   });
   Clock::time_point start;
   std::barrier ready(static_cast<std::ptrdiff_t>(lines.size()),
@@ -195,12 +198,22 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
                        fixed(f.bytes_per_poll, 1) + " bytes and " +
                        std::to_string(turnaround.count()) + " ms turnaround a poll), " +
                        fixed(f.ratio, 3) + " of the limit";
-    if (run.failures > 0) text += ", " + std::to_string(run.failures) + " polls failed";
+    Json reasons = Json::object();
+    std::string reason_text;
+    for (const auto& [result, count] : run.wire.failures) {
+      reasons.set(describe(result), static_cast<std::int64_t>(count));
+      reason_text +=
+          (reason_text.empty() ? "" : ", ") + std::to_string(count) + " " + describe(result);
+    }
+    if (run.failures > 0) {
+      text += ", " + std::to_string(run.failures) + " polls failed (" + reason_text + ")";
+    }
     out.note(text);
     per_line.push_back(Json::object()
                            .set("line", line)
                            .set("polls", static_cast<std::int64_t>(run.polls))
                            .set("failed", static_cast<std::int64_t>(run.failures))
+                           .set("failed_exchanges", std::move(reasons))
                            .set("polls_per_second", rounded(f.polls_per_second, 2))
                            .set("limit_per_second", rounded(f.limit_per_second, 2))
                            .set("bytes_per_poll", rounded(f.bytes_per_poll, 2))
