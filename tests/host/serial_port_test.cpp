@@ -133,6 +133,21 @@ TEST_F(PortOverPty, the_largest_reply_that_fits_the_buffer_is_accepted) {
   EXPECT_TRUE(std::ranges::equal(largest, rx_));
 }
 
+// Bytes that are already waiting are never late, however long the thread
+// took to come back for them: with no time allowed between reply bytes, the
+// reply must still be taken in one piece after another.
+class NoWaitBetweenBytes : public PortOverPty {
+ protected:
+  NoWaitBetweenBytes() : PortOverPty({10s, 0ms}) {}
+};
+
+TEST_F(NoWaitBetweenBytes, a_reply_waiting_on_the_line_is_taken_after_its_wait_ran_out) {
+  const Bytes largest = reply_frame(1, 'R', std::string(248, '7'));
+  peer_.answer(largest);
+  EXPECT_EQ(exchange(rx_), 0) << port_.last_error(1);
+  EXPECT_TRUE(std::ranges::equal(largest, rx_));
+}
+
 TEST_F(SilentPeer, a_reply_longer_than_the_buffer_is_never_written_past_255_bytes) {
   // Length byte 250 calls for 256 bytes; the peer sends 300.
   Bytes endless{0x16, 0x16, 0x01, 250};
