@@ -126,6 +126,107 @@ CLI::App* add_bench_options(CLI::App& app, BenchOptions& options) {
   return command;
 }
 
+namespace {
+
+// Polls every line on its own thread, after one untimed poll of every pump.
+std::array<LineRun, kLastLine> measure(Session& session, const BenchOptions& options) {
+  const Driver& driver = session.driver();
+  const std::vector<std::uint32_t>& lines = session.lines();
+  // The first poll of a pump programs its parameters: not part of the figures.
+  for_each_line_at_once(lines, [&](std::uint32_t line) {
+    for (std::uint32_t pump = 1; pump <= options.pumps; ++pump) {
+      try {
+        driver.poll(line, pump, 0);
+      } catch (const zarvo::Exception&) {
+        // Counted when it happens again while the clock runs.
+      }
+    }
+  });
+
+  std::array<LineRun, kLastLine> runs{};
+  // Each line's tally is written only by the thread that exchanges on it.
+  session.set_listener([&runs](const ExchangeRecord& record) {
+    WireTally& tally = runs[record.line - 1].wire;
+    if (!record.transmitted) return;
+    tally.bytes += record.sent.size() + record.received.size() + record.skipped;
+    if (!record.received.empty()) ++tally.replies;
+    if (record.result != PortResult::kOk) ++tally.failures[record.result];
+  });
+  Clock::time_point start;
+  std::barrier ready(static_cast<std::ptrdiff_t>(lines.size()),
+                     [&start]() noexcept { start = Clock::now(); });
+  const auto duration = std::chrono::duration_cast<Clock::duration>(Seconds(options.seconds));
+  for_each_line_at_once(lines, [&](std::uint32_t line) {
+    ready.arrive_and_wait();
+    poll_line(driver, line, options.pumps, start, start + duration, runs[line - 1]);
+  });
+  session.set_listener(nullptr);
+  return runs;
+}
+
+// Prints one line's figures and returns them for the JSON object.
+Json report_line(Output& out, const LineRun& run, const LineFigures& f,
+                 std::chrono::milliseconds turnaround) {
+  std::string text = "line " + std::to_string(f.line) + ": " + fixed(f.polls_per_second, 1) +
+                     " polls/s, limit " + fixed(f.limit_per_second, 1) + " (" +
+                     fixed(f.bytes_per_poll, 1) + " bytes and " +
+                     std::to_string(turnaround.count()) + " ms turnaround a poll), " +
+                     fixed(f.ratio, 3) + " of the limit";
+  Json reasons = Json::object();
+  std::string reason_text;
+  for (const auto& [result, count] : run.wire.failures) {
+    reasons.set(describe(result), static_cast<std::int64_t>(count));
+    reason_text +=
+        (reason_text.empty() ? "" : ", ") + std::to_string(count) + " " + describe(result);
+  }
+  if (run.failures > 0) {
+    text += ", " + std::to_string(run.failures) + (run.failures == 1 ? " poll" : " polls") +
+            " failed (" + reason_text + ")";
+  }
+  out.note(text);
+  return Json::object()
+      .set("line", f.line)
+      .set("polls", static_cast<std::int64_t>(run.polls))
+      .set("failed", static_cast<std::int64_t>(run.failures))
+      .set("failed_exchanges", std::move(reasons))
+      .set("polls_per_second", rounded(f.polls_per_second, 2))
+      .set("limit_per_second", rounded(f.limit_per_second, 2))
+      .set("bytes_per_poll", rounded(f.bytes_per_poll, 2))
+      .set("ratio", rounded(f.ratio, 4));
+}
+
+// The station's cycle: all pumps of all lines once. Cycle k of the station
+// ends when the slowest line ends its k-th pass over its pumps.
+void report_cycle(Output& out, Json& result, const std::vector<std::uint32_t>& lines,
+                  const std::array<LineRun, kLastLine>& runs, const BenchOptions& options,
+                  double single_cycle_ms) {
+  std::size_t cycles = SIZE_MAX;
+  for (const std::uint32_t line : lines) cycles = std::min(cycles, runs[line - 1].passes.size());
+  result.set("single_line_cycle_ms", rounded(single_cycle_ms, 3));
+  if (cycles == 0) {
+    result.set("full_cycle_ms", Json()).set("full_cycles", 0).set("cycle_ratio", Json());
+    out.note("full cycle: none completed in " + fixed(options.seconds, 1) +
+             " s; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms");
+    return;
+  }
+  Clock::duration last_end{};
+  for (const std::uint32_t line : lines) {
+    last_end = std::max(last_end, runs[line - 1].passes[cycles - 1]);
+  }
+  const double full_cycle_ms =
+      std::chrono::duration<double, std::milli>(last_end).count() / static_cast<double>(cycles);
+  const double ratio = single_cycle_ms > 0 ? full_cycle_ms / single_cycle_ms : 0;
+  result.set("full_cycle_ms", rounded(full_cycle_ms, 3))
+      .set("full_cycles", static_cast<std::int64_t>(cycles))
+      .set("cycle_ratio", rounded(ratio, 4));
+  out.note("full cycle (" + std::to_string(options.lines * options.pumps) +
+           " pumps): " + fixed(full_cycle_ms, 1) + " ms over " + std::to_string(cycles) +
+           " cycles; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms; " +
+           fixed(ratio, 3) + " times");
+}
+
+}  // namespace
+
 int bench(const SessionOptions& base, Output& out, const BenchOptions& options) {
   if (!base.lines.empty()) {
     throw std::invalid_argument("bench runs on its own simulated lines: leave out --line");
@@ -147,84 +248,21 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
             << options.pumps << " pumps at " << options.baud << " baud for " << options.seconds
             << " s, turnaround " << turnaround.count() << " ms\n";
   Session session(session_options, out.err());
-  const Driver& driver = session.driver();
-  const std::vector<std::uint32_t>& lines = session.lines();
+  const std::array<LineRun, kLastLine> runs = measure(session, options);
 
-  // The first poll of a pump programs its parameters: not part of the figures.
-  for_each_line_at_once(lines, [&](std::uint32_t line) {
-    for (std::uint32_t pump = 1; pump <= options.pumps; ++pump) {
-      try {
-        driver.poll(line, pump, 0);
-      } catch (const zarvo::Exception&) {
-        // Counted when it happens again while the clock runs.
-      }
-    }
-  });
-
-  std::array<LineRun, kLastLine> runs{};
-  session.set_listener([&runs](const ExchangeRecord& record) {
-    WireTally& tally = runs[record.line - 1].wire;
-    if (!record.transmitted) return;
-    tally.bytes += record.sent.size() + record.received.size() + record.skipped;
-    if (!record.received.empty()) ++tally.replies;
-    if (record.result != PortResult::kOk) ++tally.failures[record.result];
-  });
-  Clock::time_point start;
-  std::barrier ready(static_cast<std::ptrdiff_t>(lines.size()),
-                     [&start]() noexcept { start = Clock::now(); });
-  const auto duration = std::chrono::duration_cast<Clock::duration>(Seconds(options.seconds));
-  for_each_line_at_once(lines, [&](std::uint32_t line) {
-    ready.arrive_and_wait();
-    poll_line(driver, line, options.pumps, start, start + duration, runs[line - 1]);
-  });
-  session.set_listener(nullptr);
-
-  std::vector<LineFigures> figures;
   Json::Array per_line;
   double worst = 1e9;
   double wire_per_poll = 0;
-  std::size_t full_passes = SIZE_MAX;
-  Clock::duration last_full_pass{};
   std::string silent_lines;
+  const std::vector<std::uint32_t>& lines = session.lines();
   for (const std::uint32_t line : lines) {
     const LineRun& run = runs[line - 1];
     const LineFigures f = figures_of(line, run, options.baud, turnaround);
     worst = std::min(worst, f.ratio);
     wire_per_poll += f.wire_seconds_per_poll / static_cast<double>(lines.size());
-    full_passes = std::min(full_passes, run.passes.size());
     if (run.polls == 0) silent_lines += " " + std::to_string(line);
-    std::string text = "line " + std::to_string(line) + ": " + fixed(f.polls_per_second, 1) +
-                       " polls/s, limit " + fixed(f.limit_per_second, 1) + " (" +
-                       fixed(f.bytes_per_poll, 1) + " bytes and " +
-                       std::to_string(turnaround.count()) + " ms turnaround a poll), " +
-                       fixed(f.ratio, 3) + " of the limit";
-    Json reasons = Json::object();
-    std::string reason_text;
-    for (const auto& [result, count] : run.wire.failures) {
-      reasons.set(describe(result), static_cast<std::int64_t>(count));
-      reason_text +=
-          (reason_text.empty() ? "" : ", ") + std::to_string(count) + " " + describe(result);
-    }
-    if (run.failures > 0) {
-      text += ", " + std::to_string(run.failures) + " polls failed (" + reason_text + ")";
-    }
-    out.note(text);
-    per_line.push_back(Json::object()
-                           .set("line", line)
-                           .set("polls", static_cast<std::int64_t>(run.polls))
-                           .set("failed", static_cast<std::int64_t>(run.failures))
-                           .set("failed_exchanges", std::move(reasons))
-                           .set("polls_per_second", rounded(f.polls_per_second, 2))
-                           .set("limit_per_second", rounded(f.limit_per_second, 2))
-                           .set("bytes_per_poll", rounded(f.bytes_per_poll, 2))
-                           .set("ratio", rounded(f.ratio, 4)));
+    per_line.push_back(report_line(out, run, f, turnaround));
   }
-  for (const std::uint32_t line : lines) {
-    if (full_passes > 0) {
-      last_full_pass = std::max(last_full_pass, runs[line - 1].passes[full_passes - 1]);
-    }
-  }
-  const double single_cycle_ms = wire_per_poll * options.pumps * 1000;
   Json result = Json::object()
                     .set("command", "bench")
                     .set("baud", options.baud)
@@ -232,24 +270,8 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
                     .set("pumps", options.pumps)
                     .set("seconds", options.seconds)
                     .set("turnaround_ms", static_cast<std::int64_t>(turnaround.count()))
-                    .set("per_line", std::move(per_line))
-                    .set("single_line_cycle_ms", rounded(single_cycle_ms, 3));
-  if (full_passes > 0) {
-    const double full_cycle_ms = std::chrono::duration<double, std::milli>(last_full_pass).count() /
-                                 static_cast<double>(full_passes);
-    const double cycle_ratio = single_cycle_ms > 0 ? full_cycle_ms / single_cycle_ms : 0;
-    result.set("full_cycle_ms", rounded(full_cycle_ms, 3))
-        .set("full_cycles", static_cast<std::int64_t>(full_passes))
-        .set("cycle_ratio", rounded(cycle_ratio, 4));
-    out.note("full cycle (" + std::to_string(options.lines * options.pumps) +
-             " pumps): " + fixed(full_cycle_ms, 1) + " ms over " + std::to_string(full_passes) +
-             " cycles; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms; " +
-             fixed(cycle_ratio, 3) + " times");
-  } else {
-    result.set("full_cycle_ms", Json()).set("full_cycles", 0).set("cycle_ratio", Json());
-    out.note("full cycle: none completed in " + fixed(options.seconds, 1) +
-             " s; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms");
-  }
+                    .set("per_line", std::move(per_line));
+  report_cycle(out, result, lines, runs, options, wire_per_poll * options.pumps * 1000);
   result.set("utilization", rounded(worst, 4));
   out.result(result, "utilization: " + fixed(worst, 2) + " of the line limit");
   if (!silent_lines.empty()) {
