@@ -1,5 +1,8 @@
 # The whole set-up on a fresh machine: `make demo` and `make test`.
 BUILD ?= build
+I386_BUILD ?= build-i386
+WIN32_BUILD ?= build-win32
+WIN64_BUILD ?= build-win64
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -7,13 +10,18 @@ CMAKE_FLAGS ?=
 DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
   libcli11-dev g++-mingw-w64-x86-64
+# The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
+# model: see cmake/mingw-w64-common.cmake) and wine for the 64-bit DLL's tests.
+CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+  wine wine64
 
-.PHONY: all deps build test demo fuzz sanitize tsan bench clean format
+.PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize tsan \
+  bench clean format
 
 all: build
 
 deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+	@missing=""; for p in $(DEB_PACKAGES) $(CROSS_DEB_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -29,11 +37,15 @@ build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: deps
-	$(MAKE) build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) test-native
 	$(MAKE) sanitize
 	$(MAKE) tsan
 	$(MAKE) fuzz
+	$(MAKE) test-i386
+	$(MAKE) test-windows
+
+test-native: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 SAN_BUILD ?= build-asan
@@ -74,6 +86,33 @@ fuzz: deps
 	$(call run_fuzz,ini,$(SHORT_FUZZ_SECONDS))
 	$(call run_fuzz,request,$(SHORT_FUZZ_SECONDS))
 
+# The driver and its unit tests as 32-bit x86 static binaries under qemu-i386.
+$(I386_BUILD)/build.ninja:
+	cmake -S . -B $(I386_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake \
+	  -DZARVO_BUILD_TOOLS=OFF
+
+test-i386: $(I386_BUILD)/build.ninja
+	cmake --build $(I386_BUILD) -j $(JOBS)
+	cd $(I386_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# ZarvoDll.dll for 32-bit x86 Windows (what station hosts load) and for 64-bit Windows.
+$(WIN32_BUILD)/build.ninja:
+	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release
+
+$(WIN64_BUILD)/build.ninja:
+	cmake -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release
+
+windows: $(WIN32_BUILD)/build.ninja $(WIN64_BUILD)/build.ninja
+	cmake --build $(WIN32_BUILD) -j $(JOBS)
+	cmake --build $(WIN64_BUILD) -j $(JOBS)
+
+# The 32-bit DLL's headers and exports; the 64-bit DLL loaded by a test host under wine.
+test-windows: windows
+	cd $(WIN32_BUILD) && ctest --output-on-failure
+	cd $(WIN64_BUILD) && ctest --output-on-failure
+
 demo: deps
 	$(MAKE) build
 	$(BUILD)/host/zarvo demo
@@ -82,4 +121,5 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(I386_BUILD) $(WIN32_BUILD) \
+	  $(WIN64_BUILD)

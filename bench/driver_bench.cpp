@@ -17,6 +17,7 @@
 #include "protocol/crc.h"
 #include "protocol/exchange.h"
 #include "protocol/frame.h"
+#include "tests/support/port_adapter.h"
 
 namespace {
 
@@ -30,8 +31,12 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -52,7 +57,6 @@ Bytes reply_frame(std::uint8_t address, char type, std::string_view data) {
 // A port that answers every request from memory, byte by byte under the check:
 // what a real port does, without the wire.
 struct MemoryPort {
-  zarvo_port port;
   const Bytes* reply = nullptr;
   const Bytes* ack_reply = nullptr;
   zarvo_reply_check check = nullptr;
@@ -60,65 +64,29 @@ struct MemoryPort {
   std::int32_t rx_state = 0;
   std::size_t wire_bytes = 0;  // both directions, for the wire time
 
-  static MemoryPort& of(zarvo_port* p) { return *reinterpret_cast<MemoryPort*>(p); }
-  static void ZARVO_STDCALL unused(zarvo_port*) {}
-  static std::int32_t ZARVO_STDCALL line_result(zarvo_port*, std::uint32_t) { return 1; }
-  static void ZARVO_STDCALL reply_code(zarvo_port*, std::uint32_t, std::uint32_t) {}
-  static void ZARVO_STDCALL set_rx(zarvo_port* p, std::uint32_t, std::uint32_t s) {
-    of(p).rx_state = static_cast<std::int32_t>(s);
+  std::int32_t GetLineResult(std::uint32_t) { return 1; }
+  void SetReplyCode(std::uint32_t, std::uint32_t) {}
+  void SetRxState(std::uint32_t, std::uint32_t state) {
+    rx_state = static_cast<std::int32_t>(state);
   }
-  static std::int32_t ZARVO_STDCALL get_rx(zarvo_port* p, std::uint32_t) { return of(p).rx_state; }
-  static std::int32_t ZARVO_STDCALL configure(zarvo_port*, std::uint32_t, std::uint32_t,
-                                              std::uint32_t) {
-    return 0;
+  std::int32_t GetRxState(std::uint32_t) { return rx_state; }
+  std::int32_t ConfigureLine(std::uint32_t, std::uint32_t, std::uint32_t) { return 0; }
+  void SetReplyCheck(std::uint32_t, zarvo_reply_check c, void* x) {
+    check = c;
+    context = x;
   }
-  static void ZARVO_STDCALL set_check(zarvo_port* p, std::uint32_t, zarvo_reply_check c, void* x) {
-    of(p).check = c;
-    of(p).context = x;
-  }
-  static std::int32_t ZARVO_STDCALL send(zarvo_port* p, std::uint32_t line, const std::uint8_t* tx,
-                                         std::uint32_t len, std::uint8_t* rx, std::uint32_t,
-                                         std::uint32_t) {
-    MemoryPort& self = of(p);
-    const Bytes& reply = (len > 4 && tx[4] == 'L') ? *self.ack_reply : *self.reply;
-    self.wire_bytes += len + reply.size();
-    for (std::size_t i = 0; i < reply.size(); ++i) {
-      rx[i] = reply[i];
-      const auto stored = static_cast<std::uint8_t>(i);
-      if ((self.check(self.context, line, rx, 0, &stored, 0) & 0xFF) != 0) return 0;
-    }
-    return 1;
+  std::int32_t SendAndReceive(std::uint32_t line, const std::uint8_t* tx, std::uint32_t len,
+                              std::uint8_t* rx, std::uint32_t, std::uint32_t) {
+    const Bytes& answer = (len > 4 && tx[4] == 'L') ? *ack_reply : *reply;
+    wire_bytes += len + answer.size();
+    return zarvo::testing::StoreUnderCheck(answer, rx, check, context, line) ? 0 : 1;
   }
 };
 
-const zarvo_port_ops kOps = [] {
-  zarvo_port_ops ops{};
-  ops.slot0 = &MemoryPort::unused;
-  for (auto& slot : ops.slot5_to_15) slot = &MemoryPort::unused;
-  ops.slot18 = &MemoryPort::unused;
-  ops.GetLineResult = &MemoryPort::line_result;
-  ops.SetReplyCode = &MemoryPort::reply_code;
-  ops.SetRxState = &MemoryPort::set_rx;
-  ops.GetRxState = &MemoryPort::get_rx;
-  ops.SendAndReceive = &MemoryPort::send;
-  ops.ConfigureLine = &MemoryPort::configure;
-  ops.SetReplyCheck = &MemoryPort::set_check;
-  return ops;
-}();
-
-std::uint32_t ZARVO_STDCALL check_thunk(void* context, std::uint32_t line, const std::uint8_t* rx,
-                                        std::uint32_t, const std::uint8_t* stored, std::uint32_t) {
-  const auto& driver = *static_cast<zarvo::TVM30*>(context);
-  return zarvo::CheckReply(driver.Port, static_cast<std::uint8_t>(line),
-                           std::span<const std::uint8_t, zarvo::kFrameBufferSize>(
-                               rx, zarvo::kFrameBufferSize),
-                           *stored);
-}
-
 struct Station {
-  Station() : driver(&port.port, {&check_thunk, &driver}) {}
-  MemoryPort port{{&kOps}};
-  zarvo::TVM30 driver;
+  MemoryPort port;
+  zarvo::testing::PortAdapter<MemoryPort> adapter{port};
+  zarvo::TVM30 driver{adapter.port(), {&zarvo::testing::CheckWithDriver, &driver}};
 };
 
 double thread_cpu_seconds() {

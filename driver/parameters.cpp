@@ -36,7 +36,8 @@ void write_value_field(std::int32_t value, std::span<std::uint8_t, 2> field) {
 }  // namespace
 
 std::uint8_t TVM30::ReadParam(std::uint8_t line, std::uint8_t pump, std::int32_t number) {
-  RequireLine(line);
+  // Address 0 would have every pump of the line answer at once.
+  RequirePumpCell(line, pump);
   std::array<std::uint8_t, 5> payload = {pump, 3, kReadParam, 0, 0};
   write_number_field(number, std::span(payload).subspan<3, 2>());
   ExchangeRecord record;
@@ -51,6 +52,7 @@ std::uint8_t TVM30::ReadParam(std::uint8_t line, std::uint8_t pump, std::int32_t
 void TVM30::WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,
                        std::int32_t value) {
   RequireLine(line);
+  if (pump != 0) RequirePumpCell(line, pump);  // 0 writes to every pump
   std::array<std::uint8_t, 7> payload = {pump, 5, kWriteParam, 0, 0, 0, 0};
   write_number_field(number, std::span(payload).subspan<3, 2>());
   write_value_field(value, std::span(payload).subspan<5, 2>());

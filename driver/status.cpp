@@ -42,11 +42,17 @@ void TVM30::PollPump(std::uint8_t line, std::uint8_t pump, std::uint8_t nozzle_c
   const PumpCell cell = RequirePumpCell(line, pump);
   if (nozzle_count > kNozzles) throw Exception(messages::kNozzleCountOutOfRange.str());
   if (nozzle_count > 1) NozzleCount[cell] = nozzle_count;
-  if (ParamsPending[cell] != 0) {
-    table.WriteParam(line, pump, kSumDecimalsParam, SumDecimals);
-    table.WriteParam(line, pump, kPriceDecimalsParam, PriceDecimals);
-    table.WriteParam(line, pump, kParam42, 0);
-    ParamsPending[cell] = 0;
+  // The mark is taken before the writes: a settings confirmation that lands
+  // meanwhile marks the pump again instead of being wiped by this poll.
+  if (ParamsPending[cell].exchange(0) != 0) {
+    try {
+      table.WriteParam(line, pump, kSumDecimalsParam, SumDecimals);
+      table.WriteParam(line, pump, kPriceDecimalsParam, PriceDecimals);
+      table.WriteParam(line, pump, kParam42, 0);
+    } catch (...) {
+      ParamsPending[cell] = 1;  // the next poll writes all three again
+      throw;
+    }
   }
   const std::uint8_t state = table.ReadPumpState(line, pump);
   record[0] = state;
@@ -55,7 +61,7 @@ void TVM30::PollPump(std::uint8_t line, std::uint8_t pump, std::uint8_t nozzle_c
   record[15] = 0;
 }
 
-void TVM30::ReadTotals(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, Totals& totals) {
+std::optional<Totals> TVM30::ReadTotals(std::int32_t line, std::int32_t pump, std::uint8_t nozzle) {
   const PumpCell cell = RequirePumpCell(line, pump);
   RequireNozzleCell(cell, nozzle);
   const auto line8 = static_cast<std::uint8_t>(line);
@@ -63,7 +69,8 @@ void TVM30::ReadTotals(std::int32_t line, std::int32_t pump, std::uint8_t nozzle
   const std::array<std::uint8_t, 4> payload = {address, 2, kTotalsRequest,
                                                static_cast<std::uint8_t>('0' + nozzle)};
   if (exchange(line8, address, payload) != 0) throw ESerialIO(messages::kStatusFailed.str());
-  if (reply_taken(Port, line8)) totals = {TotalVolume[cell], TotalAmount[cell]};
+  if (!reply_taken(Port, line8)) return std::nullopt;
+  return Totals{TotalVolume[cell], TotalAmount[cell]};
 }
 
 Delivery TVM30::GetDelivery(std::int32_t line, std::int32_t pump) const {

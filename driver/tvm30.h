@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -24,7 +25,6 @@ using PriceBlockEntries = std::array<PriceEntry, kNozzles>;
 // that replaced a slot sees its replacement used by these callers too.
 class TableCalls {
  public:
-  virtual bool StopPump(std::uint8_t line, std::int32_t pump, bool stop) = 0;
   virtual void WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,
                           std::int32_t value) = 0;
   virtual std::uint8_t ReadPumpState(std::int32_t line, std::uint8_t pump) = 0;
@@ -63,8 +63,8 @@ class TVM30 final : public ReplyTarget {
   // Writes the poll record's bytes 0, 1, 14 and 15.
   void PollPump(std::uint8_t line, std::uint8_t pump, std::uint8_t nozzle_count,
                 std::span<std::uint8_t, 16> record, TableCalls& table);
-  // Fills the totalizers only when the reply was taken; otherwise leaves them.
-  void ReadTotals(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, Totals& totals);
+  // The totalizers, or nothing when the port did not take the reply.
+  std::optional<Totals> ReadTotals(std::int32_t line, std::int32_t pump, std::uint8_t nozzle);
   Delivery GetDelivery(std::int32_t line, std::int32_t pump) const;
 
   // Every pump of every line is programmed again at its next poll.

@@ -237,13 +237,13 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
     BuiltinSimOptions sim;
     sim.pacing = base.simulator.pacing;
     sim.baud = options.baud;
-    sim.line = line;
-    sim.pumps = options.pumps;
-    sim.turnaround = options.turnaround;
+    sim.line = static_cast<int>(line);
+    sim.pumps = static_cast<int>(options.pumps);
+    if (options.turnaround) sim.turnaround = *options.turnaround;
     simulators.push_back(std::make_unique<BuiltinSimulator>(sim));
     session_options.lines.emplace_back(line, simulators.back()->device_path());
   }
-  const std::chrono::milliseconds turnaround = simulators.front()->turnaround();
+  const std::chrono::milliseconds turnaround = simulators.front()->options().turnaround;
   out.err() << "zarvo bench: " << options.lines << (options.lines == 1 ? " line x " : " lines x ")
             << options.pumps << " pumps at " << options.baud << " baud for " << options.seconds
             << " s, turnaround " << turnaround.count() << " ms\n";

@@ -1,38 +1,79 @@
 // The dispenser simulator, run in this process on a pseudo-terminal, for
-// `zarvo demo` and for a session started without --line.
+// `zarvo demo`, `zarvo soak` and for a session started without --line.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
+#include <vector>
 
 namespace zarvo::host {
+
+// Line faults, as probabilities 0..1 per request.
+struct BuiltinSimFaults {
+  double corrupt = 0;
+  double drop = 0;
+  double silent = 0;
+  double noise = 0;
+  double delay = 0;  // share of replies sent `delay_for` late
+  std::chrono::milliseconds silent_for{2000};
+  std::chrono::milliseconds delay_for{0};
+  std::uint64_t seed = 1;
+};
 
 struct BuiltinSimOptions {
   bool pacing = true;  // bytes at the line's real speed
   std::uint32_t baud = 9600;
-  std::uint32_t line = 1;   // the line number in the simulator's record
-  std::uint32_t pumps = 4;  // addresses 1..pumps answer
-  // From a request's last byte to its reply's first; empty: the simulator's default.
-  std::optional<std::chrono::milliseconds> turnaround;
+  int line = 1;  // the line number in the simulator's record
+  int pumps = 4;
+  // The soak runs the pumps faster than life.
+  double flow_lpm = 60;
+  std::chrono::milliseconds reaction{300};
+  // From a request's last byte to its reply's first: the simulator's default.
+  std::chrono::milliseconds turnaround{2};
+  BuiltinSimFaults faults;
+};
+
+// A delivery as the simulator completed it.
+struct SimTransaction {
+  std::uint32_t line = 0;
+  std::uint32_t pump = 0;
+  std::uint32_t number = 0;
+  std::int64_t volume_cl = 0;
+  std::int64_t amount = 0;  // units of 10^-amount_decimals
+  int amount_decimals = 2;
+  bool acknowledged = false;
+};
+
+// What the simulator's fault generator did to the requests it saw.
+struct SimFaultCounts {
+  std::uint64_t requests = 0;
+  std::uint64_t unheard = 0;
+  std::uint64_t silent_spells = 0;
+  std::uint64_t dropped = 0;
+  std::uint64_t delayed = 0;
+  std::uint64_t noisy = 0;
+  std::uint64_t corrupted = 0;
 };
 
 class BuiltinSimulator {
  public:
-  // Throws std::runtime_error when the build has no simulator.
+  // Throws std::runtime_error when the build has no simulator, and
+  // std::invalid_argument for options out of range.
   explicit BuiltinSimulator(const BuiltinSimOptions& options);
   ~BuiltinSimulator();
   BuiltinSimulator(const BuiltinSimulator&) = delete;
   BuiltinSimulator& operator=(const BuiltinSimulator&) = delete;
 
   std::string device_path() const;
-  // The turnaround in force, the default one when none was given.
-  std::chrono::milliseconds turnaround() const;
+  const BuiltinSimOptions& options() const { return options_; }
+  std::vector<SimTransaction> transactions() const;
+  SimFaultCounts fault_counts() const;
 
  private:
   struct Impl;
+  BuiltinSimOptions options_;
   std::unique_ptr<Impl> impl_;
 };
 

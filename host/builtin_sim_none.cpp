@@ -7,7 +7,7 @@ namespace zarvo::host {
 
 struct BuiltinSimulator::Impl {};
 
-BuiltinSimulator::BuiltinSimulator(const BuiltinSimOptions&) {
+BuiltinSimulator::BuiltinSimulator(const BuiltinSimOptions& options) : options_(options) {
   throw std::runtime_error("this build has no built-in simulator: give --line N=DEVICE");
 }
 
@@ -17,7 +17,11 @@ std::string BuiltinSimulator::device_path() const {
   return {};
 }
 
-std::chrono::milliseconds BuiltinSimulator::turnaround() const {
+std::vector<SimTransaction> BuiltinSimulator::transactions() const {
+  return {};
+}
+
+SimFaultCounts BuiltinSimulator::fault_counts() const {
   return {};
 }
 

@@ -12,6 +12,7 @@
 #include "host/commands.h"
 #include "host/monitor.h"
 #include "host/scenes.h"
+#include "host/soak.h"
 #include "host/text.h"
 
 #ifndef ZARVO_VERSION
@@ -41,6 +42,8 @@ class CommandSet {
 
   const Action& chosen() const { return chosen_; }
   const Standalone& standalone() const { return standalone_; }
+  // The soak's options when `soak` was chosen: it needs its own simulator.
+  const SoakOptions* soak() const { return soak_chosen_ ? &soak_ : nullptr; }
 
  private:
   // Line and pump as the first two positionals.
@@ -180,6 +183,7 @@ class CommandSet {
     choose(mon, [this](Session& s, Output& o) { monitor(s, o, monitor_); });
 
     if (!top_level) return;
+    add_soak_command(app);
     auto* settings =
         app.add_subcommand("settings", "open the driver's settings dialog through its menu entry");
     choose(settings, [](Session& s, Output& o) { open_settings(s, o); });
@@ -197,9 +201,30 @@ class CommandSet {
     });
   }
 
+  void add_soak_command(CLI::App& app) {
+    auto* cmd = app.add_subcommand(
+        "soak",
+        "deliveries on the built-in simulator with line faults, checked against its record");
+    cmd->add_option("--exchanges", soak_.exchanges, "exchanges before the last deliveries end")
+        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{100'000'000}));
+    cmd->add_option("--faults", soak_.faults,
+                    "none, default (5 % corrupted, 2 % dropped, 1 % silent), harsh (also noise "
+                    "and late replies), then key=percent: corrupt, drop, silent, noise, late; "
+                    "silent-ms, late-ms; e.g. default,noise=2");
+    cmd->add_option("--seed", soak_.seed, "seed of the faults and the deliveries");
+    cmd->add_option("--journal", soak_.journal, "SQLite journal file (default: in memory)");
+    cmd->add_option("--pumps", soak_.pumps, "pumps 1..N on the line")->check(CLI::Range(1, 32));
+    cmd->callback([this] {
+      soak_chosen_ = true;
+      chosen_ = [this](Session& s, Output& o) { return zarvo::host::soak(s, o, soak_); };
+    });
+  }
+
   std::istream& in_;
   Action chosen_;
   Standalone standalone_;
+  SoakOptions soak_;
+  bool soak_chosen_ = false;
   PumpTarget target_;
   std::uint32_t nozzle_ = 1;
   std::uint32_t nozzles_ = 0;
@@ -369,6 +394,17 @@ int run_zarvo(int argc, const char* const* argv, std::istream& in, std::ostream&
   options.timeouts = {std::chrono::milliseconds(first_byte_ms),
                       std::chrono::milliseconds(inter_byte_ms)};
   options.simulator.pacing = !no_pacing;
+  if (const SoakOptions* soak = commands.soak()) {
+    const bool timeouts_given = app.get_option("--first-byte-timeout")->count() +
+                                    app.get_option("--inter-byte-timeout")->count() >
+                                0;
+    try {
+      prepare_soak_session(*soak, options, timeouts_given);
+    } catch (const std::invalid_argument& e) {
+      err << "zarvo soak: " << e.what() << '\n';
+      return 2;
+    }
+  }
 
   Output output(json, out, err);
   std::string name = "zarvo";

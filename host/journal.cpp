@@ -21,16 +21,25 @@ constexpr const char* kInsert =
 }  // namespace
 
 Journal::Journal(const std::string& path) {
+  // A failed open still hands out a handle; the destructor does not run when
+  // the constructor throws, so every failure closes what was opened.
+  const auto give_up = [this](const std::string& message) {
+    const std::string text =
+        message + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory");
+    sqlite3_finalize(insert_);
+    sqlite3_close(db_);
+    throw std::runtime_error(text);
+  };
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
-    fail("cannot open the journal " + path);
+    give_up("cannot open the journal " + path);
   }
   sqlite3_busy_timeout(db_, 2000);
   if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    fail("cannot create the journal table in " + path);
+    give_up("cannot create the journal table in " + path);
   }
   if (sqlite3_prepare_v2(db_, kInsert, -1, &insert_, nullptr) != SQLITE_OK) {
-    fail("cannot prepare the journal");
+    give_up("cannot prepare the journal");
   }
 }
 
@@ -53,15 +62,52 @@ void Journal::record(const JournalEntry& entry) {
   if (sqlite3_step(insert_) != SQLITE_DONE) fail("cannot write the journal");
 }
 
-std::int64_t Journal::count() const {
-  sqlite3_stmt* query = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM deliveries", -1, &query, nullptr) !=
-      SQLITE_OK) {
-    fail("cannot read the journal");
+namespace {
+// Finalizes a statement on every way out.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
   }
-  const std::int64_t rows = sqlite3_step(query) == SQLITE_ROW ? sqlite3_column_int64(query, 0) : 0;
-  sqlite3_finalize(query);
-  return rows;
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  sqlite3_stmt* get() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+}  // namespace
+
+std::int64_t Journal::count() const {
+  const Statement query(db_, "SELECT COUNT(*) FROM deliveries");
+  if (query.get() == nullptr) fail("cannot read the journal");
+  return sqlite3_step(query.get()) == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : 0;
+}
+
+std::int64_t Journal::last_id() const {
+  const Statement query(db_, "SELECT COALESCE(MAX(id), 0) FROM deliveries");
+  if (query.get() == nullptr) fail("cannot read the journal");
+  return sqlite3_step(query.get()) == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : 0;
+}
+
+std::vector<JournalEntry> Journal::entries_after(std::int64_t id) const {
+  const Statement query(db_,
+                        "SELECT line, pump, transaction_no, volume, amount FROM deliveries"
+                        " WHERE id > ? ORDER BY id");
+  if (query.get() == nullptr) fail("cannot read the journal");
+  sqlite3_bind_int64(query.get(), 1, id);
+  std::vector<JournalEntry> entries;
+  int step = SQLITE_ROW;
+  while ((step = sqlite3_step(query.get())) == SQLITE_ROW) {
+    sqlite3_stmt* row = query.get();
+    entries.push_back({static_cast<std::uint32_t>(sqlite3_column_int64(row, 0)),
+                       static_cast<std::uint32_t>(sqlite3_column_int64(row, 1)),
+                       static_cast<std::uint32_t>(sqlite3_column_int64(row, 2)),
+                       sqlite3_column_double(row, 3), sqlite3_column_double(row, 4)});
+  }
+  if (step != SQLITE_DONE) fail("cannot read the journal");
+  return entries;
 }
 
 }  // namespace zarvo::host

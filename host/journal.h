@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -27,6 +28,10 @@ class Journal {
 
   void record(const JournalEntry& entry);
   std::int64_t count() const;
+  // The row id of the newest entry, 0 when there is none.
+  std::int64_t last_id() const;
+  // The entries written after row `id`, oldest first.
+  std::vector<JournalEntry> entries_after(std::int64_t id) const;
 
  private:
   [[noreturn]] void fail(const std::string& what) const;

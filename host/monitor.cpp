@@ -109,12 +109,31 @@ CompletionTracker::PumpSlot* CompletionTracker::slot(std::uint32_t line, std::ui
 }
 
 void CompletionTracker::observe(const ExchangeRecord& record) {
-  const auto sent = record.sent;
-  if (!record.transmitted || sent.size() < kData + 2 + 2 || sent[kLetter] != 'L') return;
+  if (record.line < 1 || record.line > replies_.size()) return;
   std::lock_guard lock(mutex_);
-  if (PumpSlot* target = slot(record.line, sent[kAddress])) {
-    target->pending = static_cast<std::uint32_t>(sent[kData] * 256 + sent[kData + 1]);
+  LastReply& last = replies_[record.line - 1];
+  const auto sent = record.sent;
+  const bool acknowledgement = sent.size() >= kData + 2 && sent[kLetter] == 'L';
+  if (!acknowledgement) {
+    last = {};
+    const auto reply = record.received;
+    if (record.result == PortResult::kOk && reply.size() > kData + 1) {
+      last = {reply[kLetter], reply[kAddress],
+              static_cast<std::uint32_t>(reply[kData] * 256 + reply[kData + 1])};
+    }
+    return;
   }
+  if (!record.transmitted) return;
+  const auto number = static_cast<std::uint32_t>(sent[kData] * 256 + sent[kData + 1]);
+  if (!releases_delivery(last, sent[kAddress], number)) return;
+  if (PumpSlot* target = slot(record.line, sent[kAddress])) target->pending = number;
+}
+
+bool CompletionTracker::releases_delivery(const LastReply& reply, std::uint8_t address,
+                                          std::uint32_t number) const {
+  if (reply.type == 'B') return false;
+  if (reply.type == 'a') return reply.address == address && reply.number == number;
+  return true;
 }
 
 std::optional<std::uint32_t> CompletionTracker::take(std::uint32_t line, std::uint32_t pump) {

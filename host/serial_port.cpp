@@ -49,6 +49,17 @@ std::optional<speed_t> speed_for(std::uint32_t baud) {
   }
 }
 
+// Frames carry the pump address after the two SYN bytes.
+constexpr std::size_t kAddressPosition = 2;
+
+// A reply answers a request to its own pump; a request to address 0 is
+// answered by whichever pump speaks for the line.
+bool answers(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply) {
+  if (request.size() <= kAddressPosition || reply.size() <= kAddressPosition) return true;
+  const std::uint8_t address = request[kAddressPosition];
+  return address == 0 || reply[kAddressPosition] == address;
+}
+
 std::string errno_text(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
@@ -291,11 +302,13 @@ std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t
     result = open_line(*line, kDefaultBaud);
   }
   const bool ready = result == PortResult::kOk;
+  std::size_t strays = 0;
   if (ready) result = transmit(*line, request);
-  if (result == PortResult::kOk) result = collect(*line, collector);
+  if (result == PortResult::kOk) result = collect(*line, request, collector, strays);
   line->result = result;
   if (result == PortResult::kOk) line->error.clear();
-  notify(ExchangeRecord{number, request, collector.reply(), collector.skipped(), result, ready});
+  notify(ExchangeRecord{number, request, collector.reply(), collector.skipped(), result, ready,
+                        strays});
   // A reply that was not accepted must not reach the driver's decoder.
   if (result != PortResult::kOk) collector.discard();
   return static_cast<std::int32_t>(result);
@@ -326,7 +339,8 @@ PortResult SerialPort::transmit(Line& line, std::span<const std::uint8_t> reques
   return PortResult::kOk;
 }
 
-PortResult SerialPort::collect(Line& line, ReplyCollector& collector) {
+PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request,
+                               ReplyCollector& collector, std::size_t& strays) {
   const int fd = line.fd.get();
   const auto first_byte_deadline = Clock::now() + timeouts_.first_byte;
   auto deadline = first_byte_deadline;
@@ -345,6 +359,7 @@ PortResult SerialPort::collect(Line& line, ReplyCollector& collector) {
     if (ready == 0) {
       if (Clock::now() < deadline) continue;
       if (collector.stored() == 0) {
+        if (strays > 0) return fail(line, PortResult::kTimeout, "no reply, only another pump's");
         return fail(line, PortResult::kTimeout,
                     collector.skipped() == 0 ? "no reply" : "no reply, only noise");
       }
@@ -364,7 +379,15 @@ PortResult SerialPort::collect(Line& line, ReplyCollector& collector) {
     for (const std::uint8_t byte : std::span(chunk).first(static_cast<std::size_t>(n))) {
       switch (collector.Process(byte)) {
         case ReplyCollector::Step::kAccepted:
-          return PortResult::kOk;
+          if (answers(request, collector.reply())) return PortResult::kOk;
+          // A late reply to an earlier request: the driver would file it, and
+          // acknowledge it, under this request's pump. Wait for the real one.
+          ++strays;
+          collector.discard();
+          line.rx_state = 0;
+          line.reply_code.reset();
+          deadline = std::max(first_byte_deadline, arrived + timeouts_.inter_byte);
+          break;
         case ReplyCollector::Step::kRejected:
           return fail(line, PortResult::kCheckFailed, describe(PortResult::kCheckFailed));
         case ReplyCollector::Step::kFull:

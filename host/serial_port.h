@@ -47,6 +47,7 @@ struct ExchangeRecord {
   std::size_t skipped = 0;                 // noise bytes before the reply
   PortResult result = PortResult::kOk;
   bool transmitted = true;  // false when the line could not even send
+  std::size_t strays = 0;   // intact replies from another pump, ignored
 };
 
 using ExchangeObserver = std::function<void(const ExchangeRecord&)>;
@@ -125,7 +126,8 @@ class SerialPort {
   const Line* line_at(std::uint32_t line) const;
   PortResult open_line(Line& line, std::uint32_t baud);
   PortResult transmit(Line& line, std::span<const std::uint8_t> request);
-  PortResult collect(Line& line, ReplyCollector& collector);
+  PortResult collect(Line& line, std::span<const std::uint8_t> request, ReplyCollector& collector,
+                     std::size_t& strays);
   Verdict judge(Line& line, std::uint32_t number,
                 std::span<const std::uint8_t, kReplyBufferSize> buffer, std::uint8_t last_index);
   PortResult fail(Line& line, PortResult result, std::string error);

@@ -70,6 +70,8 @@ void Session::observe(const ExchangeRecord& record) {
                  << '\n';
     if (record.skipped > 0)
       diagnostics_ << line << "skipped " << record.skipped << " noise bytes\n";
+    if (record.strays > 0)
+      diagnostics_ << line << "ignored " << record.strays << " late replies from another pump\n";
     if (!record.received.empty()) {
       diagnostics_ << line << '<' << hex_bytes(record.received) << "> "
                    << (record.result == PortResult::kOk ? describe_reply(record.received)

@@ -36,6 +36,8 @@ class Session {
   SerialPort& port() { return port_; }
   const std::vector<std::uint32_t>& lines() const { return lines_; }
   bool simulated() const { return simulator_ != nullptr; }
+  // The built-in simulator, or nullptr when the lines are real devices.
+  const BuiltinSimulator* simulator() const { return simulator_.get(); }
 
   // Extra observer of every exchange (the monitor's journal).
   void set_listener(ExchangeObserver listener);

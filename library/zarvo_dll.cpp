@@ -34,9 +34,6 @@ std::uint32_t boolean(bool value) {
 class ThroughTable final : public TableCalls {
  public:
   explicit ThroughTable(zarvo_da30* self) : self_(self) {}
-  bool StopPump(std::uint8_t line, std::int32_t pump, bool stop) override {
-    return low8(self_->ops->StopPump(self_, line, pump, boolean(stop))) != 0;
-  }
   void WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,
                   std::int32_t value) override {
     self_->ops->WriteParam(self_, line, pump, number, value);
@@ -104,10 +101,10 @@ void ZARVO_STDCALL GetDelivery(zarvo_da30* self, std::int32_t line, std::int32_t
 void ZARVO_STDCALL ReadTotals(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                               std::uint32_t nozzle, double* first, double* second, std::int32_t,
                               std::int32_t) {
-  Totals totals{*first, *second};
-  driver_of(self).ReadTotals(line, pump, low8(nozzle), totals);
-  *first = totals.first;
-  *second = totals.second;
+  if (const auto totals = driver_of(self).ReadTotals(line, pump, low8(nozzle))) {
+    *first = totals->first;
+    *second = totals->second;
+  }
 }
 
 void ZARVO_STDCALL Reserved8(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
@@ -191,14 +188,21 @@ void ZARVO_STDCALL PollPump(zarvo_poll_result* result, zarvo_da30* self, std::ui
                            std::span<std::uint8_t, 16>(result->bytes), table);
 }
 
+// Slots 22 and 23 take a 32-bit line that slot 4 would cut to its low byte.
+std::uint32_t stop_through_slot_4(zarvo_da30* self, std::int32_t line, std::int32_t pump,
+                                  std::uint32_t stop_flag) {
+  if (low8(stop_flag) != 0) RequireLine(line);
+  return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
+}
+
 std::uint32_t ZARVO_STDCALL StopPumpAlt1(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                          std::int32_t, std::uint32_t stop_flag) {
-  return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
+  return stop_through_slot_4(self, line, pump, stop_flag);
 }
 
 std::uint32_t ZARVO_STDCALL StopPumpAlt2(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                          std::int32_t, std::uint32_t stop_flag) {
-  return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
+  return stop_through_slot_4(self, line, pump, stop_flag);
 }
 
 // What the host calls on a click on the driver's menu entry.

@@ -27,15 +27,24 @@ constexpr int cp1251_byte_for(char32_t cp) {
   if (cp < 0x80) return static_cast<int>(cp);
   if (cp >= 0x0410 && cp <= 0x044F) return static_cast<int>(cp - 0x0410 + 0xC0);
   switch (cp) {
-    case 0x0401: return 0xA8;  // Ё
-    case 0x0451: return 0xB8;  // ё
-    case 0x2116: return 0xB9;  // №
-    case 0x00AB: return 0xAB;  // «
-    case 0x00BB: return 0xBB;  // »
-    case 0x2014: return 0x97;  // —
-    case 0x2013: return 0x96;  // –
-    case 0x00B0: return 0xB0;  // °
-    default: return -1;
+    case 0x0401:
+      return 0xA8;  // Ё
+    case 0x0451:
+      return 0xB8;  // ё
+    case 0x2116:
+      return 0xB9;  // №
+    case 0x00AB:
+      return 0xAB;  // «
+    case 0x00BB:
+      return 0xBB;  // »
+    case 0x2014:
+      return 0x97;  // —
+    case 0x2013:
+      return 0x96;  // –
+    case 0x00B0:
+      return 0xB0;  // °
+    default:
+      return -1;
   }
 }
 }  // namespace detail

@@ -47,7 +47,11 @@ std::optional<std::string> read_whole_file(const std::string& path) {
     while (filled < buffer.size()) {
       const ssize_t got = ::read(fd, buffer.data() + filled, buffer.size() - filled);
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
+      if (got < 0) {  // a partial text would lose the rest of the file on save
+        ::close(fd);
+        return std::nullopt;
+      }
+      if (got == 0) break;
       filled += static_cast<std::size_t>(got);
     }
     buffer.resize(filled);

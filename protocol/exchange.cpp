@@ -43,10 +43,12 @@ std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
     return link.port.GetLineResult(line);
   }
   // Only an intact reply reaches the tables: the port may return early with
-  // a partial or corrupted frame in the buffer.
-  if (JudgeReply(state.RxBuf, kFrameBufferSize - 1).code == ReplyCode::kGood) {
-    DecodeReply(state);
-  }
+  // a partial or corrupted frame in the buffer. A reply from another pump than
+  // the one asked is a late answer to someone else: filed here it would land
+  // in this pump's row and acknowledge this pump's transaction.
+  const bool intact = JudgeReply(state.RxBuf, kFrameBufferSize - 1).code == ReplyCode::kGood;
+  const std::uint8_t asked = payload[0];
+  if (intact && (asked == 0 || state.RxBuf[kReplyAddress] == asked)) DecodeReply(state);
   if (record) *record = state.record;
   return result;
 }

@@ -31,6 +31,21 @@ bool FaultInjector::chance(double probability) {
 }
 
 Fate FaultInjector::on_request(Millis now) {
+  Fate fate = draw(now);
+  ++counts_.requests;
+  if (!fate.heard) {
+    ++counts_.unheard;
+  } else if (!fate.answered) {
+    ++counts_.dropped;
+  } else {
+    if (fate.delay > Millis{0}) ++counts_.delayed;
+    if (!fate.noise.empty()) ++counts_.noisy;
+    if (fate.flipped_bit) ++counts_.corrupted;
+  }
+  return fate;
+}
+
+Fate FaultInjector::draw(Millis now) {
   Fate fate;
   if (silent_until_ && now < *silent_until_) {
     fate.heard = false;
@@ -39,6 +54,7 @@ Fate FaultInjector::on_request(Millis now) {
   silent_until_.reset();
   if (chance(options_.silent)) {
     silent_until_ = now + options_.silent_for;
+    ++counts_.silent_spells;
     fate.heard = false;
     return fate;
   }

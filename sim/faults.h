@@ -39,22 +39,37 @@ struct Fate {
   std::optional<std::size_t> flipped_bit;  // index into the reply's bits, modulo its size
 };
 
+// How many requests met each fault so far; a reply may be both noisy and
+// corrupted. A silent spell counts every request it swallows.
+struct FaultCounts {
+  std::uint64_t requests = 0;
+  std::uint64_t unheard = 0;
+  std::uint64_t silent_spells = 0;
+  std::uint64_t dropped = 0;
+  std::uint64_t delayed = 0;
+  std::uint64_t noisy = 0;
+  std::uint64_t corrupted = 0;
+};
+
 class FaultInjector {
  public:
   // Throws std::invalid_argument for a probability outside 0..1 or a negative time.
   explicit FaultInjector(const FaultOptions& options);
 
   Fate on_request(Millis now);
+  const FaultCounts& counts() const { return counts_; }
 
   // Flips the chosen bit of a reply frame.
   static void spoil(std::vector<std::uint8_t>& frame, std::size_t bit);
 
  private:
+  Fate draw(Millis now);
   bool chance(double probability);
 
   FaultOptions options_;
   std::mt19937_64 random_;
   std::optional<Millis> silent_until_;
+  FaultCounts counts_;
 };
 
 }  // namespace zarvo::sim

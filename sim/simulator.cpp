@@ -52,6 +52,11 @@ std::vector<Transaction> Simulator::transactions() const {
   return dispenser_.transactions();
 }
 
+FaultCounts Simulator::fault_counts() const {
+  std::lock_guard lock(mutex_);
+  return faults_.counts();
+}
+
 void Simulator::serve(int fd, const StopSignal& stop) {
   if (link_.pacing) use_precise_timers();
   FrameReader reader;

@@ -48,6 +48,7 @@ class Simulator {
   bool lift(int pump, int nozzle);
   bool hang_up(int pump);
   std::vector<Transaction> transactions() const;
+  FaultCounts fault_counts() const;
 
   // Runs `look` on the dispensers, brought up to the present, under the lock.
   template <class F>

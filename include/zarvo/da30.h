@@ -46,6 +46,18 @@
 #define ZARVO_API __attribute__((visibility("default")))
 #endif
 
+/* The exception classes are complete in this header; the library exports
+ * them, and a host needs no import for them. */
+#if defined(_WIN32)
+#if defined(ZARVO_BUILDING_LIBRARY)
+#define ZARVO_EXCEPTION_API __declspec(dllexport)
+#else
+#define ZARVO_EXCEPTION_API
+#endif
+#else
+#define ZARVO_EXCEPTION_API __attribute__((visibility("default")))
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -219,29 +231,28 @@ static inline void zarvo_da30_destroy(zarvo_da30* self) {
 
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace zarvo {
 
-/* Every failure of the driver. what() is the message in code page 1251. */
-class ZARVO_API Exception : public std::exception {
+/* Every failure of the driver. what() is the message in code page 1251.
+ * Defined here in full, so that a host that loads the library at run time
+ * (dlopen, LoadLibrary) catches these by type with nothing but this header:
+ * the C++ runtime matches the host's and the library's type information by
+ * name. */
+class ZARVO_EXCEPTION_API Exception : public std::exception {
  public:
-  explicit Exception(std::string message);
-  Exception(const Exception& other);
-  Exception& operator=(const Exception& other);
-  ~Exception() override;
-  const char* what() const noexcept override;
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
 
  private:
   std::string message_;
 };
 
 /* A dispenser exchange failed; the message names the command. */
-class ZARVO_API ESerialIO : public Exception {
+class ZARVO_EXCEPTION_API ESerialIO : public Exception {
  public:
-  explicit ESerialIO(std::string message);
-  ESerialIO(const ESerialIO& other);
-  ESerialIO& operator=(const ESerialIO& other);
-  ~ESerialIO() override;
+  explicit ESerialIO(std::string message) : Exception(std::move(message)) {}
 };
 
 }  // namespace zarvo

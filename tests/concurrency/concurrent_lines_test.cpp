@@ -11,6 +11,7 @@
 #include "sim/dispenser.h"
 #include "sim/request.h"
 #include "tests/support/driver_fixture.h"
+#include "tests/support/port_adapter.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
@@ -29,7 +30,31 @@ class SimulatedLines {
       lines_[i].dispenser.emplace(options);
     }
   }
-  zarvo_port* port() { return &handle_.port; }
+  zarvo_port* port() { return adapter_.port(); }
+
+  std::int32_t GetLineResult(std::uint32_t) { return 1; }
+  void SetReplyCode(std::uint32_t, std::uint32_t) {}
+  void SetRxState(std::uint32_t n, std::uint32_t s) {
+    line(n).rx_state = static_cast<std::int32_t>(s);
+  }
+  std::int32_t GetRxState(std::uint32_t n) { return line(n).rx_state; }
+  std::int32_t ConfigureLine(std::uint32_t, std::uint32_t, std::uint32_t) { return 0; }
+  void SetReplyCheck(std::uint32_t n, zarvo_reply_check c, void* x) {
+    line(n).check = c;
+    line(n).context = x;
+  }
+  std::int32_t SendAndReceive(std::uint32_t n, const std::uint8_t* tx, std::uint32_t len,
+                              std::uint8_t* rx, std::uint32_t, std::uint32_t) {
+    Line& l = line(n);
+    l.now += sim::Millis(500);  // time passes between polls, so deliveries flow
+    l.dispenser->advance_to(l.now);
+    const auto request = sim::parse_request(std::span(tx + 2, len - 4));
+    if (!request) return 1;
+    const auto reply = l.dispenser->handle(*request, l.now);
+    if (!reply) return 1;
+    const auto frame = sim::reply_frame(reply->address, reply->type, reply->data);
+    return testing::StoreUnderCheck(frame, rx, l.check, l.context, n) ? 0 : 1;
+  }
 
  private:
   struct Line {
@@ -39,70 +64,11 @@ class SimulatedLines {
     void* context = nullptr;
     std::int32_t rx_state = 0;
   };
-  struct Handle {
-    zarvo_port port;
-    SimulatedLines* self;
-  };
+  Line& line(std::uint32_t number) { return lines_.at(number - 1); }
 
-  static Line& line(zarvo_port* p, std::uint32_t number) {
-    return reinterpret_cast<Handle*>(p)->self->lines_.at(number - 1);
-  }
-  static void ZARVO_STDCALL unused(zarvo_port*) {}
-  static std::int32_t ZARVO_STDCALL line_result(zarvo_port*, std::uint32_t) { return 1; }
-  static void ZARVO_STDCALL reply_code(zarvo_port*, std::uint32_t, std::uint32_t) {}
-  static void ZARVO_STDCALL set_rx(zarvo_port* p, std::uint32_t n, std::uint32_t s) {
-    line(p, n).rx_state = static_cast<std::int32_t>(s);
-  }
-  static std::int32_t ZARVO_STDCALL get_rx(zarvo_port* p, std::uint32_t n) {
-    return line(p, n).rx_state;
-  }
-  static std::int32_t ZARVO_STDCALL configure(zarvo_port*, std::uint32_t, std::uint32_t,
-                                              std::uint32_t) {
-    return 0;
-  }
-  static void ZARVO_STDCALL set_check(zarvo_port* p, std::uint32_t n, zarvo_reply_check c,
-                                      void* x) {
-    line(p, n).check = c;
-    line(p, n).context = x;
-  }
-  static std::int32_t ZARVO_STDCALL send(zarvo_port* p, std::uint32_t n, const std::uint8_t* tx,
-                                         std::uint32_t len, std::uint8_t* rx, std::uint32_t,
-                                         std::uint32_t) {
-    Line& l = line(p, n);
-    l.now += sim::Millis(500);  // time passes between polls, so deliveries flow
-    l.dispenser->advance_to(l.now);
-    const auto request = sim::parse_request(std::span(tx + 2, len - 4));
-    if (!request) return 1;
-    const auto reply = l.dispenser->handle(*request, l.now);
-    if (!reply) return 1;
-    const auto frame = sim::reply_frame(reply->address, reply->type, reply->data);
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-      rx[i] = frame[i];
-      const auto stored = static_cast<std::uint8_t>(i);
-      if ((l.check(l.context, n, rx, 0, &stored, 0) & 0xFF) != 0) return 0;
-    }
-    return 1;
-  }
-  static const zarvo_port_ops kOps;
-
-  Handle handle_{{&kOps}, this};
   std::array<Line, kLines> lines_;
+  testing::PortAdapter<SimulatedLines> adapter_{*this};
 };
-
-const zarvo_port_ops SimulatedLines::kOps = [] {
-  zarvo_port_ops ops{};
-  ops.slot0 = &unused;
-  for (auto& slot : ops.slot5_to_15) slot = &unused;
-  ops.slot18 = &unused;
-  ops.GetLineResult = &line_result;
-  ops.SetReplyCode = &reply_code;
-  ops.SetRxState = &set_rx;
-  ops.GetRxState = &get_rx;
-  ops.SendAndReceive = &send;
-  ops.ConfigureLine = &configure;
-  ops.SetReplyCheck = &set_check;
-  return ops;
-}();
 
 struct Outcome {
   double volume = -1;

@@ -97,7 +97,8 @@ TEST(ParseIniInteger, AcceptsOnlyAWholeDecimalInteger) {
   EXPECT_EQ(ParseIniInteger(" 42\t"), 42);
   EXPECT_EQ(ParseIniInteger("+7"), 7);
   EXPECT_EQ(ParseIniInteger("-3"), -3);
-  for (std::string_view bad : {"", " ", "1.5", "0x10", "12abc", "99999999999", "--1", "1 2"}) {
+  for (std::string_view bad :
+       {"", " ", "1.5", "0x10", "12abc", "99999999999", "--1", "+-5", "1 2"}) {
     EXPECT_FALSE(ParseIniInteger(bad)) << bad;
   }
 }

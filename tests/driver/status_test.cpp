@@ -16,9 +16,6 @@ constexpr PumpCell cell(int line, int pump) {
 class DirectCalls final : public TableCalls {
  public:
   explicit DirectCalls(TVM30& driver) : driver_(driver) {}
-  bool StopPump(std::uint8_t line, std::int32_t pump, bool stop) override {
-    return driver_.StopPump(line, pump, stop);
-  }
   void WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,
                   std::int32_t value) override {
     driver_.WriteParam(line, pump, number, value);
@@ -65,6 +62,26 @@ TEST_F(StatusTest, TheFirstPollProgramsTheParametersAndLaterOnesOnlyAskTheState)
   answer_status(3, "300000");
   poll(3);
   EXPECT_EQ(port.frames.size(), 9U);
+}
+
+// The settings dialog confirms on its own thread while a poll programs the pump.
+class ConfirmDuringWrites final : public TableCalls {
+ public:
+  explicit ConfirmDuringWrites(TVM30& driver) : driver_(driver) {}
+  void WriteParam(std::uint8_t, std::uint8_t, std::int32_t, std::int32_t) override {
+    driver_.MarkAllParamsPending();
+  }
+  std::uint8_t ReadPumpState(std::int32_t, std::uint8_t) override { return 0; }
+
+ private:
+  TVM30& driver_;
+};
+
+TEST_F(StatusTest, AConfirmationDuringAPollsWritesIsNotWipedByIt) {
+  std::array<std::uint8_t, 16> record{};
+  ConfirmDuringWrites calls(driver);
+  driver.PollPump(1, 1, 0, record, calls);
+  EXPECT_EQ(driver.ParamsPending[cell(1, 1)], 1);
 }
 
 TEST_F(StatusTest, ThePollRecordCarriesTheStateAndItsLowThreeBits) {
@@ -124,18 +141,15 @@ TEST_F(StatusTest, TotalsAreHandedOverOnlyWhenTheReplyWasTaken) {
   Bytes data = {0x00};
   for (const char c : std::string_view("      1234.56      9876.54")) data.push_back(c);
   port.reply(ReplyFrame(1, 'B', data));
-  Totals totals{-1, -1};
-  driver.ReadTotals(1, 1, 2, totals);
+  const auto totals = driver.ReadTotals(1, 1, 2);
+  ASSERT_TRUE(totals);
   EXPECT_EQ(port.payload(0), (Bytes{0x01, 0x02, 'B', '2'}));
-  EXPECT_EQ(totals.first, 1234.56);
-  EXPECT_EQ(totals.second, 9876.54);
+  EXPECT_EQ(totals->first, 1234.56);
+  EXPECT_EQ(totals->second, 9876.54);
   port.rx_state = 3;
   port.silence(0);
-  Totals untouched{-1, -2};
-  driver.ReadTotals(1, 1, 3, untouched);
-  EXPECT_EQ(untouched.first, -1);
-  EXPECT_EQ(untouched.second, -2);
-  EXPECT_THROW(driver.ReadTotals(1, 1, 7, untouched), Exception);
+  EXPECT_FALSE(driver.ReadTotals(1, 1, 3));
+  EXPECT_THROW(driver.ReadTotals(1, 1, 7), Exception);
 }
 
 TEST_F(StatusTest, AnAmountWithinOnePriceStepOfThePresetReadsAsThePreset) {

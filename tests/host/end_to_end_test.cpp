@@ -18,6 +18,7 @@
 #include "host/pump_state.h"
 #include "host/session.h"
 #include "platform/cp1251.h"
+#include "pty_peer.h"
 #include "sim/pty_simulator.h"
 
 namespace zarvo::host {
@@ -242,6 +243,48 @@ TEST_F(EndToEnd, the_monitor_journals_each_completed_delivery_once) {
   EXPECT_THAT(results.str(),
               ::testing::HasSubstr(R"("event":"delivery","line":1,"pump":2,"transaction":1,)"
                                    R"("volume":0.5,"amount":25})"));
+}
+
+TEST_F(EndToEnd, an_ended_delivery_reported_again_after_a_lost_answer_is_journaled_once) {
+  testing::PtyPeer peer;
+  const auto accepted = [] { return testing::reply_frame(1, 'Q', "0"); };
+  const auto ended = [](char number) {
+    return testing::reply_frame(1, 'a', std::string{'\0', number} + "010  50.00   2.00");
+  };
+  // The first poll programs three parameters, then asks for the state.
+  for (int i = 0; i < 3; ++i) peer.answer(accepted());
+  peer.answer(ended(7));
+  peer.answer({});  // the acknowledgement's answer is lost: the pump reports 7 again
+  peer.answer(ended(7));
+  peer.answer(accepted());
+  // The next delivery has the same readings, and is a delivery of its own.
+  peer.answer(ended(8));
+  peer.answer(accepted());
+  SessionOptions options;
+  options.library = ZARVO_TEST_LIBRARY;
+  options.lines = {{1, peer.device()}};
+  options.timeouts = {100ms, 50ms};
+  session_ = std::make_unique<Session>(options, diagnostics_);
+  const auto journal_path = settings_dir_ / "journal.db";
+  std::ostringstream results, notes;
+  Output out(true, results, notes);
+  MonitorOptions monitoring;
+  monitoring.pumps = 1;
+  monitoring.interval_ms = 0;
+  monitoring.cycles = 3;
+  monitoring.journal = journal_path.string();
+  monitor(*session_, out, monitoring);
+  ASSERT_EQ(peer.requests().size(), 9U);
+  EXPECT_EQ(letter_of(peer.requests()[4]), 'L');
+  EXPECT_EQ(letter_of(peer.requests()[6]), 'L');
+  const auto entries = Journal(journal_path.string()).entries_after(0);
+  ASSERT_EQ(entries.size(), 2U);
+  EXPECT_EQ(entries[0].transaction, 7U);
+  EXPECT_EQ(entries[1].transaction, 8U);
+  for (const JournalEntry& entry : entries) {
+    EXPECT_DOUBLE_EQ(entry.volume, 2.0);
+    EXPECT_DOUBLE_EQ(entry.amount, 50.0);
+  }
 }
 
 // The command line, in this process.

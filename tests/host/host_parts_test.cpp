@@ -81,6 +81,33 @@ TEST(CompletionTracker, each_acknowledged_transaction_is_taken_once) {
   EXPECT_FALSE(tracker.take(41, 2).has_value());
 }
 
+TEST(CompletionTracker, only_an_acknowledgement_that_releases_a_delivery_counts) {
+  using Frame = std::vector<std::uint8_t>;
+  const Frame status2{0x16, 0x16, 0x02, 0x02, 'J', 0x00, 0x00, 0x00};
+  const Frame ack2_7{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x07, 0x00, 0x00};
+  const Frame ended2_7{0x16, 0x16, 0x02, 0x11, 'a', 0x00, 0x07, '0', '1', '0'};
+  const Frame ended3_9{0x16, 0x16, 0x03, 0x11, 'a', 0x00, 0x09, '0', '1', '0'};
+  const Frame totals2{0x16, 0x16, 0x02, 0x1B, 'B', 0x00, 0x07, ' ', ' '};
+  const auto exchanged = [](const Frame& request, const Frame& reply) {
+    ExchangeRecord record = sent(request);
+    record.received = reply;
+    return record;
+  };
+  CompletionTracker tracker;
+  // The totals reply is acknowledged too, but releases no delivery.
+  tracker.observe(exchanged(status2, totals2));
+  tracker.observe(sent(ack2_7));
+  EXPECT_FALSE(tracker.take(1, 2).has_value());
+  // Pump 3's late reply taken for pump 2's: the acknowledgement carries pump 2's
+  // stored number, not the number of the delivery that ended.
+  tracker.observe(exchanged(status2, ended3_9));
+  tracker.observe(sent(ack2_7));
+  EXPECT_FALSE(tracker.take(1, 2).has_value());
+  tracker.observe(exchanged(status2, ended2_7));
+  tracker.observe(sent(ack2_7));
+  EXPECT_EQ(tracker.take(1, 2), 7U);
+}
+
 TEST(Journal, deliveries_survive_reopening_the_file) {
   const auto path = std::filesystem::temp_directory_path() /
                     ("zarvo-journal-" + std::to_string(::getpid()) + ".db");

@@ -114,6 +114,31 @@ TEST_F(PortOverPty, noise_before_a_reply_is_skipped) {
   EXPECT_EQ(skipped, 4U);
 }
 
+TEST_F(PortOverPty, a_late_reply_from_another_pump_is_passed_over_for_the_real_one) {
+  Bytes both = reply_frame(2, 'a',
+                           "\x00\x07"
+                           "010   5.00   1.00");
+  both.insert(both.end(), kStatusReply.begin(), kStatusReply.end());
+  peer_.answer(both);
+  std::size_t strays = 0;
+  port_.set_observer([&](const ExchangeRecord& record) { strays = record.strays; });
+  ASSERT_EQ(exchange(rx_), 0);
+  EXPECT_TRUE(std::equal(kStatusReply.begin(), kStatusReply.end(), rx_.begin()));
+  EXPECT_EQ(strays, 1U);
+  // A request to every pump is answered by any of them.
+  const Bytes stop_all = reply_frame(0, '5', std::string(1, '\0'));
+  peer_.answer(reply_frame(1, 'Q', "0"));
+  EXPECT_EQ(exchange(rx_, stop_all), 0);
+}
+
+TEST_F(SilentPeer, only_another_pumps_reply_is_no_reply_and_leaves_nothing_to_decode) {
+  peer_.answer(reply_frame(3, 'J', "111000"));
+  EXPECT_EQ(exchange(rx_), static_cast<std::int32_t>(PortResult::kTimeout));
+  EXPECT_EQ(port_.GetRxState(1), 0);
+  EXPECT_EQ(port_.last_error(1), peer_.device() + ": no reply, only another pump's");
+  EXPECT_TRUE(std::ranges::all_of(rx_, [](std::uint8_t b) { return b == 0; }));
+}
+
 TEST_F(PortOverPty, a_corrupted_reply_fails_at_once_and_leaves_nothing_to_decode) {
   Bytes corrupted = kStatusReply;
   corrupted[8] = '4';  // the CRC no longer matches
@@ -269,8 +294,7 @@ TEST(SerialPort, lines_exchange_at_the_same_time_each_with_its_own_replies_and_c
   // Line n's k-th reply carries n and k, so a reply on the wrong line shows.
   auto reply_for = [](std::uint32_t line, int k) {
     return reply_frame(
-        static_cast<std::uint8_t>(line), 'J',
-        std::string(5, static_cast<char>('0' + k % 10)) + static_cast<char>('0' + line));
+        1, 'J', std::string(5, static_cast<char>('0' + k % 10)) + static_cast<char>('0' + line));
   };
   for (std::uint32_t line = 1; line <= kLines; ++line) {
     port.bind(line, peers[line - 1].device());

@@ -14,8 +14,8 @@
 namespace zarvo {
 namespace {
 
-using ::testing::Contains;
 using testing::Bytes;
+using ::testing::Contains;
 using testing::ReplyFrame;
 
 constexpr std::uint32_t kGarbage = 0xA5C3F100;
@@ -106,8 +106,8 @@ TEST_F(AbiTest, TheAlternativeStopsGoThroughSlotFour) {
   // A host that replaced slot 4 sees its replacement used.
   static int replaced_calls;
   zarvo_da30_ops patched = ops;
-  patched.StopPump = [](zarvo_da30*, std::uint32_t, std::int32_t,
-                        std::uint32_t) ZARVO_STDCALL -> std::uint32_t {
+  patched.StopPump = [](zarvo_da30*, std::uint32_t, std::int32_t, std::uint32_t)
+                         ZARVO_STDCALL -> std::uint32_t {
     ++replaced_calls;
     return 0;
   };

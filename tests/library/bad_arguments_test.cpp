@@ -123,6 +123,16 @@ std::vector<BadCall> bad_calls() {
     add("WriteParam number " + std::to_string(number),
         [=](auto* o, auto& ops) { ops.WriteParam(o, 1, 1, number, 1); });
   }
+  for (const std::uint32_t pump : {0U, 33U, 255U, 0xFFFFFF21U}) {
+    add("ReadParam pump " + std::to_string(pump),
+        [=](auto* o, auto& ops) { ops.ReadParam(o, 1, pump, 7); });
+    if ((pump & 0xFF) != 0) {  // address 0 writes to every pump
+      add("WriteParam pump " + std::to_string(pump),
+          [=](auto* o, auto& ops) { ops.WriteParam(o, 1, pump, 40, 1); });
+    }
+  }
+  add("StopPumpAlt1 line 257", [](auto* o, auto& ops) { ops.StopPumpAlt1(o, 257, 1, 0, 1); });
+  add("StopPumpAlt2 line 297", [](auto* o, auto& ops) { ops.StopPumpAlt2(o, 297, 1, 0, 1); });
   for (const std::int32_t value : {-1, 256, INT_MAX, INT_MIN}) {
     add("WriteParam value " + std::to_string(value),
         [=](auto* o, auto& ops) { ops.WriteParam(o, 1, 1, 40, value); });

@@ -82,10 +82,19 @@ TEST_F(DecodeTest, CommandAnswersAndLiveReadingsSetTheirStateCodes) {
 }
 
 TEST_F(DecodeTest, TheTransactionNumberGoesUnderTheRepliesOwnAddress) {
-  exchange_with(ReplyFrame(3, 'R', DeliveryData(9, '1', "   1.00", "   2.00")), 1, 1);
+  // A request to every pump is answered by one of them.
+  exchange_with(ReplyFrame(3, 'R', DeliveryData(9, '1', "   1.00", "   2.00")), 1, 0);
   EXPECT_EQ(driver.TxnNo[cell(1, 3)], 9);
   EXPECT_EQ(driver.TxnNo[cell(1, 1)], 0);
   EXPECT_EQ(driver.DispAmount[cell(1, 1)], 1.0);
+}
+
+TEST_F(DecodeTest, ALateReplyFromAnotherPumpIsNotFiledOrAcknowledged) {
+  driver.TxnNo[cell(1, 1)] = 4;  // pump 1's own ended transaction, not yet reported
+  const std::string before = Snapshot(driver);
+  exchange_with(ReplyFrame(3, 'a', DeliveryData(9, '0', "  10.00", "   2.00")), 1, 1);
+  EXPECT_EQ(Snapshot(driver), before);
+  EXPECT_EQ(port.frames.size(), 1U);  // no acknowledgement releases pump 1's transaction
 }
 
 TEST_F(DecodeTest, AnEndedDeliveryIsAcknowledgedAndThenMarkedEnded) {
@@ -143,7 +152,7 @@ TEST_F(DecodeTest, AReplyForPumpZeroChangesNoPump) {
 TEST_F(DecodeTest, AReplyAddressOutsideThePumpsWritesNoTransactionNumber) {
   const std::string before = Snapshot(driver);
   for (std::uint8_t address : {0, 33, 255}) {
-    exchange_with(ReplyFrame(address, 'R', DeliveryData(5, '1', "   1.00", "   2.00")), 1, 1);
+    exchange_with(ReplyFrame(address, 'R', DeliveryData(5, '1', "   1.00", "   2.00")), 1, 0);
   }
   driver.DispAmount[cell(1, 1)] = 0;
   driver.DispVolume[cell(1, 1)] = 0;

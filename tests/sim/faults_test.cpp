@@ -66,5 +66,38 @@ TEST(Faults, noise_never_holds_a_syn_and_a_flip_changes_one_bit) {
   EXPECT_EQ(frame, (std::vector<std::uint8_t>{0x14, 0x16, 0x01}));
 }
 
+TEST(Faults, the_counts_tell_what_each_request_met) {
+  FaultOptions o;
+  o.silent = 0.05;
+  o.silent_for = 30ms;
+  o.drop = 0.1;
+  o.corrupt = 0.1;
+  o.noise = 0.1;
+  o.delay = 5ms;
+  o.delay_rate = 0.1;
+  FaultInjector faults(o);
+  FaultCounts seen;
+  for (int i = 0; i < 2000; ++i) {
+    const Fate f = faults.on_request(Millis{i * 10});
+    seen.unheard += f.heard ? 0 : 1;
+    seen.dropped += f.heard && !f.answered ? 1 : 0;
+    seen.delayed += f.delay > Millis{0} ? 1 : 0;
+    seen.noisy += f.noise.empty() ? 0 : 1;
+    seen.corrupted += f.flipped_bit ? 1 : 0;
+  }
+  const FaultCounts& counts = faults.counts();
+  EXPECT_EQ(counts.requests, 2000U);
+  EXPECT_EQ(counts.unheard, seen.unheard);
+  EXPECT_EQ(counts.dropped, seen.dropped);
+  EXPECT_EQ(counts.delayed, seen.delayed);
+  EXPECT_EQ(counts.noisy, seen.noisy);
+  EXPECT_EQ(counts.corrupted, seen.corrupted);
+  // Each spell swallows the request that began it and the two after it (the
+  // last spell may be cut short by the end of the run).
+  EXPECT_GT(counts.silent_spells, 0U);
+  EXPECT_LE(counts.unheard, 3 * counts.silent_spells);
+  EXPECT_GE(counts.unheard + 2, 3 * counts.silent_spells);
+}
+
 }  // namespace
 }  // namespace zarvo::sim

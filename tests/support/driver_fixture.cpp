@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "protocol/exchange.h"
+#include "tests/support/port_adapter.h"
 
 namespace zarvo::testing {
 
@@ -35,17 +35,6 @@ std::string TempSettingsDir::read_file() const {
 }
 
 namespace {
-std::uint32_t ZARVO_STDCALL check_thunk(void* context, std::uint32_t line,
-                                        const std::uint8_t* rxbuf, std::uint32_t,
-                                        const std::uint8_t* stored, std::uint32_t) {
-  const auto& driver = *static_cast<TVM30*>(context);
-  return CheckReply(driver.Port, static_cast<std::uint8_t>(line),
-                    std::span<const std::uint8_t, kFrameBufferSize>(rxbuf, kFrameBufferSize),
-                    *stored)
-             ? 1
-             : 0;
-}
-
 template <class Table>
 void append_table(std::string& out, const Table& table) {
   for (const auto& cell : table) {
@@ -62,7 +51,7 @@ void append_table(std::string& out, const Table& table) {
 }  // namespace
 
 ReplyCheckRegistration CheckFor(TVM30* driver) {
-  return {&check_thunk, driver};
+  return {&CheckWithDriver, driver};
 }
 
 std::string Snapshot(const TVM30& d) {

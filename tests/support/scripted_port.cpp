@@ -39,68 +39,42 @@ Bytes DeliveryData(std::uint16_t txn, char state, std::string_view amount,
   return data;
 }
 
-struct ScriptedPortThunks {
-  static ScriptedPort& self(zarvo_port* p) {
-    return *reinterpret_cast<ScriptedPort::Handle*>(p)->self;
-  }
-  static void ZARVO_STDCALL unused(zarvo_port*) { throw std::logic_error("unused port slot"); }
-  static std::int32_t ZARVO_STDCALL GetLineResult(zarvo_port* p, std::uint32_t line) {
-    self(p).calls.push_back("GetLineResult(" + std::to_string(line) + ")");
-    return self(p).line_result;
-  }
-  static void ZARVO_STDCALL SetReplyCode(zarvo_port* p, std::uint32_t line, std::uint32_t code) {
-    self(p).calls.push_back("SetReplyCode(" + std::to_string(line) + "," + std::to_string(code) +
-                            ")");
-  }
-  static void ZARVO_STDCALL SetRxState(zarvo_port* p, std::uint32_t line, std::uint32_t state) {
-    self(p).calls.push_back("SetRxState(" + std::to_string(line) + "," + std::to_string(state) +
-                            ")");
-    self(p).rx_state = static_cast<std::int32_t>(state);
-  }
-  static std::int32_t ZARVO_STDCALL GetRxState(zarvo_port* p, std::uint32_t line) {
-    self(p).calls.push_back("GetRxState(" + std::to_string(line) + ")");
-    return self(p).rx_state;
-  }
-  static std::int32_t ZARVO_STDCALL SendAndReceive(zarvo_port* p, std::uint32_t line,
-                                                   const std::uint8_t* tx, std::uint32_t len,
-                                                   std::uint8_t* rx, std::uint32_t a42,
-                                                   std::uint32_t syn) {
-    self(p).calls.push_back("SendAndReceive(" + std::to_string(line) + "," + std::to_string(a42) +
-                            "," + std::to_string(syn) + ")");
-    return self(p).send_and_receive(line, tx, len, rx);
-  }
-  static std::int32_t ZARVO_STDCALL ConfigureLine(zarvo_port* p, std::uint32_t line,
-                                                  std::uint32_t mode, std::uint32_t baud) {
-    self(p).calls.push_back("ConfigureLine(" + std::to_string(line) + "," + std::to_string(mode) +
-                            "," + std::to_string(baud) + ")");
-    return self(p).configure_result;
-  }
-  static void ZARVO_STDCALL SetReplyCheck(zarvo_port* p, std::uint32_t line,
-                                          zarvo_reply_check check, void* context) {
-    self(p).calls.push_back("SetReplyCheck(" + std::to_string(line) + ")");
-    self(p).check_ = check;
-    self(p).context_ = context;
-  }
+ScriptedPort::ScriptedPort() = default;
 
-  static const zarvo_port_ops kOps;
-};
+namespace {
+std::string call_text(const char* name, std::initializer_list<std::uint32_t> args) {
+  std::string text = std::string(name) + "(";
+  for (const std::uint32_t a : args) text += std::to_string(a) + ",";
+  text.back() = ')';
+  return text;
+}
+}  // namespace
 
-const zarvo_port_ops ScriptedPortThunks::kOps = [] {
-  zarvo_port_ops ops{};
-  ops.slot0 = &unused;
-  for (auto& slot : ops.slot5_to_15) slot = &unused;
-  ops.slot18 = &unused;
-  ops.GetLineResult = &GetLineResult;
-  ops.SetReplyCode = &SetReplyCode;
-  ops.SetRxState = &SetRxState;
-  ops.GetRxState = &GetRxState;
-  ops.SendAndReceive = &SendAndReceive;
-  ops.ConfigureLine = &ConfigureLine;
-  ops.SetReplyCheck = &SetReplyCheck;
-  return ops;
-}();
-
-ScriptedPort::ScriptedPort() : port_{{&ScriptedPortThunks::kOps}, this} {}
+std::int32_t ScriptedPort::GetLineResult(std::uint32_t line) {
+  calls.push_back(call_text("GetLineResult", {line}));
+  return line_result;
+}
+void ScriptedPort::SetReplyCode(std::uint32_t line, std::uint32_t code) {
+  calls.push_back(call_text("SetReplyCode", {line, code}));
+}
+void ScriptedPort::SetRxState(std::uint32_t line, std::uint32_t state) {
+  calls.push_back(call_text("SetRxState", {line, state}));
+  rx_state = static_cast<std::int32_t>(state);
+}
+std::int32_t ScriptedPort::GetRxState(std::uint32_t line) {
+  calls.push_back(call_text("GetRxState", {line}));
+  return rx_state;
+}
+std::int32_t ScriptedPort::ConfigureLine(std::uint32_t line, std::uint32_t mode,
+                                         std::uint32_t baud) {
+  calls.push_back(call_text("ConfigureLine", {line, mode, baud}));
+  return configure_result;
+}
+void ScriptedPort::SetReplyCheck(std::uint32_t line, zarvo_reply_check check, void* context) {
+  calls.push_back(call_text("SetReplyCheck", {line}));
+  check_ = check;
+  context_ = context;
+}
 
 ScriptedPort& ScriptedPort::reply(Bytes bytes) {
   script_.push_back({Step::Kind::kReply, std::move(bytes), 0, false});
@@ -138,8 +112,10 @@ std::vector<Bytes> ScriptedPort::command_payloads() const {
   return commands;
 }
 
-std::int32_t ScriptedPort::send_and_receive(std::uint32_t line, const std::uint8_t* tx,
-                                            std::uint32_t len, std::uint8_t* rx) {
+std::int32_t ScriptedPort::SendAndReceive(std::uint32_t line, const std::uint8_t* tx,
+                                          std::uint32_t len, std::uint8_t* rx, std::uint32_t arg42,
+                                          std::uint32_t syn) {
+  calls.push_back(call_text("SendAndReceive", {line, arg42, syn}));
   frames.emplace_back(tx, tx + len);
   Step step{Step::Kind::kSilence, {}, kNoReply, false};
   if (!script_.empty()) {

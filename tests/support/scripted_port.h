@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/port_adapter.h"
 #include "zarvo/da30.h"
 
 namespace zarvo::testing {
@@ -32,7 +33,7 @@ class ScriptedPort {
   ScriptedPort(const ScriptedPort&) = delete;
   ScriptedPort& operator=(const ScriptedPort&) = delete;
 
-  zarvo_port* port() { return &port_.port; }
+  zarvo_port* port() { return adapter_.port(); }
 
   // The next exchange gets these bytes; the result is 0 once the check accepts,
   // kNoReply otherwise, unless a result is forced.
@@ -70,15 +71,17 @@ class ScriptedPort {
     bool forced_result;
   };
 
-  friend struct ScriptedPortThunks;
-  std::int32_t send_and_receive(std::uint32_t line, const std::uint8_t* tx, std::uint32_t len,
-                                std::uint8_t* rx);
+  friend class PortAdapter<ScriptedPort>;
+  std::int32_t GetLineResult(std::uint32_t line);
+  void SetReplyCode(std::uint32_t line, std::uint32_t code);
+  void SetRxState(std::uint32_t line, std::uint32_t state);
+  std::int32_t GetRxState(std::uint32_t line);
+  std::int32_t SendAndReceive(std::uint32_t line, const std::uint8_t* tx, std::uint32_t len,
+                              std::uint8_t* rx, std::uint32_t arg42, std::uint32_t syn);
+  std::int32_t ConfigureLine(std::uint32_t line, std::uint32_t mode, std::uint32_t baud);
+  void SetReplyCheck(std::uint32_t line, zarvo_reply_check check, void* context);
 
-  // What the driver holds: the table pointer first, then the way back to us.
-  struct Handle {
-    zarvo_port port;
-    ScriptedPort* self;
-  } port_;
+  PortAdapter<ScriptedPort> adapter_{*this};
   std::deque<Step> script_;
   zarvo_reply_check check_ = nullptr;
   void* context_ = nullptr;

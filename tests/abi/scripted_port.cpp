@@ -1,0 +1,222 @@
+#include "tests/abi/scripted_port.h"
+
+#include <span>
+
+#include "protocol/crc.h"
+
+namespace zarvo::abi {
+namespace {
+constexpr std::uint8_t kSyn = 0x16;
+constexpr std::size_t kRxBufSize = 255;
+// What SendAndReceive returns when the whole script step was stored and the
+// check never accepted it, as a port's reply timeout would.
+constexpr std::int32_t kNoReplyAccepted = 5;
+}  // namespace
+
+Bytes reply_frame(std::uint8_t address, char type, std::string_view data) {
+  Bytes frame;
+  frame.reserve(data.size() + 7);
+  for (const std::size_t head : {std::size_t{kSyn}, std::size_t{kSyn}, std::size_t{address},
+                                 data.size() + 1, static_cast<std::size_t>(type)}) {
+    frame.push_back(static_cast<std::uint8_t>(head));
+  }
+  for (const char c : data) frame.push_back(static_cast<std::uint8_t>(c));
+  const std::uint16_t crc = crc_of(std::span(frame).subspan(2));
+  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+  return frame;
+}
+
+const zarvo_port_ops ScriptedPort::kOps = [] {
+  zarvo_port_ops ops{};
+  ops.slot0 = &Unused;
+  ops.GetLineResult = &GetLineResult;
+  ops.SetReplyCode = &SetReplyCode;
+  ops.SetRxState = &SetRxState;
+  ops.GetRxState = &GetRxState;
+  for (auto& unused : ops.slot5_to_15) unused = &Unused;
+  ops.SendAndReceive = &SendAndReceive;
+  ops.ConfigureLine = &ConfigureLine;
+  ops.slot18 = &Unused;
+  ops.SetReplyCheck = &SetReplyCheck;
+  return ops;
+}();
+
+ScriptedPort::ScriptedPort() : object_{{&kOps}, this} {
+  check_caller = [](zarvo_reply_check check, void* context, std::uint32_t line,
+                    const std::uint8_t* rxbuf, const std::uint8_t* stored) {
+    return check(context, line, rxbuf, 0xDEAD0001, stored, 0xDEAD0002);
+  };
+}
+
+void ScriptedPort::clear_record() {
+  sent_.clear();
+  calls_.clear();
+  problems_.clear();
+}
+
+ScriptedPort& ScriptedPort::of(zarvo_port* port) {
+  // Object is standard-layout with the ABI's port as its first member.
+  return *reinterpret_cast<Object*>(port)->self;
+}
+
+void ZARVO_STDCALL ScriptedPort::Unused(zarvo_port* port) {
+  of(port).problems_.push_back("the driver called a port slot outside the contract");
+}
+
+std::int32_t ZARVO_STDCALL ScriptedPort::GetLineResult(zarvo_port* port, std::uint32_t line) {
+  ScriptedPort& self = of(port);
+  self.calls_.push_back({"GetLineResult", line});
+  return self.line_result;
+}
+
+void ZARVO_STDCALL ScriptedPort::SetReplyCode(zarvo_port* port, std::uint32_t line,
+                                              std::uint32_t code) {
+  of(port).calls_.push_back({"SetReplyCode", line, code});
+}
+
+void ZARVO_STDCALL ScriptedPort::SetRxState(zarvo_port* port, std::uint32_t line,
+                                            std::uint32_t state) {
+  ScriptedPort& self = of(port);
+  self.calls_.push_back({"SetRxState", line, state});
+  self.rx_state_ = static_cast<std::int32_t>(state);
+}
+
+std::int32_t ZARVO_STDCALL ScriptedPort::GetRxState(zarvo_port* port, std::uint32_t line) {
+  ScriptedPort& self = of(port);
+  self.calls_.push_back({"GetRxState", line});
+  return self.rx_state_;
+}
+
+std::int32_t ZARVO_STDCALL ScriptedPort::ConfigureLine(zarvo_port* port, std::uint32_t line,
+                                                       std::uint32_t mode, std::uint32_t baud) {
+  ScriptedPort& self = of(port);
+  self.calls_.push_back({"ConfigureLine", line, mode, baud});
+  return self.configure_result;
+}
+
+void ZARVO_STDCALL ScriptedPort::SetReplyCheck(zarvo_port* port, std::uint32_t line,
+                                               zarvo_reply_check check, void* context) {
+  ScriptedPort& self = of(port);
+  self.check_ = check;
+  self.check_context_ = context;
+  if (check == nullptr) self.problems_.push_back("SetReplyCheck without a check");
+  (void)line;  // registered for every line alike
+}
+
+std::int32_t ZARVO_STDCALL ScriptedPort::SendAndReceive(zarvo_port* port, std::uint32_t line,
+                                                        const std::uint8_t* txbuf,
+                                                        std::uint32_t txlen, std::uint8_t* rxbuf,
+                                                        std::uint32_t arg42, std::uint32_t syn) {
+  ScriptedPort& self = of(port);
+  if (arg42 != 42 || syn != kSyn) {
+    self.problems_.push_back("SendAndReceive without the constants 42 and 22");
+  }
+  return self.exchange(line, txbuf, txlen, rxbuf);
+}
+
+std::int32_t ScriptedPort::exchange(std::uint32_t line, const std::uint8_t* txbuf,
+                                    std::uint32_t txlen, std::uint8_t* rxbuf) {
+  if (txlen < 5 || txlen > kRxBufSize || txbuf[0] != kSyn || txbuf[1] != kSyn) {
+    problems_.push_back("a frame without SYN SYN or of impossible length");
+    return kNoReplyAccepted;
+  }
+  const std::span<const std::uint8_t> frame(txbuf, txlen);
+  const auto payload = frame.subspan(2, txlen - 4);
+  const std::uint16_t crc = crc_of(payload);
+  if (frame[txlen - 2] != (crc & 0xFF) || frame[txlen - 1] != (crc >> 8)) {
+    problems_.push_back("a frame with a wrong CRC");
+  }
+  sent_.emplace_back(payload.begin(), payload.end());
+  if (script_.empty()) {
+    problems_.push_back("an exchange the script did not expect");
+    return kNoReplyAccepted;
+  }
+  const Step step = std::move(script_.front());
+  script_.pop_front();
+  if (step.frame.empty()) return step.result;
+  if (check_ == nullptr) {
+    problems_.push_back("an exchange before SetReplyCheck");
+    return kNoReplyAccepted;
+  }
+  // Byte by byte, the count being the index of the last stored byte.
+  for (std::size_t i = 0; i < step.frame.size() && i < kRxBufSize; ++i) {
+    rxbuf[i] = step.frame[i];
+    const auto stored = static_cast<std::uint8_t>(i);
+    if ((check_caller(check_, check_context_, line, rxbuf, &stored) & 0xFF) != 0) return 0;
+  }
+  return kNoReplyAccepted;
+}
+
+// ---------------------------------------------------------------------------
+
+const zarvo_menu_item_ops HostMenu::kOps = {&GetCount, &GetItem,        &GetCaption,  &SetCaption,
+                                            &SetHint,  &SetHelpContext, &SetShortCut, &SetOnClick};
+
+HostMenu::HostMenu() : root_(&make("")) {}
+
+HostMenu::Item& HostMenu::make(std::string caption) {
+  auto item = std::make_unique<Item>();
+  item->handle = {{&kOps}, item.get()};
+  item->owner = this;
+  item->caption = std::move(caption);
+  items_.push_back(std::move(item));
+  return *items_.back();
+}
+
+HostMenu::Item& HostMenu::add_child(Item& parent, std::string caption) {
+  Item& child = make(std::move(caption));
+  parent.children.push_back(&child);
+  return child;
+}
+
+HostMenu::Item& HostMenu::of(zarvo_menu_item* item) {
+  // Handle is standard-layout with the ABI's item as its first member.
+  return *reinterpret_cast<Handle*>(item)->self;
+}
+
+zarvo_menu_item* ZARVO_STDCALL HostMenu::NewItem(zarvo_menu_item* parent, std::int32_t index) {
+  Item& owner_item = of(parent);
+  HostMenu& menu = *owner_item.owner;
+  Item& item = menu.add_child(owner_item, "");
+  menu.created_.emplace_back(&item, index);
+  return &item.handle.base;
+}
+
+std::int32_t ZARVO_STDCALL HostMenu::GetCount(zarvo_menu_item* item) {
+  return static_cast<std::int32_t>(of(item).children.size());
+}
+
+zarvo_menu_item* ZARVO_STDCALL HostMenu::GetItem(zarvo_menu_item* item, std::int32_t index) {
+  auto& children = of(item).children;
+  if (index < 0 || static_cast<std::size_t>(index) >= children.size()) return nullptr;
+  return &children[static_cast<std::size_t>(index)]->handle.base;
+}
+
+const char* ZARVO_STDCALL HostMenu::GetCaption(zarvo_menu_item* item) {
+  return of(item).caption.c_str();
+}
+
+void ZARVO_STDCALL HostMenu::SetCaption(zarvo_menu_item* item, const char* caption) {
+  of(item).caption = caption;
+}
+
+void ZARVO_STDCALL HostMenu::SetHint(zarvo_menu_item* item, const char* hint) {
+  of(item).hint = hint;
+}
+
+void ZARVO_STDCALL HostMenu::SetHelpContext(zarvo_menu_item* item, std::int32_t help_context) {
+  of(item).help_context = help_context;
+}
+
+void ZARVO_STDCALL HostMenu::SetShortCut(zarvo_menu_item* item, std::uint32_t shortcut) {
+  of(item).shortcut = shortcut;
+}
+
+void ZARVO_STDCALL HostMenu::SetOnClick(zarvo_menu_item* item, zarvo_menu_click handler,
+                                        void* context) {
+  of(item).on_click = handler;
+  of(item).click_context = context;
+}
+
+}  // namespace zarvo::abi
