@@ -24,11 +24,14 @@ struct BuiltinSimFaults {
 
 struct BuiltinSimOptions {
   bool pacing = true;  // bytes at the line's real speed
+  std::uint32_t baud = 9600;
+  int line = 1;  // the line number in the simulator's record
   int pumps = 4;
   // The soak runs the pumps faster than life.
   double flow_lpm = 60;
   std::chrono::milliseconds reaction{300};
-  std::chrono::milliseconds turnaround{10};
+  // From a request's last byte to its reply's first: the simulator's default.
+  std::chrono::milliseconds turnaround{2};
   BuiltinSimFaults faults;
 };
 

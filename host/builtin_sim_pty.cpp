@@ -13,7 +13,9 @@ namespace {
 sim::Options simulator_options(const BuiltinSimOptions& options) {
   sim::Options sim_options;
   sim_options.link.pacing = options.pacing;
+  sim_options.link.baud = static_cast<int>(options.baud);
   sim_options.link.turnaround = options.turnaround;
+  sim_options.model.line = options.line;
   sim_options.model.pumps = options.pumps;
   sim_options.model.flow_lpm = options.flow_lpm;
   sim_options.model.reaction = options.reaction;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/bench.h"
 #include "host/commands.h"
 #include "host/monitor.h"
 #include "host/scenes.h"
@@ -23,6 +24,8 @@ namespace zarvo::host {
 namespace {
 
 using Action = std::function<int(Session&, Output&)>;
+// A command that makes its own session from the global options.
+using Standalone = std::function<int(const SessionOptions&, Output&)>;
 
 int run_shell(Session& session, Output& out, std::istream& in);
 
@@ -38,6 +41,7 @@ class CommandSet {
   }
 
   const Action& chosen() const { return chosen_; }
+  const Standalone& standalone() const { return standalone_; }
   // The soak's options when `soak` was chosen: it needs its own simulator.
   const SoakOptions* soak() const { return soak_chosen_ ? &soak_ : nullptr; }
 
@@ -168,7 +172,8 @@ class CommandSet {
     auto* info = app.add_subcommand("info", "the driver's name, capabilities and the lines");
     choose(info, [](Session& s, Output& o) { show_info(s, o); });
 
-    auto* mon = app.add_subcommand("monitor", "live table of every pump, with a journal");
+    auto* mon = app.add_subcommand(
+        "monitor", "live table of every pump, lines polled at once, with a journal");
     mon->add_option("--journal", monitor_.journal, "SQLite file recording each delivery once");
     mon->add_option("--pumps", monitor_.pumps, "pumps 1..N on each line (0: find them)")
         ->check(CLI::Range(0, 32));
@@ -187,6 +192,13 @@ class CommandSet {
         [this] { chosen_ = [this](Session& s, Output& o) { return run_shell(s, o, in_); }; });
     auto* demo_cmd = app.add_subcommand("demo", "a full fuelling cycle, explained step by step");
     choose(demo_cmd, [](Session& s, Output& o) { demo(s, o); });
+    add_bench_command(app);
+  }
+
+  void add_bench_command(CLI::App& app) {
+    add_bench_options(app, bench_)->callback([this] {
+      standalone_ = [this](const SessionOptions& o, Output& out) { return bench(o, out, bench_); };
+    });
   }
 
   void add_soak_command(CLI::App& app) {
@@ -210,6 +222,7 @@ class CommandSet {
 
   std::istream& in_;
   Action chosen_;
+  Standalone standalone_;
   SoakOptions soak_;
   bool soak_chosen_ = false;
   PumpTarget target_;
@@ -224,6 +237,7 @@ class CommandSet {
   std::int32_t param_no_ = 0;
   std::int32_t param_value_ = 0;
   MonitorOptions monitor_;
+  BenchOptions bench_;
 };
 
 std::string driver_message(const zarvo::Exception& e) {
@@ -250,6 +264,18 @@ int run_guarded(const Action& action, Session& session, Output& out, const std::
   out.err() << "zarvo " << name << ": " << error << '\n';
   if (out.json()) out.result(Json::object().set("command", name).set("error", error), error);
   return status;
+}
+
+int run_standalone(const Standalone& action, const SessionOptions& options, Output& out,
+                   const std::string& name) {
+  try {
+    return action(options, out);
+  } catch (const zarvo::Exception& e) {
+    out.err() << "zarvo " << name << ": " << driver_message(e) << '\n';
+  } catch (const std::exception& e) {
+    out.err() << "zarvo " << name << ": " << e.what() << '\n';
+  }
+  return 2;
 }
 
 std::vector<std::string> split_words(const std::string& text) {
@@ -383,6 +409,7 @@ int run_zarvo(int argc, const char* const* argv, std::istream& in, std::ostream&
   Output output(json, out, err);
   std::string name = "zarvo";
   for (const CLI::App* sub : app.get_subcommands()) name = sub->get_name();
+  if (commands.standalone()) return run_standalone(commands.standalone(), options, output, name);
   std::unique_ptr<Session> session;
   try {
     session = std::make_unique<Session>(options, err);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "host/journal.h"
+#include "host/line_threads.h"
 #include "host/pump_state.h"
 #include "host/text.h"
 
@@ -56,19 +57,36 @@ std::string error_text(const zarvo::Exception& e) {
   return message.empty() ? std::string("the driver refused the reply") : message;
 }
 
-std::vector<std::uint32_t> find_pumps(Session& session, Output& out, std::uint32_t line) {
-  out.err() << "zarvo: looking for the pumps on line " << line << "...\n";
+std::vector<std::uint32_t> find_pumps(const Driver& driver, std::uint32_t line) {
   std::vector<std::uint32_t> found;
   for (std::uint32_t pump = 1; pump <= 32; ++pump) {
     try {
-      session.driver().read_pump_state(line, pump);
+      driver.read_pump_state(line, pump);
       found.push_back(pump);
     } catch (const zarvo::Exception&) {
       // No answer: no pump at this address.
     }
   }
-  out.err() << "zarvo: line " << line << ": " << found.size() << " pumps answer\n";
   return found;
+}
+
+// One line's share of a refresh, on the line's own thread.
+std::vector<Row> sweep(const Driver& driver, std::uint32_t line,
+                       const std::vector<std::uint32_t>& pumps) {
+  std::vector<Row> rows;
+  for (const std::uint32_t pump : pumps) {
+    Row row;
+    row.line = line;
+    row.pump = pump;
+    try {
+      row.state = driver.poll(line, pump, 0).state;
+    } catch (const zarvo::Exception& e) {
+      row.error = error_text(e);
+    }
+    row.delivery = driver.delivery(line, pump);
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 void draw(const std::vector<Row>& rows, std::size_t journaled) {
@@ -92,6 +110,7 @@ CompletionTracker::PumpSlot* CompletionTracker::slot(std::uint32_t line, std::ui
 
 void CompletionTracker::observe(const ExchangeRecord& record) {
   if (record.line < 1 || record.line > replies_.size()) return;
+  std::lock_guard lock(mutex_);
   LastReply& last = replies_[record.line - 1];
   const auto sent = record.sent;
   const bool acknowledgement = sent.size() >= kData + 2 && sent[kLetter] == 'L';
@@ -118,6 +137,7 @@ bool CompletionTracker::releases_delivery(const LastReply& reply, std::uint8_t a
 }
 
 std::optional<std::uint32_t> CompletionTracker::take(std::uint32_t line, std::uint32_t pump) {
+  std::lock_guard lock(mutex_);
   PumpSlot* target = slot(line, pump);
   if (target == nullptr || !target->pending) return std::nullopt;
   const std::uint32_t transaction = *target->pending;
@@ -134,32 +154,38 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
   session.set_listener([&tracker](const ExchangeRecord& record) { tracker.observe(record); });
   InterruptGuard interrupts;
 
+  // Every line is polled on its own thread; the results are reported in line
+  // order on this one. Keys exist before the threads start, so that each
+  // thread only writes its own entry.
+  const std::vector<std::uint32_t>& lines = session.lines();
   std::map<std::uint32_t, std::vector<std::uint32_t>> pumps;
-  for (const std::uint32_t line : session.lines()) {
-    if (options.pumps == 0) {
-      pumps[line] = find_pumps(session, out, line);
-    } else {
-      for (std::uint32_t pump = 1; pump <= options.pumps && pump <= 32; ++pump) {
-        pumps[line].push_back(pump);
-      }
+  std::map<std::uint32_t, std::vector<Row>> sweeps;
+  for (const std::uint32_t line : lines) {
+    pumps[line];
+    sweeps[line];
+    for (std::uint32_t pump = 1; pump <= options.pumps && pump <= 32; ++pump) {
+      pumps[line].push_back(pump);
+    }
+  }
+  if (options.pumps == 0) {
+    out.err() << "zarvo: looking for the pumps...\n";
+    for_each_line_at_once(
+        lines, [&](std::uint32_t line) { pumps.at(line) = find_pumps(session.driver(), line); });
+    for (const std::uint32_t line : lines) {
+      out.err() << "zarvo: line " << line << ": " << pumps.at(line).size() << " pumps answer\n";
     }
   }
   const bool live = !out.json() && ::isatty(STDOUT_FILENO) == 1;
   std::map<std::pair<std::uint32_t, std::uint32_t>, Row> previous;
   std::size_t journaled = 0;
   for (std::uint32_t cycle = 0; options.cycles == 0 || cycle < options.cycles; ++cycle) {
+    for_each_line_at_once(lines, [&](std::uint32_t line) {
+      sweeps.at(line) = sweep(session.driver(), line, pumps.at(line));
+    });
     std::vector<Row> rows;
-    for (const auto& [line, list] : pumps) {
-      for (const std::uint32_t pump : list) {
-        Row row;
-        row.line = line;
-        row.pump = pump;
-        try {
-          row.state = session.driver().poll(line, pump, 0).state;
-        } catch (const zarvo::Exception& e) {
-          row.error = error_text(e);
-        }
-        row.delivery = session.driver().delivery(line, pump);
+    for (auto& [line, line_rows] : sweeps) {
+      for (Row& row : line_rows) {
+        const std::uint32_t pump = row.pump;
         if (const auto transaction = tracker.take(line, pump)) {
           if (journal)
             journal->record({line, pump, *transaction, row.delivery.volume, row.delivery.amount});

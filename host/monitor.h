@@ -1,8 +1,10 @@
-// The live table of every pump of every line, and the journal of deliveries.
+// The live table of every pump of every line, each line polled on its own
+// thread, and the journal of deliveries.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,7 +30,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options);
 // The acknowledgement of a totals reply releases no delivery, and one that
 // follows an ended-delivery reply from another pump, or with another number,
 // carries no number of that delivery (the pump reports it again): neither
-// counts.
+// counts. Lines observe from their own threads.
 class CompletionTracker {
  public:
   void observe(const ExchangeRecord& record);
@@ -48,6 +50,7 @@ class CompletionTracker {
   };
   PumpSlot* slot(std::uint32_t line, std::uint32_t pump);
   bool releases_delivery(const LastReply& reply, std::uint8_t address, std::uint32_t number) const;
+  std::mutex mutex_;
   std::array<std::array<PumpSlot, 32>, 40> slots_{};
   std::array<LastReply, 40> replies_{};
 };

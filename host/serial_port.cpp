@@ -347,8 +347,17 @@ PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request
   std::size_t received = 0;
   std::array<std::uint8_t, 64> chunk{};
   for (;;) {
+    // A deadline that ran out while this thread was kept off the processor
+    // still gets one look at the line: bytes that came in time are not late.
     const auto now = Clock::now();
-    if (now >= deadline) {
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, now >= deadline ? 0 : poll_ms(deadline - now));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return fail(line, PortResult::kIoError, errno_text("poll"));
+    }
+    if (ready == 0) {
+      if (Clock::now() < deadline) continue;
       if (collector.stored() == 0) {
         if (strays > 0) return fail(line, PortResult::kTimeout, "no reply, only another pump's");
         return fail(line, PortResult::kTimeout,
@@ -357,13 +366,6 @@ PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request
       return fail(line, PortResult::kIncomplete,
                   "reply stopped after " + std::to_string(collector.stored()) + " bytes");
     }
-    pollfd pfd{fd, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, poll_ms(deadline - now));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return fail(line, PortResult::kIoError, errno_text("poll"));
-    }
-    if (ready == 0) continue;
     if ((pfd.revents & POLLIN) == 0) {
       return fail(line, PortResult::kIoError, "the line hung up");
     }

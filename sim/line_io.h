@@ -42,6 +42,10 @@ class StopSignal {
 
 using Clock = std::chrono::steady_clock;
 
+// Lets this thread's timed waits end on time: by default Linux may wake a
+// sleeper up to 50 us late, a twentieth of a byte at 9600 baud.
+void use_precise_timers();
+
 // Waits until the deadline; false when a stop was requested first.
 bool wait_until(Clock::time_point deadline, const StopSignal& stop);
 

@@ -63,11 +63,11 @@ void add_options(CLI::App& app, CommandLine& cl) {
       ->check(CLI::Range(0, 60000));
   app.add_option_function<int>(
          "--turnaround", [&link](int ms) { link.turnaround = Millis{ms}; },
-         "Time from a request to its reply in ms (default 10)")
+         "Time from a request to its reply in ms (default 2)")
       ->check(CLI::Range(0, 10000));
   app.add_flag_callback(
       "--no-pacing", [&link] { link.pacing = false; },
-      "Send replies at once instead of at the baud rate");
+      "Send replies at once, and answer without waiting for the request's wire time");
   app.add_option("--drop", faults.drop, "Probability that a reply is lost")
       ->check(CLI::Range(0.0, 1.0));
   app.add_option("--corrupt", faults.corrupt, "Probability that a reply has a flipped bit")
@@ -149,8 +149,11 @@ int run(const CommandLine& cl) {
     report(sim.simulator().transactions());
     return 0;
   }
-  zarvo::sim::Simulator simulator(cl.options);
-  const zarvo::sim::UniqueFd fd = zarvo::sim::open_serial(cl.device, cl.options.link.baud);
+  // A serial device delivers each request byte after its time on the wire.
+  zarvo::sim::Options options = cl.options;
+  options.link.instant_input = false;
+  zarvo::sim::Simulator simulator(options);
+  const zarvo::sim::UniqueFd fd = zarvo::sim::open_serial(cl.device, options.link.baud);
   zarvo::sim::StopSignal stop;
   std::mutex mutex;
   std::string error;

@@ -12,6 +12,16 @@
 
 namespace zarvo::sim {
 
+namespace {
+
+// The time `bytes` take on the wire: start bit, eight data bits, stop bit.
+// Exact to the nanosecond for any count, so that pacing never drifts.
+Clock::duration wire_time(int baud, std::size_t bytes) {
+  return std::chrono::nanoseconds(static_cast<long long>(bytes) * 10'000'000'000LL / baud);
+}
+
+}  // namespace
+
 Simulator::Simulator(const Options& options)
     : link_(options.link),
       epoch_(Clock::now()),
@@ -48,8 +58,12 @@ FaultCounts Simulator::fault_counts() const {
 }
 
 void Simulator::serve(int fd, const StopSignal& stop) {
+  if (link_.pacing) use_precise_timers();
   FrameReader reader;
+  const bool model_input = link_.pacing && link_.instant_input;
   Clock::time_point last_byte = Clock::now();
+  // When the last byte read would have crossed the line.
+  Clock::time_point heard = last_byte;
   std::array<std::uint8_t, 256> chunk{};
   for (;;) {
     int timeout = -1;
@@ -65,7 +79,7 @@ void Simulator::serve(int fd, const StopSignal& stop) {
     }
     if (fds[1].revents != 0) return;
     if (ready == 0) {
-      while (auto payload = reader.next(true)) respond(fd, *payload, last_byte, stop);
+      while (auto payload = reader.next(true)) respond(fd, *payload, heard, stop);
       continue;
     }
     if ((fds[0].revents & POLLNVAL) != 0) throw std::invalid_argument("the line is not open");
@@ -78,9 +92,12 @@ void Simulator::serve(int fd, const StopSignal& stop) {
     }
     last_byte = Clock::now();
     for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+      // Each byte leaves the host's side no earlier than it was written and
+      // no earlier than the one before it has crossed.
+      heard = model_input ? std::max(heard, last_byte) + wire_time(link_.baud, 1) : last_byte;
       reader.push(chunk[i]);
       while (auto payload = reader.next()) {
-        respond(fd, *payload, last_byte, stop);
+        respond(fd, *payload, heard, stop);
         if (stop.requested()) return;
       }
     }
@@ -105,17 +122,19 @@ void Simulator::respond(int fd, const std::vector<std::uint8_t>& payload,
   if (fate.flipped_bit) FaultInjector::spoil(frame, *fate.flipped_bit);
   std::vector<std::uint8_t> bytes = std::move(fate.noise);
   bytes.insert(bytes.end(), frame.begin(), frame.end());
-  if (!wait_until(received + link_.turnaround + fate.delay, stop)) return;
-  send(fd, bytes, stop);
+  // Paced from when the reply is due, not from when this thread woke up.
+  const auto due = received + link_.turnaround + fate.delay;
+  if (!wait_until(due, stop)) return;
+  send(fd, bytes, due, stop);
 }
 
-bool Simulator::send(int fd, std::span<const std::uint8_t> bytes, const StopSignal& stop) {
+bool Simulator::send(int fd, std::span<const std::uint8_t> bytes, Clock::time_point start,
+                     const StopSignal& stop) {
   if (!link_.pacing) return write_all(fd, bytes, stop);
-  // Ten bits a byte: start, eight data bits, stop.
-  const auto byte_time = std::chrono::nanoseconds(10'000'000'000LL / link_.baud);
-  const auto start = Clock::now();
+  // A receiver has a byte once its stop bit ends, so byte i is handed over
+  // i + 1 byte times after the reply starts.
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (!wait_until(start + byte_time * static_cast<long long>(i), stop)) return false;
+    if (!wait_until(start + wire_time(link_.baud, i + 1), stop)) return false;
     if (!write_all(fd, bytes.subspan(i, 1), stop)) return false;
   }
   return true;

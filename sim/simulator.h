@@ -15,10 +15,17 @@ namespace zarvo::sim {
 
 struct LinkOptions {
   int baud = 9600;
-  // Reply bytes leave at the baud rate, 10 bits a byte.
+  // Bytes take their time on the wire, 10 bits a byte: a reply byte reaches
+  // the host when its stop bit would end, and a request counts as heard when
+  // its last byte would have crossed the line.
   bool pacing = true;
-  // Time from the last request byte to the first reply byte.
-  Millis turnaround{10};
+  // The device hands over the host's bytes the moment they are written (a
+  // pseudo-terminal), so pacing adds their wire time; a real serial line has
+  // spent it already.
+  bool instant_input = true;
+  // Time from the last request byte to the first reply byte: a dispenser's
+  // controller answers a poll within a few milliseconds.
+  Millis turnaround{2};
   // A pause this long means a partial frame will never complete.
   Millis idle_gap{50};
 };
@@ -57,7 +64,8 @@ class Simulator {
  private:
   void respond(int fd, const std::vector<std::uint8_t>& payload, Clock::time_point received,
                const StopSignal& stop);
-  bool send(int fd, std::span<const std::uint8_t> bytes, const StopSignal& stop);
+  bool send(int fd, std::span<const std::uint8_t> bytes, Clock::time_point start,
+            const StopSignal& stop);
 
   LinkOptions link_;
   Clock::time_point epoch_;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -340,6 +341,41 @@ TEST_F(EndToEnd, a_driver_failure_prints_its_message_and_ends_with_a_failure_sta
   EXPECT_EQ(status.status, 1);
   EXPECT_THAT(status.err, ::testing::HasSubstr("Ошибка задания цены"));
   EXPECT_THAT(status.err, ::testing::HasSubstr("no reply"));
+}
+
+TEST_F(EndToEnd, the_monitor_polls_every_line_and_reports_them_in_line_order) {
+  sim::PtySimulator line1(fast_line());
+  sim::PtySimulator line2(fast_line());
+  const CliRun run =
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "2=" + line2.device_path(), "--line",
+               "1=" + line1.device_path(), "--json", "monitor", "--pumps", "2", "--count", "1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> polled;
+  std::istringstream results(run.out);
+  for (std::string text; std::getline(results, text);) {
+    unsigned line = 0, pump = 0;
+    if (std::sscanf(text.c_str(), R"({"event":"state","line":%u,"pump":%u,)", &line, &pump) == 2) {
+      polled.push_back(std::to_string(line) + "/" + std::to_string(pump));
+    }
+  }
+  EXPECT_THAT(polled, ::testing::ElementsAre("1/1", "1/2", "2/1", "2/2"));
+}
+
+TEST_F(EndToEnd, bench_polls_its_own_simulated_lines_and_ends_with_the_worst_utilization) {
+  const CliRun run = run_cli(
+      {"--lib", ZARVO_TEST_LIBRARY, "bench", "--lines", "2", "--pumps", "4", "--seconds", "1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, ::testing::HasSubstr("line 1: "));
+  EXPECT_THAT(run.out, ::testing::HasSubstr("line 2: "));
+  EXPECT_THAT(run.out, ::testing::HasSubstr("full cycle (8 pumps): "));
+  const std::string last_line = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+  EXPECT_THAT(last_line,
+              ::testing::MatchesRegex("utilization: [0-9]\\.[0-9][0-9] of the line limit\n"));
+
+  const CliRun on_a_device =
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=/dev/null", "bench"});
+  EXPECT_EQ(on_a_device.status, 2);
+  EXPECT_THAT(on_a_device.err, ::testing::HasSubstr("leave out --line"));
 }
 
 }  // namespace

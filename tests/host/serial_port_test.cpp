@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "protocol/crc.h"
@@ -157,6 +158,21 @@ TEST_F(PortOverPty, the_largest_reply_that_fits_the_buffer_is_accepted) {
   EXPECT_TRUE(std::ranges::equal(largest, rx_));
 }
 
+// Bytes that are already waiting are never late, however long the thread
+// took to come back for them: with no time allowed between reply bytes, the
+// reply must still be taken in one piece after another.
+class NoWaitBetweenBytes : public PortOverPty {
+ protected:
+  NoWaitBetweenBytes() : PortOverPty({10s, 0ms}) {}
+};
+
+TEST_F(NoWaitBetweenBytes, a_reply_waiting_on_the_line_is_taken_after_its_wait_ran_out) {
+  const Bytes largest = reply_frame(1, 'R', std::string(248, '7'));
+  peer_.answer(largest);
+  EXPECT_EQ(exchange(rx_), 0) << port_.last_error(1);
+  EXPECT_TRUE(std::ranges::equal(largest, rx_));
+}
+
 TEST_F(SilentPeer, a_reply_longer_than_the_buffer_is_never_written_past_255_bytes) {
   // Length byte 250 calls for 256 bytes; the peer sends 300.
   Bytes endless{0x16, 0x16, 0x01, 250};
@@ -265,6 +281,50 @@ TEST(SerialPort, reception_state_and_reply_code_are_kept_per_line) {
   EXPECT_EQ(handle->ops->GetRxState(handle, 5), 7);
   EXPECT_EQ(handle->ops->GetRxState(handle, 6), 1);
   EXPECT_EQ(handle->ops->GetRxState(handle, 99), 0);
+}
+
+TEST(SerialPort, lines_exchange_at_the_same_time_each_with_its_own_replies_and_check) {
+  constexpr std::uint32_t kLines = 4;
+  constexpr int kExchanges = 25;
+  std::array<PtyPeer, kLines> peers;
+  std::array<RecordingCheck, kLines> checks;
+  SerialPort port({10s, 10s});
+  int observed = 0;  // the port calls its observer one exchange at a time
+  port.set_observer([&observed](const ExchangeRecord&) { ++observed; });
+  // Line n's k-th reply carries n and k, so a reply on the wrong line shows.
+  auto reply_for = [](std::uint32_t line, int k) {
+    return reply_frame(
+        1, 'J', std::string(5, static_cast<char>('0' + k % 10)) + static_cast<char>('0' + line));
+  };
+  for (std::uint32_t line = 1; line <= kLines; ++line) {
+    port.bind(line, peers[line - 1].device());
+    checks[line - 1].port = port.port();
+    for (int k = 0; k < kExchanges; ++k) peers[line - 1].answer(reply_for(line, k));
+  }
+  std::array<int, kLines> matched{};
+  {
+    std::vector<std::jthread> threads;
+    for (std::uint32_t line = 1; line <= kLines; ++line) {
+      threads.emplace_back([&, line] {
+        zarvo_port* handle = port.port();
+        std::array<std::uint8_t, 255> rx{};
+        for (int k = 0; k < kExchanges; ++k) {
+          handle->ops->SetReplyCheck(handle, line, &RecordingCheck::check, &checks[line - 1]);
+          const Bytes expected = reply_for(line, k);
+          if (handle->ops->SendAndReceive(handle, line, kStatusRequest.data(), 8, rx.data(), 42,
+                                          22) == 0 &&
+              std::equal(expected.begin(), expected.end(), rx.begin())) {
+            ++matched[line - 1];
+          }
+        }
+      });
+    }
+  }
+  for (std::uint32_t line = 1; line <= kLines; ++line) {
+    EXPECT_EQ(matched[line - 1], kExchanges) << "line " << line;
+    EXPECT_EQ(checks[line - 1].counts.size(), kExchanges * kStatusReply.size()) << "line " << line;
+  }
+  EXPECT_EQ(observed, static_cast<int>(kLines) * kExchanges);
 }
 
 }  // namespace
