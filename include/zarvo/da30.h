@@ -125,8 +125,7 @@ typedef struct zarvo_menu_item_ops {
   void(ZARVO_STDCALL* SetHelpContext)(zarvo_menu_item* item, int32_t help_context);
   void(ZARVO_STDCALL* SetShortCut)(zarvo_menu_item* item, uint32_t shortcut);
   /* handler NULL clears the click handler. */
-  void(ZARVO_STDCALL* SetOnClick)(zarvo_menu_item* item, zarvo_menu_click handler,
-                                  void* context);
+  void(ZARVO_STDCALL* SetOnClick)(zarvo_menu_item* item, zarvo_menu_click handler, void* context);
 } zarvo_menu_item_ops;
 
 struct zarvo_menu_item {
@@ -134,8 +133,7 @@ struct zarvo_menu_item {
 };
 
 /* Creates a menu item already placed under parent at index (-1: at the end). */
-typedef zarvo_menu_item*(ZARVO_STDCALL* zarvo_new_item_fn)(zarvo_menu_item* parent,
-                                                           int32_t index);
+typedef zarvo_menu_item*(ZARVO_STDCALL* zarvo_new_item_fn)(zarvo_menu_item* parent, int32_t index);
 
 /* ---------------------------------------------------------------------- */
 /* The driver object and its operation table. */
@@ -169,8 +167,7 @@ typedef struct zarvo_da30_ops {
                                          int32_t a4, int32_t a5, int32_t a6, int32_t a7);
   /* 9 */ double(ZARVO_STDCALL* GetDeliveryVolume)(zarvo_da30* self, int32_t line, int32_t pump,
                                                    double* amount);
-  /* 10 */ uint32_t(ZARVO_STDCALL* ReadPumpState)(zarvo_da30* self, int32_t line,
-                                                  uint32_t pump8);
+  /* 10 */ uint32_t(ZARVO_STDCALL* ReadPumpState)(zarvo_da30* self, int32_t line, uint32_t pump8);
   /* 11 */ void(ZARVO_STDCALL* SetPrice)(zarvo_da30* self, int32_t line, int32_t pump,
                                          int32_t nozzle, int32_t ignored1, int32_t ignored2,
                                          double price);
@@ -186,9 +183,8 @@ typedef struct zarvo_da30_ops {
   /* 18 */ void(ZARVO_STDCALL* WriteParam)(zarvo_da30* self, uint32_t line8, uint32_t pump8,
                                            int32_t param_no, int32_t value);
   /* 19 */ void(ZARVO_STDCALL* Reserved19)(zarvo_da30* self, int32_t a1, int32_t a2, int32_t a3,
-                                          int32_t a4);
-  /* 20 */ uint32_t(ZARVO_STDCALL* GetCapability)(zarvo_da30* self, uint32_t kind,
-                                                  int32_t* value);
+                                           int32_t a4);
+  /* 20 */ uint32_t(ZARVO_STDCALL* GetCapability)(zarvo_da30* self, uint32_t kind, int32_t* value);
   /* 21 */ void(ZARVO_STDCALL* PollPump)(zarvo_poll_result* result, zarvo_da30* self,
                                          uint32_t line8, uint32_t pump8, uint32_t nozzle_count8);
   /* 22 */ uint32_t(ZARVO_STDCALL* StopPumpAlt1)(zarvo_da30* self, int32_t line, int32_t pump,

@@ -7,7 +7,9 @@
 
 static int configure_calls;
 
-static void ZARVO_STDCALL unused(zarvo_port* port) { (void)port; }
+static void ZARVO_STDCALL unused(zarvo_port* port) {
+  (void)port;
+}
 static int32_t ZARVO_STDCALL get_line_result(zarvo_port* port, uint32_t line) {
   (void)port;
   return (int32_t)line;
