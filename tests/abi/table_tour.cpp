@@ -16,6 +16,7 @@
 
 #include "platform/cp1251.h"
 #include "tests/abi/scripted_port.h"
+#include "tests/support/tally.h"
 #include "zarvo/da30.h"
 
 #if defined(_WIN32)
@@ -33,27 +34,7 @@ using zarvo::abi::ScriptedPort;
 // Set above the low byte of every 8-bit argument: the driver must ignore it.
 constexpr std::uint32_t kHigh = 0xA5C3E700;
 
-class Tally {
- public:
-  void check(bool ok, std::string_view what, int line) {
-    if (ok) {
-      ++passed_;
-      return;
-    }
-    ++failed_;
-    std::printf("FAILED (line %d): %.*s\n", line, static_cast<int>(what.size()), what.data());
-  }
-  int finish() const {
-    std::printf("%d passed, %d failed\n", passed_, failed_);
-    return failed_ == 0 && passed_ > 0 ? 0 : 1;
-  }
-
- private:
-  int passed_ = 0;
-  int failed_ = 0;
-};
-
-#define CHECK(tally, condition) (tally).check((condition), #condition, __LINE__)
+using zarvo::testing::Tally;
 
 struct Library {
   zarvo_get_da30_fn by_name = nullptr;

@@ -20,6 +20,7 @@
 #include "platform/cp1251.h"
 #include "tests/abi/scripted_port.h"
 #include "tests/settings/host_menu.h"
+#include "tests/support/tally.h"
 #include "zarvo/da30.h"
 
 namespace {
@@ -36,28 +37,7 @@ constexpr auto kMonoCaption = zarvo::cp1251("Монопродуктовая ко
 constexpr DWORD kFindMilliseconds = 15000;
 constexpr int kSkipped = 77;  // the exit status ctest reads as skipped
 
-class Tally {
- public:
-  void check(bool ok, std::string_view what, int line) {
-    if (ok) {
-      ++passed_;
-      return;
-    }
-    ++failed_;
-    std::printf("FAILED (line %d): %.*s\n", line, static_cast<int>(what.size()), what.data());
-    std::fflush(stdout);
-  }
-  int finish() const {
-    std::printf("%d passed, %d failed\n", passed_, failed_);
-    return failed_ == 0 && passed_ > 0 ? 0 : 1;
-  }
-
- private:
-  int passed_ = 0;
-  int failed_ = 0;
-};
-
-#define CHECK(tally, condition) (tally).check((condition), #condition, __LINE__)
+using zarvo::testing::Tally;
 
 std::wstring wide(std::string_view cp1251) {
   const int size = static_cast<int>(cp1251.size());

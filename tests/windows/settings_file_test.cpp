@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/ini_file.h"
+#include "tests/support/tally.h"
 
 namespace {
 
@@ -20,27 +21,7 @@ using zarvo::platform::IniFilePath;
 using zarvo::platform::ReadIniString;
 using zarvo::platform::WriteIniStrings;
 
-class Tally {
- public:
-  void check(bool ok, std::string_view what, int line) {
-    if (ok) {
-      ++passed_;
-      return;
-    }
-    ++failed_;
-    std::printf("FAILED (line %d): %.*s\n", line, static_cast<int>(what.size()), what.data());
-  }
-  int finish() const {
-    std::printf("%d passed, %d failed\n", passed_, failed_);
-    return failed_ == 0 && passed_ > 0 ? 0 : 1;
-  }
-
- private:
-  int passed_ = 0;
-  int failed_ = 0;
-};
-
-#define CHECK(tally, condition) (tally).check((condition), #condition, __LINE__)
+using zarvo::testing::Tally;
 
 std::string windows_directory() {
   std::array<char, MAX_PATH> dir{};
