@@ -8,24 +8,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "protocol/crc.h"
-
 namespace zarvo::host::testing {
-
-Bytes reply_frame(std::uint8_t address, char type, const std::string& data) {
-  Bytes frame;
-  frame.reserve(data.size() + 7);
-  frame.push_back(0x16);
-  frame.push_back(0x16);
-  frame.push_back(address);
-  frame.push_back(static_cast<std::uint8_t>(data.size() + 1));
-  frame.push_back(static_cast<std::uint8_t>(type));
-  for (const char c : data) frame.push_back(static_cast<std::uint8_t>(c));
-  const std::uint16_t crc = crc_of(std::span(frame).subspan(2));
-  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-  return frame;
-}
 
 PtyPeer::PtyPeer() {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

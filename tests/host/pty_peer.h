@@ -12,12 +12,16 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/scripted_port.h"
+
 namespace zarvo::host::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
 // A reply frame: SYN SYN, address, length, type letter, data, CRC low byte first.
-Bytes reply_frame(std::uint8_t address, char type, const std::string& data);
+inline Bytes reply_frame(std::uint8_t address, char type, const std::string& data) {
+  return zarvo::testing::ReplyFrame(address, type, data);
+}
 
 struct ScriptedAnswer {
   Bytes bytes;  // empty: stay silent
