@@ -11,10 +11,11 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
   libcli11-dev g++-mingw-w64-x86-64
 # The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
-# model: see cmake/mingw-w64-common.cmake), wine for the 64-bit DLL's tests and a
-# virtual X display (xvfb-run) for the windows the settings dialog test makes.
+# model: see cmake/mingw-w64-common.cmake), wine for both DLLs' tests (its 32-bit
+# half comes from Debian's i386 architecture) and a virtual X display (xvfb-run)
+# for the windows the settings dialog test makes.
 CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  wine wine64 xvfb xauth
+  wine wine64 wine32:i386 xvfb xauth
 
 .PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize tsan \
   bench clean format
@@ -22,7 +23,10 @@ CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w
 all: build
 
 deps:
-	@missing=""; for p in $(DEB_PACKAGES) $(CROSS_DEB_PACKAGES); do \
+	@if ! dpkg --print-foreign-architectures | grep -qx i386; then \
+	  echo "Adding Debian's i386 architecture"; dpkg --add-architecture i386; \
+	fi; \
+	missing=""; for p in $(DEB_PACKAGES) $(CROSS_DEB_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -109,7 +113,7 @@ windows: $(WIN32_BUILD)/build.ninja $(WIN64_BUILD)/build.ninja
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 	cmake --build $(WIN64_BUILD) -j $(JOBS)
 
-# The 32-bit DLL's headers and exports; the 64-bit DLL loaded by a test host under wine.
+# The 32-bit DLL's headers and exports; both DLLs loaded by test hosts under wine.
 test-windows: windows
 	cd $(WIN32_BUILD) && ctest --output-on-failure
 	cd $(WIN64_BUILD) && ctest --output-on-failure

@@ -23,7 +23,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# No runtime DLLs of the compiler: libgcc, libstdc++ and winpthreads go inside.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# No runtime DLLs of the compiler: libgcc, libstdc++ and winpthreads go inside
+# the DLL. Test hosts link the way g++ links by default, against the runtime
+# DLLs, as a host author's program would.
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")

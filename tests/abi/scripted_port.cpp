@@ -1,6 +1,7 @@
 #include "tests/abi/scripted_port.h"
 
 #include <span>
+#include <stdexcept>
 
 #include "protocol/crc.h"
 
@@ -92,6 +93,7 @@ std::int32_t ZARVO_STDCALL ScriptedPort::ConfigureLine(zarvo_port* port, std::ui
                                                        std::uint32_t mode, std::uint32_t baud) {
   ScriptedPort& self = of(port);
   self.calls_.push_back({"ConfigureLine", line, mode, baud});
+  if (self.configure_raises) throw std::runtime_error("the host's port cannot open the line");
   return self.configure_result;
 }
 
@@ -134,6 +136,7 @@ std::int32_t ScriptedPort::exchange(std::uint32_t line, const std::uint8_t* txbu
   }
   const Step step = std::move(script_.front());
   script_.pop_front();
+  if (step.raise) throw std::runtime_error("the host's port failed in the middle of an exchange");
   if (step.frame.empty()) return step.result;
   if (check_ == nullptr) {
     problems_.push_back("an exchange before SetReplyCheck");

@@ -48,6 +48,8 @@ class ScriptedPort {
   void answer(Bytes frame) { script_.push_back({std::move(frame), 0}); }
   // The next exchange stores nothing and returns result.
   void fail(std::int32_t result) { script_.push_back({{}, result}); }
+  // The next exchange throws a host exception out of SendAndReceive.
+  void raise() { script_.push_back({{}, 0, true}); }
   bool script_done() const { return script_.empty(); }
 
   // Payloads of the frames sent (SYN bytes and CRC removed), in order.
@@ -61,6 +63,7 @@ class ScriptedPort {
   std::int32_t rx_state() const { return rx_state_; }
   void set_rx_state(std::int32_t state) { rx_state_ = state; }
   std::int32_t configure_result = 0;
+  bool configure_raises = false;
   std::int32_t line_result = 0;
   CheckCaller check_caller;
 
@@ -68,6 +71,7 @@ class ScriptedPort {
   struct Step {
     Bytes frame;
     std::int32_t result;
+    bool raise = false;
   };
   struct Object {
     zarvo_port base;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <typeinfo>
@@ -190,6 +191,29 @@ void tour_the_table(Tally& t, zarvo_get_da30_fn get_da30) {
     caught = std::string_view(e.what()) == "Can't SetPar";
   }
   CHECK(t, caught);
+
+  // A host exception thrown by the port inside an exchange stays in the driver
+  // and becomes the line's result; one from a forwarded call reaches the host.
+  caught = false;
+  port.raise();
+  port.line_result = 7;
+  try {
+    ops.StopAllPumps(self, 1);
+  } catch (const zarvo::ESerialIO& e) {
+    caught = std::string_view(e.what()) == "Can't STOP All POMP";
+  }
+  CHECK(t, caught);
+  CHECK(t,
+        !port.calls().empty() && port.calls().back() == (zarvo::abi::PortCall{"GetLineResult", 1}));
+  caught = false;
+  port.configure_raises = true;
+  try {
+    ops.OpenLine(self, 2);
+  } catch (const std::runtime_error& e) {
+    caught = std::string_view(e.what()) == "the host's port cannot open the line";
+  }
+  CHECK(t, caught);
+  port.configure_raises = false;
 
   CHECK(t, port.script_done());
   CHECK(t, port.problems().empty());

@@ -86,15 +86,14 @@ HWND wait_for_dialog() {
   return nullptr;
 }
 
+BOOL CALLBACK collect_child(HWND child, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+  return TRUE;
+}
+
 std::vector<HWND> children_of(HWND dialog) {
   std::vector<HWND> children;
-  EnumChildWindows(
-      dialog,
-      [](HWND child, LPARAM list) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
+  EnumChildWindows(dialog, &collect_child, reinterpret_cast<LPARAM>(&children));
   return children;
 }
 
