@@ -92,8 +92,8 @@ fuzz: deps
 	$(call run_fuzz,request,$(SHORT_FUZZ_SECONDS))
 
 # The driver and its unit tests as 32-bit x86 static binaries under qemu-i386.
-$(I386_BUILD)/build.ninja:
-	cmake -S . -B $(I386_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake \
+$(I386_BUILD)/build.ninja: cmake/linux-i386.cmake
+	cmake --fresh -S . -B $(I386_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake \
 	  -DZARVO_BUILD_TOOLS=OFF
 
 test-i386: $(I386_BUILD)/build.ninja
@@ -101,12 +101,13 @@ test-i386: $(I386_BUILD)/build.ninja
 	cd $(I386_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # ZarvoDll.dll for 32-bit x86 Windows (what station hosts load) and for 64-bit Windows.
-$(WIN32_BUILD)/build.ninja:
-	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+# A changed toolchain file needs a fresh cache: its *_INIT flags apply only to a new one.
+$(WIN32_BUILD)/build.ninja: cmake/mingw-w64-i686.cmake cmake/mingw-w64-common.cmake
+	cmake --fresh -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release
 
-$(WIN64_BUILD)/build.ninja:
-	cmake -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+$(WIN64_BUILD)/build.ninja: cmake/mingw-w64-x86_64.cmake cmake/mingw-w64-common.cmake
+	cmake --fresh -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release
 
 windows: $(WIN32_BUILD)/build.ninja $(WIN64_BUILD)/build.ninja
