@@ -1,7 +1,7 @@
 #!/bin/sh
 # Takes the picture of the settings dialog in docs/settings-dialog.png: the
-# 64-bit DLL's dialog, opened by the test host under wine on a virtual X
-# display and captured from the screen. Needs `make windows` first, and the
+# 32-bit DLL's dialog (the one station hosts load), opened by the test host
+# under wine on a virtual X display and captured from the screen. Needs `make windows` first, and the
 # Debian packages xvfb, xauth, imagemagick and fonts-wine (wine's own Tahoma;
 # without it wine falls back to DejaVu Sans, which is wider and clips the
 # captions).
@@ -10,7 +10,7 @@ set -eu
 usage() {
   echo "Usage: docs/make-screenshot.sh [OUTPUT.png]"
   echo "Shows the settings dialog under wine on a virtual display and saves a picture of it"
-  echo "(default: docs/settings-dialog.png). Set WIN64_BUILD for another build directory."
+  echo "(default: docs/settings-dialog.png). Set WIN32_BUILD for another build directory."
 }
 case "${1:-}" in
   -h | --help)
@@ -24,7 +24,7 @@ esac
 }
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${WIN64_BUILD:-$root/build-win64}
+build=${WIN32_BUILD:-$root/build-win32}
 out=$(realpath -m "${1:-$root/docs/settings-dialog.png}")
 host=$build/tests/windows/settings_dialog_test.exe
 [ -f "$host" ] || {
