@@ -1,10 +1,10 @@
 #!/bin/sh
 # Takes the picture of the settings dialog in docs/settings-dialog.png: the
 # 32-bit DLL's dialog (the one station hosts load), opened by the test host
-# under wine on a virtual X display and captured from the screen. Needs `make windows` first, and the
-# Debian packages xvfb, xauth, imagemagick and fonts-wine (wine's own Tahoma;
-# without it wine falls back to DejaVu Sans, which is wider and clips the
-# captions).
+# under wine on a virtual X display and captured from the screen. Needs
+# `make windows` first, and the Debian packages xvfb, xauth, imagemagick and
+# fonts-wine (wine's own Tahoma; without it wine falls back to DejaVu Sans,
+# which is wider and clips the captions).
 set -eu
 
 usage() {
