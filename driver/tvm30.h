@@ -102,6 +102,10 @@ class TVM30 final : public ReplyTarget {
   PumpTable<std::atomic<std::uint8_t>> ParamsPending;
   NozzleTable<double> PriceValue;
   std::atomic<bool> MonoStart{false};
+  // The decimals as cnf.INI holds them, which the settings dialog shows and
+  // writes back; SumDecimals and PriceDecimals are what they stand for.
+  std::atomic<std::uint8_t> StoredSumDecimals{2};
+  std::atomic<std::uint8_t> StoredPriceDecimals{2};
 
  private:
   Link link() { return Link{Port, *this}; }

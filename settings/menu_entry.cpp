@@ -61,16 +61,14 @@ zarvo_menu_item* NewMenuItem(std::string_view caption, std::string_view hint,
 // while it is up, and may destroy the driver object meanwhile.
 void run_param_menu(TVM30* const& driver, const platform::ModalRunner& runner) {
   if (driver == nullptr) return;
-  std::uint8_t sum = driver->SumDecimals;
-  std::uint8_t price = driver->PriceDecimals;
-  bool mono = driver->MonoStart;
-  if (!ShowParamDialog(sum, price, mono, runner)) return;
+  // The dialog shows the values as the file holds them: one that no button
+  // stands for checks none, and OK without a choice writes it back unchanged.
+  FileSettings chosen = StoredSettings(*driver);
+  if (!ShowParamDialog(chosen.sum_decimals, chosen.price_decimals, chosen.mono_start, runner)) {
+    return;
+  }
   if (driver == nullptr) return;
-  driver->SumDecimals = sum;
-  driver->PriceDecimals = price;
-  driver->MonoStart = mono;
-  SaveSettings(*driver);
-  driver->MarkAllParamsPending();
+  ConfirmSettings(*driver, chosen);
 }
 
 }  // namespace

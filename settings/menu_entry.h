@@ -21,7 +21,7 @@ void MenuEntryClicked(void* context, zarvo_menu_item* sender);
 
 // Runs the settings dialog on the driver's settings; a confirmed dialog saves
 // them and has every pump reprogrammed at its next poll. A failed save raises
-// and leaves the new values in place without marking any pump.
+// and changes nothing.
 void OnParamMenuClick(TVM30& driver, zarvo_menu_item* sender,
                       const platform::ModalRunner& runner = platform::NativeModalRunner());
 

@@ -48,7 +48,7 @@ TEST(Settings, ValuesAreWholeIntegersOfWhichTheLowByteIsKept) {
   dir.write_file("[Zarvo]\nSDec= 3 \nPDec=-1\nMPTRK=0\n");
   s = load();
   EXPECT_EQ(s.sum, 3);
-  EXPECT_EQ(s.price, 255);
+  EXPECT_EQ(s.price, 2);  // 255 is no number of decimals: the default
   EXPECT_FALSE(s.mono);
 }
 
@@ -110,9 +110,7 @@ TEST(Settings, ASaveWritesAllThreeKeysAndKeepsEverythingElse) {
   dir.write_file(foreign);
   ScriptedPort port;
   TVM30 driver(port.port(), CheckFor(nullptr));
-  driver.SumDecimals = 0;
-  driver.PriceDecimals = 3;
-  driver.MonoStart = true;
+  UseSettings(driver, {0, 3, true});
   SaveSettings(driver);
   EXPECT_EQ(dir.read_file(),
             "; station\r\n[Other]\r\nSDec=9\r\n\r\n[ZARVO]\r\nKeep=me\r\nSDec=0\r\nPDec=3\r\n"

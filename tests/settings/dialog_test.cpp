@@ -2,16 +2,23 @@
 // handlers, and what confirming or cancelling does to the driver and the file.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "driver/settings_file.h"
 #include "driver/tvm30.h"
+#include "library/driver_object.h"
 #include "platform/scripted_runner.h"
 #include "settings/menu_entry.h"
 #include "settings/param_form.h"
 #include "settings_dir.h"
+#include "tests/support/scripted_port.h"
+#include "zarvo/da30.h"
 
 namespace zarvo {
 namespace {
@@ -53,10 +60,9 @@ class SettingsDialog : public ::testing::Test {
   // A destroyed driver frees the shared dialog; each case starts without one.
   void TearDown() override { ReleaseDriverUi(*driver); }
 
+  // The settings as if read from the file.
   void SetDriver(std::uint8_t sum, std::uint8_t price, bool mono) {
-    driver->SumDecimals = sum;
-    driver->PriceDecimals = price;
-    driver->MonoStart = mono;
+    UseSettings(*driver, {sum, price, mono});
     for (auto& pending : driver->ParamsPending) pending = 0;
   }
   long PendingPumps() const {
@@ -91,8 +97,9 @@ TEST_F(SettingsDialog, a_decimals_value_above_3_checks_nothing_on_a_new_dialog_a
     return Activate(form.BitBtn1);
   }));
   EXPECT_EQ(seen, "");
-  EXPECT_EQ(driver->SumDecimals, 7);
-  EXPECT_EQ(driver->PriceDecimals, 9);
+  EXPECT_EQ(driver->StoredSumDecimals, 7);
+  EXPECT_EQ(driver->StoredPriceDecimals, 9);
+  EXPECT_EQ(driver->SumDecimals, 2);  // what 7 stands for
   EXPECT_NE(dir.FileText().find("SDec=7"), std::string::npos);
 }
 
@@ -194,7 +201,7 @@ TEST_F(SettingsDialog, cancel_changes_nothing_and_writes_nothing) {
   EXPECT_TRUE(NoPumpPending());
 }
 
-TEST_F(SettingsDialog, a_failed_save_raises_keeps_the_new_values_and_marks_no_pump) {
+TEST_F(SettingsDialog, a_failed_save_raises_keeps_the_old_values_and_marks_no_pump) {
   SetDriver(2, 2, false);
   dir.MakeUnwritable();
   const auto choose_three = Script([](TParamFrm& form) {
@@ -202,7 +209,8 @@ TEST_F(SettingsDialog, a_failed_save_raises_keeps_the_new_values_and_marks_no_pu
     return Activate(form.BitBtn1);
   });
   EXPECT_THROW(OnParamMenuClick(*driver, nullptr, choose_three), Exception);
-  EXPECT_EQ(driver->SumDecimals, 3);
+  EXPECT_EQ(driver->SumDecimals, 2);
+  EXPECT_EQ(driver->StoredSumDecimals, 2);
   EXPECT_TRUE(NoPumpPending());
 }
 
@@ -216,6 +224,126 @@ TEST_F(SettingsDialog, a_driver_destroyed_while_the_dialog_is_up_frees_it_only_a
     return Activate(form.BitBtn1);
   }));
   EXPECT_EQ(driver->SumDecimals, 3);
+}
+
+// A driver made through the library's factory on a scripted port, as a host
+// makes it, and what it then tells the dispensers through the table.
+class SettingsOnTheWire : public ::testing::Test {
+ protected:
+  ~SettingsOnTheWire() override {
+    if (object != nullptr) zarvo_da30_destroy(object);
+  }
+  void Start(const std::string& file_text) {
+    ::setenv("ZARVO_WINDIR", dir.File().parent_path().c_str(), 1);
+    std::ofstream(dir.File(), std::ios::binary) << file_text;
+    object = GetDA30(0, nullptr, port.port());
+  }
+  void Confirm(const ScriptedRunner& script) {
+    OnParamMenuClick(DriverOf(object), nullptr, script);
+  }
+
+  // The parameter writes of pump 1's next poll, as "40=02 41=02 42=00".
+  std::string Programmed() {
+    const std::size_t before = port.frames.size();
+    for (int i = 0; i < 3; ++i) port.reply(testing::ReplyFrame(1, 'Q', "0"));
+    port.reply(testing::ReplyFrame(1, 'J', "0"));
+    zarvo_poll_result record{};
+    object->ops->PollPump(&record, object, 1, 1, 0);
+    std::string writes;
+    for (std::size_t i = before; i < port.frames.size(); ++i) {
+      const testing::Bytes p = port.payload(i);
+      if (p.size() == 7 && p[2] == '2') {
+        writes += std::string(writes.empty() ? "" : " ") +
+                  std::string(p.begin() + 3, p.begin() + 5) + "=" +
+                  std::string(p.begin() + 5, p.end());
+      }
+    }
+    return writes;
+  }
+  // The digits of a price of 6.51 and of an amount preset of the given amount.
+  std::string Scaled(double amount = 50.5) {
+    port.reply(testing::ReplyFrame(1, 'Q', "0")).reply(testing::ReplyFrame(1, 'Q', "0"));
+    object->ops->SetPrice(object, 1, 1, 1, 0, 0, 6.51);
+    object->ops->PresetAmount(object, 1, 1, 1, 0, amount);
+    const testing::Bytes price = port.payload(port.frames.size() - 2);
+    const testing::Bytes preset = port.payload(port.frames.size() - 1);
+    return std::string(price.begin() + 4, price.begin() + 8) + " " +
+           std::string(preset.begin() + 5, preset.begin() + 11);
+  }
+
+  testing::SettingsDir dir;
+  testing::ScriptedPort port;
+  zarvo_da30* object = nullptr;
+};
+
+TEST_F(SettingsOnTheWire, the_decimals_programmed_are_always_those_the_digits_are_scaled_by) {
+  const struct {
+    std::string file;
+    std::string programmed;
+    std::string scaled;
+  } cases[] = {
+      {"", "40=02 41=02 42=00", "0651 005050"},
+      {"[Zarvo]\r\nSDec=3\r\nPDec=0\r\n", "40=03 41=00 42=00", "0007 050500"},
+      {"[Zarvo]\r\nSDec=258\r\nPDec=3\r\n", "40=02 41=03 42=00", "6510 005050"},
+      // Outside 0..3 the file's value is refused and the default used.
+      {"[Zarvo]\r\nSDec=4\r\nPDec=4\r\n", "40=02 41=02 42=00", "0651 005050"},
+      {"[Zarvo]\r\nSDec=-1\r\nPDec=255\r\n", "40=02 41=02 42=00", "0651 005050"},
+      {"[Zarvo]\r\nSDec=7\r\nPDec=1\r\n", "40=02 41=01 42=00", "0065 005050"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Start(c.file);
+    EXPECT_EQ(Programmed(), c.programmed);
+    EXPECT_EQ(Scaled(), c.scaled);
+    zarvo_da30_destroy(object);
+    object = nullptr;
+    port.frames.clear();
+  }
+}
+
+TEST_F(SettingsOnTheWire, a_refused_file_value_checks_no_button_and_ok_keeps_it_in_the_file_only) {
+  Start("[Zarvo]\r\nSDec=7\r\nPDec=9\r\n");
+  EXPECT_EQ(Programmed(), "40=02 41=02 42=00");
+  std::string seen = "not shown";
+  Confirm(Script([&](TParamFrm& form) {
+    seen = sum_checked(form) + price_checked(form);
+    return Activate(form.BitBtn1);
+  }));
+  EXPECT_EQ(seen, "");
+  EXPECT_EQ(dir.FileText(), "[Zarvo]\r\nSDec=7\r\nPDec=9\r\nMPTRK=0\r\n");
+  EXPECT_EQ(Programmed(), "40=02 41=02 42=00");
+  EXPECT_EQ(Scaled(), "0651 005050");
+}
+
+TEST_F(SettingsOnTheWire, a_confirmed_change_is_used_only_once_saved_and_then_reaches_every_pump) {
+  const struct {
+    bool writable;
+    std::string programmed;
+    std::string scaled;
+  } cases[] = {
+      {true, "40=03 41=02 42=00", "0651 100000"},
+      // Saved or not, the driver and the dispensers never disagree.
+      {false, "", "0651 010000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.writable ? "saved" : "not saved");
+    Start("");
+    Programmed();
+    if (!c.writable) dir.MakeUnwritable();
+    const auto choose_three = Script([](TParamFrm& form) {
+      Activate(form.S3);
+      return Activate(form.BitBtn1);
+    });
+    if (c.writable) {
+      Confirm(choose_three);
+    } else {
+      EXPECT_THROW(Confirm(choose_three), Exception);
+    }
+    EXPECT_EQ(Programmed(), c.programmed);
+    EXPECT_EQ(Scaled(100.0), c.scaled);
+    zarvo_da30_destroy(object);
+    object = nullptr;
+  }
 }
 
 }  // namespace

@@ -73,6 +73,8 @@ std::string Snapshot(const TVM30& d) {
   append_table(out, d.ParamsPending);
   append_table(out, d.PriceValue);
   out += static_cast<char>(d.MonoStart.load());
+  out += static_cast<char>(d.StoredSumDecimals.load());
+  out += static_cast<char>(d.StoredPriceDecimals.load());
   return out;
 }
 
