@@ -20,9 +20,9 @@ std::optional<std::string> ReadIniString(const std::string& path, std::string_vi
 using IniEntry = std::pair<std::string_view, std::string>;
 
 // Writes every entry into section, creating the file and section when missing,
-// and raises std::runtime_error (message in code page 1251) when the file
-// cannot be written. Elsewhere than
-// on Windows the file is replaced whole through a temporary file and a rename.
+// and raises std::runtime_error (message in code page 1251, with the reason)
+// when the file cannot be written. Elsewhere than on Windows an existing file
+// is updated in place, never left half-written by a failed save.
 void WriteIniStrings(const std::string& path, std::string_view section,
                      std::span<const IniEntry> entries);
 

@@ -1,12 +1,18 @@
 #include "driver/settings_file.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 
 #include "tests/support/driver_fixture.h"
 
@@ -130,36 +136,239 @@ TEST(Settings, ASaveCreatesTheDirectoryFileAndSection) {
   EXPECT_EQ(text, "[Zarvo]\r\nSDec=2\r\nPDec=2\r\nMPTRK=0\r\n");
 }
 
+// Permission bits bind only an unprivileged user: as root the body runs in a
+// child switched to nobody. The result is why it could not run, or empty.
+constexpr uid_t kNobody = 65534;
+
+// The failures of this case since it had parts parts, so that a child does not
+// report those it inherited.
+bool FailedSince(int parts) {
+  const ::testing::TestResult& result =
+      *::testing::UnitTest::GetInstance()->current_test_info()->result();
+  for (int i = parts; i < result.total_part_count(); ++i) {
+    if (result.GetTestPartResult(i).failed()) return true;
+  }
+  return false;
+}
+
+std::string AsUnprivileged(const std::function<void()>& body) {
+  if (geteuid() != 0) {
+    body();
+    return "";
+  }
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return "cannot fork";
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      _exit(77);
+    }
+    const int parts =
+        ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+    body();
+    std::fflush(nullptr);
+    _exit(FailedSince(parts) ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return "cannot switch to user 65534";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed, see above";
+  return "";
+}
+
+// Gives a path to the user AsUnprivileged runs as; without root it is ours already.
+void GiveToUser(const std::string& path) {
+  if (geteuid() == 0) {
+    ASSERT_EQ(lchown(path.c_str(), kNobody, kNobody), 0) << path;
+  }
+}
+
+struct FileId {
+  ino_t inode;
+  mode_t mode;
+  uid_t owner;
+  nlink_t links;
+  off_t size;
+  bool operator==(const FileId&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const FileId& id) {
+    return out << "inode " << id.inode << " mode " << std::oct << id.mode << std::dec << " owner "
+               << id.owner << " links " << id.links << " size " << id.size;
+  }
+};
+
+FileId IdOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  return {st.st_ino, st.st_mode, st.st_uid, st.st_nlink, st.st_size};
+}
+
+std::set<std::string> NamesIn(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+std::string TextOf(const std::string& path) {
+  if (!std::filesystem::is_regular_file(path)) return "";
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+constexpr std::string_view kOldText = "[Zarvo]\r\nSDec=1\r\n";
+// What a driver that read kOldText saves.
+constexpr std::string_view kNewText = "[Zarvo]\r\nSDec=1\r\nPDec=2\r\nMPTRK=0\r\n";
+
+TEST(Settings, ASaveUpdatesTheFileThatIsThereInPlace) {
+  const struct {
+    std::string name;
+    // Makes the settings file in dir; returns the path through which it is read.
+    std::function<std::string(const std::string& dir)> make;
+  } cases[] = {
+      {"another user's writable file with a second link",
+       [](const std::string& dir) {
+         std::ofstream(dir + "/cnf.INI", std::ios::binary) << kOldText;
+         chmod((dir + "/cnf.INI").c_str(), 0666);
+         link((dir + "/cnf.INI").c_str(), (dir + "/second-name").c_str());
+         return dir + "/second-name";
+       }},
+      {"a writable file in a read-only directory",
+       [](const std::string& dir) {
+         std::ofstream(dir + "/cnf.INI", std::ios::binary) << kOldText;
+         GiveToUser(dir + "/cnf.INI");
+         chmod(dir.c_str(), 0555);
+         return dir + "/cnf.INI";
+       }},
+      {"a link to a file in another directory",
+       [](const std::string& dir) {
+         std::filesystem::create_directory(dir + "/elsewhere");
+         std::ofstream(dir + "/elsewhere/zarvo.ini", std::ios::binary) << kOldText;
+         GiveToUser(dir + "/elsewhere");
+         GiveToUser(dir + "/elsewhere/zarvo.ini");
+         symlink("elsewhere/zarvo.ini", (dir + "/cnf.INI").c_str());
+         return dir + "/elsewhere/zarvo.ini";
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempSettingsDir dir;
+    GiveToUser(dir.path());
+    const std::string seen_through = c.make(dir.path());
+    const FileId before = IdOf(dir.file());
+    const auto names = NamesIn(dir.path());
+    ScriptedPort port;
+    TVM30 driver(port.port(), CheckFor(nullptr));
+    const std::string skipped = AsUnprivileged([&] { EXPECT_NO_THROW(SaveSettings(driver)); });
+    if (!skipped.empty()) GTEST_SKIP() << skipped;
+    EXPECT_EQ(TextOf(seen_through), kNewText);
+    FileId after = IdOf(dir.file());
+    EXPECT_EQ(after.size, static_cast<off_t>(kNewText.size()));
+    after.size = before.size;
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(NamesIn(dir.path()), names);
+    EXPECT_EQ(std::filesystem::is_symlink(dir.file()), c.name.starts_with("a link"));
+  }
+}
+
+TEST(Settings, ASaveThatCannotBeMadeNamesTheReasonAndChangesNothing) {
+  const struct {
+    std::string name;
+    std::function<void(const std::string& file)> make;
+    std::string reason;
+  } cases[] = {
+      {"a read-only file",
+       [](const std::string& file) {
+         std::ofstream(file, std::ios::binary) << kOldText;
+         GiveToUser(file);
+         chmod(file.c_str(), 0444);
+       },
+       "Permission denied"},
+      {"a directory", [](const std::string& file) { std::filesystem::create_directory(file); },
+       "Is a directory"},
+      {"a file over 64 MiB",
+       [](const std::string& file) {
+         std::ofstream(file, std::ios::binary) << kOldText;
+         std::filesystem::resize_file(file, 65 << 20);
+         GiveToUser(file);
+       },
+       "File too large"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempSettingsDir dir;
+    GiveToUser(dir.path());
+    c.make(dir.file());
+    const FileId before = IdOf(dir.file());
+    const std::string head = TextOf(dir.file()).substr(0, kOldText.size());
+    const auto names = NamesIn(dir.path());
+    ScriptedPort port;
+    TVM30 driver(port.port(), CheckFor(nullptr));
+    const std::string skipped = AsUnprivileged([&] {
+      try {
+        SaveSettings(driver);
+        ADD_FAILURE() << "saved";
+      } catch (const Exception& e) {
+        EXPECT_NE(std::string_view(e.what()).find(dir.file() + ": " + c.reason),
+                  std::string_view::npos)
+            << e.what();
+      }
+    });
+    if (!skipped.empty()) GTEST_SKIP() << skipped;
+    EXPECT_EQ(IdOf(dir.file()), before);
+    EXPECT_EQ(TextOf(dir.file()).substr(0, kOldText.size()), head);
+    EXPECT_EQ(NamesIn(dir.path()), names);
+  }
+}
+
 TEST(Settings, AFailedSaveRaisesAndLeavesTheOldFileAsItWas) {
-  TempSettingsDir dir;
-  dir.write_file("[Zarvo]\r\nSDec=1\r\n");
-  ScriptedPort port;
-  TVM30 driver(port.port(), CheckFor(nullptr));
-  driver.SumDecimals = 3;
-  // A full disk: even root is bound by the file size limit.
-  rlimit old_limit{};
-  getrlimit(RLIMIT_FSIZE, &old_limit);
-  rlimit tiny = old_limit;
-  tiny.rlim_cur = 8;
-  const auto old_handler = signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &tiny);
-  EXPECT_THROW(SaveSettings(driver), Exception);
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  signal(SIGXFSZ, old_handler);
-  EXPECT_EQ(dir.read_file(), "[Zarvo]\r\nSDec=1\r\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  // A full disk: a file size limit binds every user. Beside the file the copy
+  // fails; in a read-only directory the rewrite in place fails half-way.
+  for (const bool directory_writable : {true, false}) {
+    SCOPED_TRACE(directory_writable ? "writable directory" : "read-only directory");
+    TempSettingsDir dir;
+    dir.write_file(std::string(kOldText));
+    GiveToUser(dir.path());
+    GiveToUser(dir.file());
+    if (!directory_writable) chmod(dir.path().c_str(), 0555);
+    ScriptedPort port;
+    TVM30 driver(port.port(), CheckFor(nullptr));
+    const std::string skipped = AsUnprivileged([&] {
+      rlimit old_limit{};
+      getrlimit(RLIMIT_FSIZE, &old_limit);
+      rlimit tiny = old_limit;
+      tiny.rlim_cur = kOldText.size() + 8;
+      const auto old_handler = signal(SIGXFSZ, SIG_IGN);
+      setrlimit(RLIMIT_FSIZE, &tiny);
+      EXPECT_THROW(SaveSettings(driver), Exception);
+      setrlimit(RLIMIT_FSIZE, &old_limit);
+      signal(SIGXFSZ, old_handler);
+    });
+    if (!skipped.empty()) GTEST_SKIP() << skipped;
+    EXPECT_EQ(dir.read_file(), kOldText);
+    EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"cnf.INI"});
+  }
 }
 
 TEST(Settings, ASaveIntoAnUnwritableDirectoryRaises) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
   TempSettingsDir dir;
-  dir.write_file("[Zarvo]\r\nSDec=1\r\n");
+  GiveToUser(dir.path());
   std::filesystem::permissions(
       dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   ScriptedPort port;
   TVM30 driver(port.port(), CheckFor(nullptr));
-  EXPECT_THROW(SaveSettings(driver), Exception);
-  EXPECT_EQ(dir.read_file(), "[Zarvo]\r\nSDec=1\r\n");
+  const std::string skipped = AsUnprivileged([&] {
+    try {
+      SaveSettings(driver);
+      ADD_FAILURE() << "saved";
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string_view(e.what()).find("Permission denied"), std::string_view::npos)
+          << e.what();
+    }
+  });
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
+  EXPECT_TRUE(NamesIn(dir.path()).empty());
 }
 
 }  // namespace
