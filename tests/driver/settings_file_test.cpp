@@ -177,6 +177,18 @@ std::string AsUnprivileged(const std::function<void()>& body) {
   return "";
 }
 
+// Saves as that user, expecting a failure whose message holds reason.
+std::string SaveRefused(const TVM30& driver, const std::string& reason) {
+  return AsUnprivileged([&] {
+    try {
+      SaveSettings(driver);
+      ADD_FAILURE() << "saved";
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string_view(e.what()).find(reason), std::string_view::npos) << e.what();
+    }
+  });
+}
+
 // Gives a path to the user AsUnprivileged runs as; without root it is ours already.
 void GiveToUser(const std::string& path) {
   if (geteuid() == 0) {
@@ -305,16 +317,7 @@ TEST(Settings, ASaveThatCannotBeMadeNamesTheReasonAndChangesNothing) {
     const auto names = NamesIn(dir.path());
     ScriptedPort port;
     TVM30 driver(port.port(), CheckFor(nullptr));
-    const std::string skipped = AsUnprivileged([&] {
-      try {
-        SaveSettings(driver);
-        ADD_FAILURE() << "saved";
-      } catch (const Exception& e) {
-        EXPECT_NE(std::string_view(e.what()).find(dir.file() + ": " + c.reason),
-                  std::string_view::npos)
-            << e.what();
-      }
-    });
+    const std::string skipped = SaveRefused(driver, dir.file() + ": " + c.reason);
     if (!skipped.empty()) GTEST_SKIP() << skipped;
     EXPECT_EQ(IdOf(dir.file()), before);
     EXPECT_EQ(TextOf(dir.file()).substr(0, kOldText.size()), head);
@@ -358,15 +361,7 @@ TEST(Settings, ASaveIntoAnUnwritableDirectoryRaises) {
       dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   ScriptedPort port;
   TVM30 driver(port.port(), CheckFor(nullptr));
-  const std::string skipped = AsUnprivileged([&] {
-    try {
-      SaveSettings(driver);
-      ADD_FAILURE() << "saved";
-    } catch (const Exception& e) {
-      EXPECT_NE(std::string_view(e.what()).find("Permission denied"), std::string_view::npos)
-          << e.what();
-    }
-  });
+  const std::string skipped = SaveRefused(driver, "Permission denied");
   if (!skipped.empty()) GTEST_SKIP() << skipped;
   EXPECT_TRUE(NamesIn(dir.path()).empty());
 }

@@ -234,6 +234,7 @@ class SettingsOnTheWire : public ::testing::Test {
     if (object != nullptr) zarvo_da30_destroy(object);
   }
   void Start(const std::string& file_text) {
+    if (object != nullptr) zarvo_da30_destroy(object);
     ::setenv("ZARVO_WINDIR", dir.File().parent_path().c_str(), 1);
     std::ofstream(dir.File(), std::ios::binary) << file_text;
     object = GetDA30(0, nullptr, port.port());
@@ -295,9 +296,6 @@ TEST_F(SettingsOnTheWire, the_decimals_programmed_are_always_those_the_digits_ar
     Start(c.file);
     EXPECT_EQ(Programmed(), c.programmed);
     EXPECT_EQ(Scaled(), c.scaled);
-    zarvo_da30_destroy(object);
-    object = nullptr;
-    port.frames.clear();
   }
 }
 
@@ -341,8 +339,6 @@ TEST_F(SettingsOnTheWire, a_confirmed_change_is_used_only_once_saved_and_then_re
     }
     EXPECT_EQ(Programmed(), c.programmed);
     EXPECT_EQ(Scaled(100.0), c.scaled);
-    zarvo_da30_destroy(object);
-    object = nullptr;
   }
 }
 
