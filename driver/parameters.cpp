@@ -12,8 +12,8 @@ namespace {
 
 constexpr std::uint8_t kReadParam = '3';
 constexpr std::uint8_t kWriteParam = '2';
-// The read reply is filed under pump 1 whatever pump was asked; a write under none.
-constexpr std::uint8_t kReadFiledUnder = 1;
+// A write's answer is filed under no pump; a read's under the pump asked, the
+// only one whose reply it takes.
 constexpr std::uint8_t kWriteFiledUnder = 0;
 
 // Two characters carry the number: anything above 99 would name another parameter.
@@ -41,7 +41,7 @@ std::uint8_t TVM30::ReadParam(std::uint8_t line, std::uint8_t pump, std::int32_t
   std::array<std::uint8_t, 5> payload = {pump, 3, kReadParam, 0, 0};
   write_number_field(number, std::span(payload).subspan<3, 2>());
   ExchangeRecord record;
-  if (exchange(line, kReadFiledUnder, payload, &record) != 0) {
+  if (exchange(line, pump, payload, &record) != 0) {
     throw ESerialIO(messages::kReadParamFailed.str());
   }
   // Only this exchange's own parameter reply answers the question.

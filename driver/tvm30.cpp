@@ -80,5 +80,8 @@ void TVM30::SetTotalAmount(std::uint8_t line, std::uint8_t pump, double amount) 
 void TVM30::SetLastParam(std::uint8_t number, std::uint8_t value) {
   LastParam = static_cast<std::uint16_t>(number << 8 | value);
 }
+bool TVM30::HasRow(std::uint8_t line, std::uint8_t pump) const {
+  return PumpCell::of(line, pump).has_value();
+}
 
 }  // namespace zarvo

@@ -79,6 +79,7 @@ class TVM30 final : public ReplyTarget {
   void SetTotalVolume(std::uint8_t line, std::uint8_t pump, double volume) override;
   void SetTotalAmount(std::uint8_t line, std::uint8_t pump, double amount) override;
   void SetLastParam(std::uint8_t number, std::uint8_t value) override;
+  bool HasRow(std::uint8_t line, std::uint8_t pump) const override;
 
   std::uint8_t LastParamNo() const { return static_cast<std::uint8_t>(LastParam.load() >> 8); }
   std::uint8_t LastParamValue() const { return static_cast<std::uint8_t>(LastParam.load()); }

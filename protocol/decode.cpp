@@ -55,10 +55,10 @@ class Decoder {
         delivery_readings();
         break;
       case 'a':
-        ended_delivery();
+        if (files_under_reporting_pump()) ended_delivery();
         break;
       case 'B':
-        totals();
+        if (files_under_reporting_pump()) totals();
         break;
       case 'J':
         status();
@@ -70,6 +70,13 @@ class Decoder {
 
  private:
   std::uint8_t at(std::size_t pos) const { return rx_[pos]; }
+  // A reply that ends a transaction is filed, and released, only in the row of
+  // the pump that reported it. Elsewhere (a write, a stop of every pump, an
+  // acknowledgement) it is left to the dispenser, which reports it again at
+  // the pump's next status request.
+  bool files_under_reporting_pump() const {
+    return state_.Pump == at(kReplyAddress) && tables_.HasRow(state_.Line, state_.Pump);
+  }
   double field(std::size_t pos, std::size_t width) const {
     return ReplyFieldValue(std::span(rx_).subspan(pos, width));
   }
@@ -144,8 +151,11 @@ class Decoder {
           break;
         case 'A':
         case 'B':
-          s = 216;
-          AckTransaction(state_);
+          s = 0;
+          if (files_under_reporting_pump()) {
+            s = 216;
+            AckTransaction(state_);
+          }
           break;
         case 'C':
           s = 255;

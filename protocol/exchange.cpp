@@ -48,8 +48,11 @@ std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
   // in this pump's row and acknowledge this pump's transaction.
   const bool intact = JudgeReply(state.RxBuf, kFrameBufferSize - 1).code == ReplyCode::kGood;
   const std::uint8_t asked = payload[0];
-  if (intact && (asked == 0 || state.RxBuf[kReplyAddress] == asked)) DecodeReply(state);
+  const bool answered = asked == 0 || state.RxBuf[kReplyAddress] == asked;
+  if (intact && answered) DecodeReply(state);
   if (record) *record = state.record;
+  // A port that hands such a reply over has still not heard the pump asked.
+  if (result == 0 && intact && !answered) return kReplyFromAnotherPump;
   return result;
 }
 

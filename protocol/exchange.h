@@ -42,7 +42,11 @@ struct ExchangeState {
   ExchangeRecord record;
 };
 
-// 0 means success; otherwise the port's result.
+// The result of an exchange whose port took a reply from another pump than
+// the one asked: nothing of it was filed, as if the asked pump were silent.
+inline constexpr std::int32_t kReplyFromAnotherPump = -1;
+
+// 0 means success; otherwise the port's result, or kReplyFromAnotherPump.
 std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
                       std::span<const std::uint8_t> payload, ExchangeRecord* record = nullptr);
 

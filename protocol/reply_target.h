@@ -17,6 +17,8 @@ class ReplyTarget {
   virtual void SetTotalVolume(std::uint8_t line, std::uint8_t pump, double volume) = 0;
   virtual void SetTotalAmount(std::uint8_t line, std::uint8_t pump, double amount) = 0;
   virtual void SetLastParam(std::uint8_t number, std::uint8_t value) = 0;
+  // Whether the tables have a row for this line and pump.
+  virtual bool HasRow(std::uint8_t line, std::uint8_t pump) const = 0;
 
  protected:
   ~ReplyTarget() = default;

@@ -39,7 +39,7 @@ TEST_F(ParameterTest, AReadAnsweredByAnotherReplyIsNoValue) {
   } catch (const Exception& e) {
     EXPECT_STREQ(e.what(), "");
   }
-  EXPECT_EQ(driver.PumpState[*PumpCell::of(1, 1)], 229);  // filed under pump 1
+  EXPECT_EQ(driver.PumpState[*PumpCell::of(1, 3)], 229);  // filed under the pump asked
   port.reply(ReplyFrame(3, '3', "08FF"));
   EXPECT_THROW(driver.ReadParam(1, 3, 7), Exception);
   EXPECT_EQ(driver.LastParamNo(), 8);

@@ -31,14 +31,14 @@ class PresetTest : public testing::DriverTest {
     return std::string(payload.begin() + static_cast<long>(from),
                        payload.begin() + static_cast<long>(from + width));
   }
-  void accept() { port.reply(ReplyFrame(1, 'Q', "0")); }
+  void accept(std::uint8_t pump = 1) { port.reply(ReplyFrame(pump, 'Q', "0")); }
 };
 
 TEST_F(PresetTest, TheVolumeExampleCarriesTwoEntries) {
   driver.NozzleCount[cell(1, 2)] = 2;
-  accept();
+  accept(2);
   driver.SetPrice(1, 2, 2, 7.12);
-  accept();
+  accept(2);
   driver.PresetVolume(1, 2, 2, 20.0);
   EXPECT_EQ(port.payload(1), bytes_of({0x02, 0x13, '9', '2', 'V'}, "0020004065050712"));
 }

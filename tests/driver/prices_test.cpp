@@ -15,7 +15,10 @@ using testing::Snapshot;
 constexpr PumpCell cell(int line, int pump) {
   return *PumpCell::of(line, pump);
 }
-const Bytes kAccepted = ReplyFrame(2, 'Q', "0");
+// The asked pump's own answer: one from another pump would fail the exchange.
+Bytes accepted_by(std::uint8_t pump) {
+  return ReplyFrame(pump, 'Q', "0");
+}
 
 Bytes ascii(std::string_view text) {
   return Bytes(text.begin(), text.end());
@@ -32,7 +35,7 @@ class PriceTest : public testing::DriverTest {
 };
 
 TEST_F(PriceTest, TheWorkedExampleSendsTheLeadingEntriesWithTheNewDigits) {
-  port.reply(kAccepted);
+  port.reply(accepted_by(2));
   driver.SetPrice(1, 2, 2, 7.12);
   EXPECT_EQ(driver.NozzleCount[cell(1, 2)], 2);
   EXPECT_EQ(driver.PriceValue[*NozzleCell::of(cell(1, 2), 2)], 7.12);
@@ -52,7 +55,7 @@ TEST_F(PriceTest, DigitsThatMatchTheEntrySendNothingButTheValueIsKept) {
 }
 
 TEST_F(PriceTest, ARepeatedPriceSendsOnceAndStillAppliesTheCounts) {
-  port.reply(kAccepted);
+  port.reply(accepted_by(1));
   driver.SetPrice(1, 1, 3, 8.00);
   EXPECT_EQ(port.frames.size(), 1U);
   EXPECT_EQ(port.payload(0).size(), 18U);
@@ -65,7 +68,7 @@ TEST_F(PriceTest, ARepeatedPriceSendsOnceAndStillAppliesTheCounts) {
 
 TEST_F(PriceTest, TheMonoProductRuleTurnsASingleNozzleCountIntoZero) {
   driver.MonoStart = true;
-  port.reply(kAccepted);
+  port.reply(accepted_by(1));
   driver.SetPrice(1, 1, 1, 7.00);
   EXPECT_EQ(driver.NozzleCount[cell(1, 1)], 0);
   EXPECT_EQ(port.payload(0), (Bytes{0x01, 0x06, '4', '4', '0', '7', '0', '0'}));
@@ -74,7 +77,7 @@ TEST_F(PriceTest, TheMonoProductRuleTurnsASingleNozzleCountIntoZero) {
 }
 
 TEST_F(PriceTest, HigherNozzlesKeepAZeroCodeByteOnTheWire) {
-  port.reply(kAccepted);
+  port.reply(accepted_by(1));
   driver.SetPrice(1, 1, 4, 0.0);  // the zero digits still differ from the zero bytes
   const Bytes payload = port.payload(0);
   ASSERT_EQ(payload.size(), 23U);

@@ -104,12 +104,26 @@ std::vector<Bytes> ScriptedPort::payloads() const {
   return all;
 }
 
+namespace {
+bool is_acknowledgement(const Bytes& payload) {
+  return payload.size() >= 3 && payload[2] == 'L';
+}
+}  // namespace
+
 std::vector<Bytes> ScriptedPort::command_payloads() const {
   std::vector<Bytes> commands;
   for (const Bytes& p : payloads()) {
-    if (p.size() < 3 || p[2] != 'L') commands.push_back(p);
+    if (!is_acknowledgement(p)) commands.push_back(p);
   }
   return commands;
+}
+
+std::vector<Bytes> ScriptedPort::acknowledgements() const {
+  std::vector<Bytes> acks;
+  for (const Bytes& p : payloads()) {
+    if (is_acknowledgement(p)) acks.push_back(p);
+  }
+  return acks;
 }
 
 std::int32_t ScriptedPort::SendAndReceive(std::uint32_t line, const std::uint8_t* tx,

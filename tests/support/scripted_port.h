@@ -1,6 +1,8 @@
 // A host port object for tests: records every frame it is given, and answers
 // each with the next scripted reply, stored byte by byte with the registered
-// check consulted after each byte, like a real port.
+// check consulted after each byte, like a real port. It follows the port
+// contract and no further: whatever reply the check accepts is handed to the
+// driver, whichever pump sent it.
 #pragma once
 
 #include <cstdint>
@@ -51,8 +53,9 @@ class ScriptedPort {
   std::vector<Bytes> frames;
   Bytes payload(std::size_t index) const;
   std::vector<Bytes> payloads() const;
-  // Frames other than acknowledgements.
+  // Frames other than acknowledgements, and the acknowledgements alone.
   std::vector<Bytes> command_payloads() const;
+  std::vector<Bytes> acknowledgements() const;
 
   // Calls the driver made, in order, as text: "SetReplyCode(1,246)" and so on.
   std::vector<std::string> calls;
