@@ -135,26 +135,32 @@ std::vector<HWND> windows_in_search_order() {
   return windows;
 }
 
-// A host of code page 1251 stores the bytes as they are, a Unicode host the
-// letters: either matches.
-bool item_text_is(HMENU menu, int position, std::string_view cp1251, std::wstring_view letters) {
+// How an item's text matched: an ANSI host stores code page 1251 bytes through
+// the system's ANSI code page, a Unicode host the letters.
+enum class Encoding { kNone, kBytes, kLetters };
+
+Encoding item_text_is(HMENU menu, int position, std::string_view cp1251,
+                      std::wstring_view letters) {
   std::array<char, 256> narrow{};
   const int narrow_length = GetMenuStringA(menu, static_cast<UINT>(position), narrow.data(),
                                            static_cast<int>(narrow.size()), MF_BYPOSITION);
   if (narrow_length > 0 &&
       std::string_view(narrow.data(), static_cast<std::size_t>(narrow_length)) == cp1251) {
-    return true;
+    return Encoding::kBytes;
   }
   std::array<wchar_t, 256> text{};
   const int length = GetMenuStringW(menu, static_cast<UINT>(position), text.data(),
                                     static_cast<int>(text.size()), MF_BYPOSITION);
-  return length > 0 && std::wstring_view(text.data(), static_cast<std::size_t>(length)) == letters;
+  const bool same =
+      length > 0 && std::wstring_view(text.data(), static_cast<std::size_t>(length)) == letters;
+  return same ? Encoding::kLetters : Encoding::kNone;
 }
 
 struct Found {
   HWND window;
   HMENU bar;
   HMENU drop_down;
+  Encoding encoding;
 };
 
 std::optional<Found> find_drop_down(std::string_view caption) {
@@ -165,9 +171,9 @@ std::optional<Found> find_drop_down(std::string_view caption) {
     const int count = GetMenuItemCount(bar);
     for (int position = 0; position < count; ++position) {
       const HMENU drop_down = GetSubMenu(bar, position);
-      if (drop_down != nullptr && item_text_is(bar, position, caption, letters)) {
-        return Found{window, bar, drop_down};
-      }
+      if (drop_down == nullptr) continue;
+      const Encoding encoding = item_text_is(bar, position, caption, letters);
+      if (encoding != Encoding::kNone) return Found{window, bar, drop_down, encoding};
     }
   }
   return std::nullopt;
@@ -213,10 +219,13 @@ bool AppendToWindowMenu(std::string_view parent_caption, std::string_view captio
   if (!found) return false;
   const std::optional<UINT> command = free_command(found->bar, first_command);
   if (!command) return false;
-  // The letters, whatever the system's ANSI code page.
-  if (AppendMenuW(found->drop_down, MF_STRING, *command, wide(caption).c_str()) == FALSE) {
-    return false;
-  }
+  // In the host's own encoding, so that its menu reads back as it wrote it.
+  const std::string bytes(caption);
+  const BOOL appended =
+      found->encoding == Encoding::kBytes
+          ? AppendMenuA(found->drop_down, MF_STRING, *command, bytes.c_str())
+          : AppendMenuW(found->drop_down, MF_STRING, *command, wide(caption).c_str());
+  if (appended == FALSE) return false;
   entry_window.Install(found->window, found->drop_down, *command, std::move(on_command));
   return true;
 }

@@ -338,13 +338,13 @@ struct ForeignItem {
   const char* caption = nullptr;
 };
 
-// Menu texts as letters: what the system's ANSI code page does to them is
-// not the question here.
-std::vector<std::wstring> menu_texts(HMENU menu) {
-  std::vector<std::wstring> texts;
+// Menu texts as an ANSI host of code page 1251, as station hosts are, writes
+// and reads them (through the system's ANSI code page, whichever it is).
+std::vector<std::string> menu_texts(HMENU menu) {
+  std::vector<std::string> texts;
   for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-    std::array<wchar_t, 256> text{};
-    const int length = GetMenuStringW(menu, static_cast<UINT>(i), text.data(),
+    std::array<char, 256> text{};
+    const int length = GetMenuStringA(menu, static_cast<UINT>(i), text.data(),
                                       static_cast<int>(text.size()), MF_BYPOSITION);
     texts.emplace_back(text.data(), static_cast<std::size_t>(length < 0 ? 0 : length));
   }
@@ -353,8 +353,8 @@ std::vector<std::wstring> menu_texts(HMENU menu) {
 
 HMENU add_drop_down(HMENU bar, std::string_view caption, UINT command, std::string_view item) {
   const HMENU drop_down = CreatePopupMenu();
-  AppendMenuW(drop_down, MF_STRING, command, wide(item).c_str());
-  AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(drop_down), wide(caption).c_str());
+  AppendMenuA(drop_down, MF_STRING, command, std::string(item).c_str());
+  AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(drop_down), std::string(caption).c_str());
   return drop_down;
 }
 
@@ -395,8 +395,8 @@ void a_foreign_root_gets_the_entry_into_the_main_forms_menu_bar(Tally& t, Host& 
                                  &NewHostItem);
   CHECK(t, foreign_calls == 0);
   CHECK(t, menu_texts(GetSubMenu(GetMenu(other), 1)).size() == 1);
-  const std::vector<std::wstring> texts = menu_texts(trk);
-  CHECK(t, texts.size() == 2 && texts[1] == wide(kEntryCaption.view()));
+  const std::vector<std::string> texts = menu_texts(trk);
+  CHECK(t, texts.size() == 2 && texts[1] == kEntryCaption.view());
   const UINT command = GetMenuItemID(trk, 1);
   CHECK(t, command == ZARVO_MENU_COMMAND_ID);
 
@@ -438,7 +438,7 @@ void without_trk_a_foreign_root_changes_nothing(Tally& t, Host& host) {
     raised = true;
   }
   CHECK(t, !raised);
-  const std::vector<std::wstring> texts = menu_texts(GetMenu(form));
+  const std::vector<std::string> texts = menu_texts(GetMenu(form));
   CHECK(t, texts.size() == 1 && menu_texts(GetSubMenu(GetMenu(form), 0)).size() == 1);
   CHECK(t, GetWindowLongPtrW(form, GWLP_WNDPROC) == procedure);
   VirtualFree(page, 0, MEM_RELEASE);
