@@ -4,9 +4,11 @@
 // caption and drives it with window messages, as a user's clicks and keys
 // would. Runs under wine; the last line reads "N passed, M failed".
 //
-// Usage: settings_dialog_test LIBRARY [--hold SECONDS]
+// Usage: settings_dialog_test LIBRARY [--hold SECONDS | CASE]
 //   --hold keeps the dialog up that long before cancelling it, for a
-//   picture of it, and prints where it is on the screen.
+//   picture of it, and prints where it is on the screen. The other cases
+//   (see --help) each need a process of their own: the library adds its
+//   menu entry once.
 #include <windows.h>
 
 #include <array>
@@ -351,18 +353,33 @@ std::vector<std::string> menu_texts(HMENU menu) {
   return texts;
 }
 
-HMENU add_drop_down(HMENU bar, std::string_view caption, UINT command, std::string_view item) {
-  const HMENU drop_down = CreatePopupMenu();
-  AppendMenuA(drop_down, MF_STRING, command, std::string(item).c_str());
-  AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(drop_down), std::string(caption).c_str());
-  return drop_down;
+std::wstring menu_letters(HMENU menu, int position) {
+  std::array<wchar_t, 256> text{};
+  const int length = GetMenuStringW(menu, static_cast<UINT>(position), text.data(),
+                                    static_cast<int>(text.size()), MF_BYPOSITION);
+  return std::wstring(text.data(), static_cast<std::size_t>(length < 0 ? 0 : length));
+}
+
+enum class HostText { kAnsi, kUnicode };
+
+void append_item(HMENU menu, UINT flags, UINT_PTR command, std::string_view text, HostText kind) {
+  if (kind == HostText::kAnsi) {
+    AppendMenuA(menu, flags, command, std::string(text).c_str());
+  } else {
+    AppendMenuW(menu, flags, command, wide(text).c_str());
+  }
 }
 
 // A menu bar with "&Файл" and, when asked, "&ТРК", each opening a drop-down.
-HMENU make_menu_bar(bool with_trk) {
+HMENU make_menu_bar(bool with_trk, HostText kind) {
   const HMENU bar = CreateMenu();
-  add_drop_down(bar, zarvo::cp1251("&Файл").view(), 101, zarvo::cp1251("Выход").view());
-  if (with_trk) add_drop_down(bar, kParentCaption.view(), 201, zarvo::cp1251("Цены").view());
+  const auto add = [bar, kind](std::string_view caption, UINT command, std::string_view item) {
+    const HMENU drop_down = CreatePopupMenu();
+    append_item(drop_down, MF_STRING, command, item, kind);
+    append_item(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(drop_down), caption, kind);
+  };
+  add(zarvo::cp1251("&Файл").view(), 101, zarvo::cp1251("Выход").view());
+  if (with_trk) add(kParentCaption.view(), 201, zarvo::cp1251("Цены").view());
   return bar;
 }
 
@@ -372,21 +389,23 @@ LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-HWND make_form(HWND owner, bool with_trk) {
+HWND make_form(HWND owner, bool with_trk, HostText kind = HostText::kAnsi) {
   WNDCLASSW window_class{};
   window_class.lpfnWndProc = form_procedure;
   window_class.hInstance = GetModuleHandleW(nullptr);
   window_class.lpszClassName = L"ZarvoTestForm";
   RegisterClassW(&window_class);
   return CreateWindowExW(0, L"ZarvoTestForm", L"Form", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, owner,
-                         make_menu_bar(with_trk), GetModuleHandleW(nullptr), nullptr);
+                         make_menu_bar(with_trk, kind), GetModuleHandleW(nullptr), nullptr);
 }
 
 // The host's main form, owned by the application window it gave the driver,
 // has "&ТРК"; so does a later unowned window, which comes first in z-order.
+// The entry reads back as the host wrote its own items, bytes or letters.
 void a_foreign_root_gets_the_entry_into_the_main_forms_menu_bar(Tally& t, Host& host,
-                                                                const std::string& path) {
-  const HWND form = make_form(host.window, true);
+                                                                const std::string& path,
+                                                                HostText kind) {
+  const HWND form = make_form(host.window, true, kind);
   const HWND other = make_form(nullptr, true);
   ShowWindow(form, SW_SHOWNOACTIVATE);
   const HMENU trk = GetSubMenu(GetMenu(form), 1);
@@ -396,7 +415,12 @@ void a_foreign_root_gets_the_entry_into_the_main_forms_menu_bar(Tally& t, Host& 
   CHECK(t, foreign_calls == 0);
   CHECK(t, menu_texts(GetSubMenu(GetMenu(other), 1)).size() == 1);
   const std::vector<std::string> texts = menu_texts(trk);
-  CHECK(t, texts.size() == 2 && texts[1] == kEntryCaption.view());
+  CHECK(t, texts.size() == 2);
+  if (kind == HostText::kAnsi) {
+    CHECK(t, texts.size() == 2 && texts[1] == kEntryCaption.view());
+  } else {
+    CHECK(t, menu_letters(trk, 1) == wide(kEntryCaption.view()));
+  }
   const UINT command = GetMenuItemID(trk, 1);
   CHECK(t, command == ZARVO_MENU_COMMAND_ID);
 
@@ -469,6 +493,7 @@ void usage(std::FILE* out) {
                "CASE, each in a process of its own (the menu entry is added once a process):\n"
                "  --focus         Enter after the focus moved as Windows moves it\n"
                "  --window-menu   a root of another toolkit, \"&TRK\" in a window's menu bar\n"
+               "  --window-menu-unicode  the same, the menu written by a Unicode host\n"
                "  --window-menu-without-trk  the same root, no such item anywhere\n");
 }
 
@@ -483,8 +508,8 @@ int main(int argc, char** argv) {
   int hold_seconds = -1;
   if (args.size() == 3 && args[1] == "--hold") hold_seconds = std::atoi(argv[3]);
   const std::string_view mode = args.size() == 2 ? args[1] : "";
-  const bool known_mode =
-      mode == "--focus" || mode == "--window-menu" || mode == "--window-menu-without-trk";
+  const bool known_mode = mode == "--focus" || mode == "--window-menu" ||
+                          mode == "--window-menu-unicode" || mode == "--window-menu-without-trk";
   if (args.empty() || (args.size() == 2 && !known_mode) || (args.size() == 3 && hold_seconds < 1) ||
       args.size() > 3) {
     usage(stderr);
@@ -508,7 +533,7 @@ int main(int argc, char** argv) {
   const std::string path = settings_path();
   if (mode == "--focus") {
     write_settings(path, "7", "0", "0");
-  } else if (mode == "--window-menu") {
+  } else if (mode == "--window-menu" || mode == "--window-menu-unicode") {
     write_settings(path, "3", "1", "0");
   } else {
     write_settings(path, "1", "3", "0");
@@ -516,8 +541,9 @@ int main(int argc, char** argv) {
   Host host;
   host.window = window;
   host.driver = get_da30(0, host.window, host.port.port());
-  if (mode == "--window-menu") {
-    a_foreign_root_gets_the_entry_into_the_main_forms_menu_bar(t, host, path);
+  if (mode == "--window-menu" || mode == "--window-menu-unicode") {
+    a_foreign_root_gets_the_entry_into_the_main_forms_menu_bar(
+        t, host, path, mode == "--window-menu" ? HostText::kAnsi : HostText::kUnicode);
   } else if (mode == "--window-menu-without-trk") {
     without_trk_a_foreign_root_changes_nothing(t, host);
   } else {
