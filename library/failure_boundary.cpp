@@ -6,8 +6,9 @@
 #include <string>
 #include <utility>
 
-#if defined(_WIN32) && defined(__i386__)
+#if defined(_WIN32)
 #include <cxxabi.h>
+#include <unwind.h>
 #include <windows.h>
 #endif
 
@@ -31,7 +32,7 @@ thread_local FailureRecord t_failure;
   throw Exception(std::string(message, length));
 }
 
-#if defined(_WIN32) && defined(__i386__)
+#if defined(_WIN32)
 thread_local bool t_boundary_raise = false;
 #endif
 
@@ -48,16 +49,19 @@ FailureKind RememberFailure(FailureKind kind, const char* message) noexcept {
 
 void DeliverFailure(FailureKind kind) {
   const FailureRecord& record = t_failure;
-#if defined(_WIN32) && defined(__i386__)
+#if defined(_WIN32)
   t_boundary_raise = true;
 #endif
   throw_failure(kind, record.message.data(), record.length);
 }
 
-#if defined(_WIN32) && defined(__i386__)
+#if defined(_WIN32)
 bool TakeBoundaryRaiseMark() noexcept {
   return std::exchange(t_boundary_raise, false);
 }
+#endif
+
+#if defined(_WIN32) && defined(__i386__)
 
 void RaiseForForeignHost(_Unwind_Exception* exception,
                          void (*delete_exception)(_Unwind_Exception*)) {
@@ -82,3 +86,30 @@ void RaiseForForeignHost(_Unwind_Exception* exception,
 #endif
 
 }  // namespace zarvo
+
+#if defined(_WIN32) && defined(__x86_64__)
+// On x86-64 g++ raises its exceptions as the structured exception
+// STATUS_GCC_THROW, which every frame's handler sees in turn: whether a
+// frame of the host catches it by type cannot be told apart from a foreign
+// handler taking it. The raise stays g++'s, and a failure's carries the kind
+// and the message after g++'s own parameter, for hosts of other compilers.
+extern "C" {
+_Unwind_Reason_Code __real__Unwind_RaiseException(_Unwind_Exception* exception);
+
+_Unwind_Reason_Code __wrap__Unwind_RaiseException(_Unwind_Exception* exception) {
+  if (!zarvo::TakeBoundaryRaiseMark()) return __real__Unwind_RaiseException(exception);
+  constexpr DWORD kGccThrow = 0x20474343;  // STATUS_GCC_THROW of libgcc's unwind-seh.c
+  const auto& record = zarvo::t_failure;
+  const ULONG_PTR parameters[4] = {
+      reinterpret_cast<ULONG_PTR>(exception),
+      static_cast<ULONG_PTR>(record.kind),
+      reinterpret_cast<ULONG_PTR>(record.message.data()),
+      static_cast<ULONG_PTR>(record.length),
+  };
+  // What the real raise does, with the parameters added.
+  std::memset(exception->private_, 0, sizeof exception->private_);
+  RaiseException(kGccThrow, 0, 4, parameters);
+  return _URC_END_OF_STACK;
+}
+}  // extern "C"
+#endif

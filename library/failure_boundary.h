@@ -40,14 +40,19 @@ decltype(auto) AtSlotBoundary(Body&& body) {
 
 }  // namespace zarvo
 
+#if defined(_WIN32)
+namespace zarvo {
+// For the unwinder's raise (-Wl,--wrap): whether this raise is
+// DeliverFailure's. The mark is taken, so nothing is left behind whatever
+// the raise finds.
+bool TakeBoundaryRaiseMark() noexcept;
+}  // namespace zarvo
+#endif
+
 #if defined(_WIN32) && defined(__i386__)
 struct _Unwind_Exception;
 
 namespace zarvo {
-
-// For the unwinder bridge: whether this raise is DeliverFailure's (the mark
-// is taken, so a raise that finds its handler leaves nothing behind).
-bool TakeBoundaryRaiseMark() noexcept;
 
 // When the unwinder found no frame to catch DeliverFailure's exception
 // (nothing is unwound yet): drops the exception and raises the remembered

@@ -15,6 +15,18 @@
 
 #define HOST_PORT_FAILURE 0xE0484F53u /* the host's own code, "\xE0HOS" */
 
+/* How a failure arrives: da30.h's code on 32-bit x86; g++'s own exception on
+ * x86-64, with the kind, message and length after g++'s parameter. */
+#if defined(__i386__)
+#define FAILURE_CODE ZARVO_EXCEPTION_CODE
+#define FAILURE_FLAGS EXCEPTION_NONCONTINUABLE
+#define FAILURE_FIRST 0
+#else
+#define FAILURE_CODE 0x20474343u
+#define FAILURE_FLAGS 0
+#define FAILURE_FIRST 1
+#endif
+
 /* ---- the port: the next exchange is silent, answered, or raises ---- */
 
 enum step { SILENT, ANSWER, RAISE };
@@ -110,7 +122,7 @@ static __attribute__((noinline)) int guarded(void (*call)(void*), void* context)
 #else
 static volatile int raised;
 
-static long host_filter(EXCEPTION_POINTERS* info) {
+__attribute__((used)) static long host_filter(EXCEPTION_POINTERS* info) {
   caught = *info->ExceptionRecord;
   raised = 1;
   return EXCEPTION_EXECUTE_HANDLER;
@@ -147,8 +159,9 @@ static const char* shown(const char* cp1251, size_t length) {
 
 /* Checks that a failure of the given kind and message arrived and shows it. */
 static void expect_failure(const char* call, int raised_now, uint32_t kind, const char* message) {
-  const ULONG_PTR* p = caught.ExceptionInformation;
-  int ours = raised_now && caught.ExceptionCode == ZARVO_EXCEPTION_CODE;
+  const ULONG_PTR* p = caught.ExceptionInformation + FAILURE_FIRST;
+  int ours = raised_now && caught.ExceptionCode == FAILURE_CODE &&
+             caught.NumberParameters == FAILURE_FIRST + 3;
   if (!raised_now) {
     printf("%s: returned\n", call);
     expect(0, call);
@@ -156,14 +169,13 @@ static void expect_failure(const char* call, int raised_now, uint32_t kind, cons
   }
   printf("%s: code %08lX flags %lu parameters %lu", call, (unsigned long)caught.ExceptionCode,
          (unsigned long)caught.ExceptionFlags, (unsigned long)caught.NumberParameters);
-  if (ours && caught.NumberParameters == 3) {
+  if (ours) {
     printf(": kind %lu \"%s\" (%lu bytes)", (unsigned long)p[0],
            shown((const char*)p[1], (size_t)p[2]), (unsigned long)p[2]);
   }
   printf("\n");
-  expect(ours && caught.ExceptionFlags == EXCEPTION_NONCONTINUABLE &&
-             caught.NumberParameters == 3 && p[0] == kind && p[2] == strlen(message) &&
-             strcmp((const char*)p[1], message) == 0,
+  expect(ours && caught.ExceptionFlags == FAILURE_FLAGS && p[0] == kind &&
+             p[2] == strlen(message) && strcmp((const char*)p[1], message) == 0,
          call);
 }
 
