@@ -72,8 +72,10 @@ extern "C" {
  * parameters: [0] the kind below, [1] the address of the NUL-terminated
  * message (code page 1251), [2] its length in bytes. The message belongs to
  * the library (one per thread) and stays valid at least until the next
- * failing call on the same thread. The 64-bit DLL raises g++'s own code
- * instead; docs/HOSTS.md says what a host sees there. */
+ * failing call on the same thread. On 64-bit Windows such a host sees g++'s
+ * own STATUS_GCC_THROW (0x20474343, continuable) with four parameters: [0]
+ * g++'s exception object, not to be touched, then kind, message and length
+ * (docs/HOSTS.md). */
 #define ZARVO_EXCEPTION_CODE 0xE05A5256u /* customer bit set; "\xE0ZRV" */
 #define ZARVO_FAILURE_EXCEPTION 1        /* zarvo::Exception: a refused call */
 #define ZARVO_FAILURE_SERIAL_IO 2        /* zarvo::ESerialIO: an exchange failed */

@@ -4,7 +4,9 @@
  * a scope of __C_specific_handler on x86-64) and a port object in C. It prints
  * what it receives and ends with "N passed, M failed".
  *
- * Usage: foreign_host ZarvoDll.dll */
+ * Usage: foreign_host ZarvoDll.dll [--libgcc-first]
+ * --libgcc-first loads g++'s unwinder DLL before the driver, as another
+ * plugin of the host built with MinGW would. */
 #include <excpt.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -32,6 +34,8 @@
 enum step { SILENT, ANSWER, RAISE };
 static enum step next_step = SILENT;
 static int configure_raises;
+static int reporting_raises; /* SetReplyCode raises, inside the driver's check */
+static int bytes_checked;
 static int line_result_asked;
 static int32_t rx_state;
 static zarvo_reply_check check;
@@ -50,6 +54,7 @@ static int32_t ZARVO_STDCALL get_line_result(zarvo_port* port, uint32_t line) {
 }
 static void ZARVO_STDCALL set_reply_code(zarvo_port* port, uint32_t line, uint32_t code) {
   (void)port, (void)line, (void)code;
+  if (reporting_raises) RaiseException(HOST_PORT_FAILURE, 0, 0, NULL);
 }
 static void ZARVO_STDCALL set_rx_state(zarvo_port* port, uint32_t line, uint32_t state) {
   (void)port, (void)line;
@@ -71,6 +76,7 @@ static int32_t ZARVO_STDCALL send_and_receive(zarvo_port* port, uint32_t line, c
     uint8_t stored = (uint8_t)i;
     rx[i] = status_reply[i];
     if (check(check_context, line, rx, 0, &stored, 0) & 0xFF) return 0;
+    ++bytes_checked;
   }
   return 2;
 }
@@ -211,9 +217,13 @@ int main(int argc, char** argv) {
 #if defined(__i386__)
   const DWORD chain = __readfsdword(0);
 #endif
-  if (argc != 2) {
-    printf("usage: %s ZarvoDll.dll\n", argv[0]);
+  if (argc < 2 || argc > 3) {
+    printf("usage: %s ZarvoDll.dll [--libgcc-first]\n", argv[0]);
     return 2;
+  }
+  if (argc == 3) {
+    expect(LoadLibraryA(strcmp(argv[2], "--libgcc-first") == 0 ? "libgcc_s_dw2-1.dll" : "") != NULL,
+           "g++'s unwinder DLL loads first");
   }
   ops.slot0 = unused;
   for (i = 0; i < 11; ++i) ops.slot5_to_15[i] = unused;
@@ -269,6 +279,16 @@ int main(int argc, char** argv) {
   state = 0;
   raised_now = guarded(read_pump_state, NULL);
   expect(!raised_now && state == 228, "the line answers after the port's own failure");
+
+  /* The check rejects what it cannot report, and raises nothing into the port. */
+  reporting_raises = 1;
+  next_step = ANSWER;
+  bytes_checked = 0;
+  raised_now = guarded(read_pump_state, NULL);
+  expect_failure("ReadPumpState, the port raising in the reply check", raised_now,
+                 ZARVO_FAILURE_SERIAL_IO, "Can't GetSost");
+  expect(bytes_checked == sizeof status_reply, "the reply check returned at every byte");
+  reporting_raises = 0;
 
   configure_raises = 1;
   raised_now = guarded(open_line, NULL);
