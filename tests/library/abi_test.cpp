@@ -161,6 +161,42 @@ TEST_F(AbiTest, FailuresArriveAsTheirExceptionTypes) {
   EXPECT_THROW(ops.SetPrice(object, 1, 33, 2, 0, 0, 9.99), Exception);
 }
 
+TEST_F(AbiTest, ThePortFailingInAnyEntryACommandCallsFailsOnlyThatCommand) {
+  const Bytes reply = ReplyFrame(1, 'J', "000300");
+  enum class Exchange { kNotSent, kAnswered, kRaises };
+  struct Case {
+    const char* entry;
+    Exchange exchange;
+    bool command_fails;
+  };
+  // The reply check reports to the port; failing there it never raises but
+  // rejects the byte. A port that cannot say whether it took the reply took
+  // none, so the state reads 0.
+  for (const Case& c : {Case{"SetReplyCheck", Exchange::kNotSent, true},
+                        Case{"SetReplyCode", Exchange::kAnswered, true},
+                        Case{"SetRxState", Exchange::kAnswered, true},
+                        Case{"GetLineResult", Exchange::kRaises, true},
+                        Case{"GetRxState", Exchange::kAnswered, false}}) {
+    SCOPED_TRACE(c.entry);
+    port.throws_in = c.entry;
+    port.line_result = 1;
+    port.check_counts.clear();
+    if (c.exchange == Exchange::kAnswered) port.reply(reply);
+    if (c.exchange == Exchange::kRaises) port.raise(1);
+    if (c.command_fails) {
+      EXPECT_THROW(ops.ReadPumpState(object, 1, 1), ESerialIO);
+    } else {
+      EXPECT_EQ(ops.ReadPumpState(object, 1, 1), 0U);
+    }
+    if (c.exchange == Exchange::kAnswered) {
+      EXPECT_EQ(port.check_counts.size(), reply.size());  // the check returned at every byte
+    }
+    port.throws_in.clear();
+    port.reply(reply);
+    EXPECT_EQ(ops.ReadPumpState(object, 1, 1), 228U);
+  }
+}
+
 TEST(AbiObjects, TwoObjectsAreIndependentAndOneOutlivesTheOther) {
   testing::TempSettingsDir settings;
   testing::ScriptedPort port;
