@@ -1,5 +1,5 @@
-// Calls into the host's port object with every failure of the host's
-// absorbed: a C++ exception, and on Windows a structured exception, which is
+// Calls into the host's objects (its port, its menu items) with every
+// failure of the host's absorbed: a C++ exception, and on Windows a structured exception, which is
 // how hosts built with other compilers fail. Nothing the host raises inside
 // such a call passes through the driver's frames.
 #pragma once

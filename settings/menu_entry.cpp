@@ -4,10 +4,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "driver/settings_file.h"
 #include "driver/tvm30.h"
 #include "platform/cp1251.h"
+#include "platform/port_guard.h"
 #include "platform/window_menu.h"
 #include "settings/param_form.h"
 
@@ -48,12 +50,23 @@ std::optional<MenuItem> recognised(zarvo_menu_item* item) {
   return MenuItem{item, ops};
 }
 
+// Each call into the host's menu runs guarded, like its port: whatever the
+// host raises there ends the search and adds nothing more.
+template <typename Call>
+bool host_call(Call&& call) {
+  return platform::ReturnsNormally(std::forward<Call>(call));
+}
+
 std::optional<MenuItem> find_child(const MenuItem& root, std::string_view caption) {
-  const std::int32_t count = root.ops.GetCount(root.item);
+  std::int32_t count = 0;
+  if (!host_call([&] { count = root.ops.GetCount(root.item); })) return std::nullopt;
   for (std::int32_t i = 0; i < count; ++i) {
-    const std::optional<MenuItem> child = recognised(root.ops.GetItem(root.item, i));
+    zarvo_menu_item* raw = nullptr;
+    if (!host_call([&] { raw = root.ops.GetItem(root.item, i); })) return std::nullopt;
+    const std::optional<MenuItem> child = recognised(raw);
     if (!child) continue;
-    const char* text = child->ops.GetCaption(child->item);
+    const char* text = nullptr;
+    if (!host_call([&] { text = child->ops.GetCaption(child->item); })) return std::nullopt;
     if (text != nullptr && std::string_view(text) == caption) return child;
   }
   return std::nullopt;
@@ -64,16 +77,19 @@ bool NewMenuItem(std::string_view caption, std::string_view hint, std::int32_t h
                  std::uint32_t shortcut, ClickHandler on_click, const MenuItem& parent,
                  std::int32_t index, zarvo_new_item_fn new_item) {
   if (new_item == nullptr) return false;
-  const std::optional<MenuItem> item = recognised(new_item(parent.item, index));
+  zarvo_menu_item* raw = nullptr;
+  if (!host_call([&] { raw = new_item(parent.item, index); })) return false;
+  const std::optional<MenuItem> item = recognised(raw);
   if (!item) return false;
   const std::string caption_z(caption);
   const std::string hint_z(hint);
-  item->ops.SetCaption(item->item, caption_z.c_str());
-  item->ops.SetHint(item->item, hint_z.c_str());
-  item->ops.SetHelpContext(item->item, help_context);
-  item->ops.SetShortCut(item->item, shortcut);
-  item->ops.SetOnClick(item->item, on_click.code, on_click.context);
-  return true;
+  return host_call([&] {
+    item->ops.SetCaption(item->item, caption_z.c_str());
+    item->ops.SetHint(item->item, hint_z.c_str());
+    item->ops.SetHelpContext(item->item, help_context);
+    item->ops.SetShortCut(item->item, shortcut);
+    item->ops.SetOnClick(item->item, on_click.code, on_click.context);
+  });
 }
 
 // `driver` is read again after the dialog closed: the host's message loop runs

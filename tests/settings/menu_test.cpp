@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "fresh_process.h"
@@ -176,6 +177,33 @@ TEST(MenuEntry, children_and_new_items_of_another_toolkit_are_passed_over_untouc
     EXPECT_NO_THROW(AddMenuItems(driver, &menu.root, &NewForeignItem));
     EXPECT_EQ(factory_parent, menu.trk);
     EXPECT_EQ(foreign_calls, 0);
+    zarvo_da30_destroy(driver);
+  });
+}
+
+// A host whose menu functions fail its own way: the failure stays in the host.
+std::int32_t ZARVO_STDCALL FailingCount(zarvo_menu_item*) {
+  throw std::runtime_error("the host's own failure");
+}
+constexpr zarvo_menu_item_ops kFailingOps = {ZARVO_MENU_SIGNATURE,
+                                             &FailingCount,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr};
+
+TEST(MenuEntry, a_host_menu_that_fails_adds_nothing_raises_nothing_and_spends_the_call) {
+  InFreshProcess([] {
+    HostMenu failing;
+    failing.root.ops = &kFailingOps;
+    zarvo_da30* driver = NewDriver();
+    EXPECT_NO_THROW(AddMenuItems(driver, &failing.root));
+    HostMenu menu;
+    AddMenuItems(driver, &menu.root);
+    EXPECT_TRUE(menu.trk->children.empty());
     zarvo_da30_destroy(driver);
   });
 }
