@@ -16,11 +16,6 @@ constexpr std::int32_t kSumDecimalsParam = 40;
 constexpr std::int32_t kPriceDecimalsParam = 41;
 constexpr std::int32_t kParam42 = 42;
 
-// The port's reception state says whether the last reply was taken.
-bool reply_taken(const PortDispatcher& port, std::uint8_t line) {
-  return (port.GetRxState(line) & 0xFF) == static_cast<int>(RxState::kComplete);
-}
-
 // An amount within one price step of the preset is the preset itself.
 double corrected_amount(double preset, double amount, double price) {
   const double step = price / 100;
@@ -34,7 +29,7 @@ std::uint8_t TVM30::ReadPumpState(std::int32_t line, std::uint8_t pump) {
   const auto line8 = static_cast<std::uint8_t>(line);
   const std::array<std::uint8_t, 4> payload = {pump, 2, kStatusRequest, 0};
   if (exchange(line8, pump, payload) != 0) throw ESerialIO(messages::kStatusFailed.str());
-  return reply_taken(Port, line8) ? PumpState[cell] : 0;
+  return Port.ReplyTaken(line8) ? PumpState[cell] : 0;
 }
 
 void TVM30::PollPump(std::uint8_t line, std::uint8_t pump, std::uint8_t nozzle_count,
@@ -69,7 +64,7 @@ std::optional<Totals> TVM30::ReadTotals(std::int32_t line, std::int32_t pump, st
   const std::array<std::uint8_t, 4> payload = {address, 2, kTotalsRequest,
                                                static_cast<std::uint8_t>('0' + nozzle)};
   if (exchange(line8, address, payload) != 0) throw ESerialIO(messages::kStatusFailed.str());
-  if (!reply_taken(Port, line8)) return std::nullopt;
+  if (!Port.ReplyTaken(line8)) return std::nullopt;
   return Totals{TotalVolume[cell], TotalAmount[cell]};
 }
 

@@ -11,9 +11,14 @@
 // holding our tables, so one unwinder walks host and driver frames alike.
 //
 // A host that links libgcc statically keeps its tables in its own copy, which
-// no other module can reach; exceptions cannot cross into such a host.
+// no other module can reach, and a host of another compiler has no tables at
+// all: the search for a handler ends at the host's first frame. A failure
+// that the slot boundary raises then goes to the host as a structured
+// exception instead (library/failure_boundary.h).
 #include <unwind.h>
 #include <windows.h>
+
+#include "library/failure_boundary.h"
 
 extern "C" {
 _Unwind_Reason_Code __real__Unwind_RaiseException(_Unwind_Exception*);
@@ -113,7 +118,11 @@ const Unwinder& unwinder() noexcept {
 extern "C" {
 
 _Unwind_Reason_Code __wrap__Unwind_RaiseException(_Unwind_Exception* exception) {
-  return unwinder().raise(exception);
+  const bool from_boundary = zarvo::TakeBoundaryRaiseMark();
+  const _Unwind_Reason_Code reason = unwinder().raise(exception);
+  // A raise returns only when no frame will catch it, before any is unwound.
+  if (from_boundary) zarvo::RaiseForForeignHost(exception, unwinder().delete_exception);
+  return reason;
 }
 void __wrap__Unwind_Resume(_Unwind_Exception* exception) {
   unwinder().resume(exception);

@@ -8,7 +8,9 @@
 #include "driver/messages.h"
 #include "driver/tvm30.h"
 #include "library/driver_object.h"
+#include "library/failure_boundary.h"
 #include "platform/application.h"
+#include "platform/port_guard.h"
 #include "protocol/exchange.h"
 #include "settings/menu_entry.h"
 #include "settings/param_form.h"
@@ -47,20 +49,28 @@ class ThroughTable final : public TableCalls {
 };
 
 // The port calls this after each stored reply byte; the context is the object.
+// It never raises: whatever fails in it (the port's own entries it reports
+// to) makes the reply not accepted.
 std::uint32_t ZARVO_STDCALL CheckReplyEntry(void* context, std::uint32_t line,
                                             const std::uint8_t* rxbuf, std::uint32_t,
-                                            const std::uint8_t* stored, std::uint32_t) {
-  auto& driver = *static_cast<DriverObject*>(context)->driver;
-  return boolean(CheckReply(
-      driver.Port, low8(line),
-      std::span<const std::uint8_t, kFrameBufferSize>(rxbuf, kFrameBufferSize), *stored));
+                                            const std::uint8_t* stored, std::uint32_t) noexcept {
+  bool accepted = false;
+  const bool checked = platform::ReturnsNormally([&] {
+    auto& driver = *static_cast<DriverObject*>(context)->driver;
+    accepted = CheckReply(driver.Port, low8(line),
+                          std::span<const std::uint8_t, kFrameBufferSize>(rxbuf, kFrameBufferSize),
+                          *stored);
+  });
+  return boolean(checked && accepted);
 }
 
 void ZARVO_STDCALL Destroy(zarvo_da30* self) {
-  DriverObject* object = &object_of(self);
-  ReleaseDriverUi(*object->driver);
-  delete object->driver;
-  delete object;
+  AtSlotBoundary([&] {
+    DriverObject* object = &object_of(self);
+    ReleaseDriverUi(*object->driver);
+    delete object->driver;
+    delete object;
+  });
 }
 
 }  // namespace
@@ -107,7 +117,7 @@ namespace zarvo {
 namespace {
 
 void ZARVO_STDCALL Reserved0(zarvo_da30*) {
-  throw Exception(messages::kAbstractCall.str());
+  AtSlotBoundary([] { throw Exception(messages::kAbstractCall.str()); });
 }
 
 void ZARVO_STDCALL GetDriverName(zarvo_driver_name* result, zarvo_da30*) {
@@ -118,36 +128,41 @@ void ZARVO_STDCALL GetDriverName(zarvo_driver_name* result, zarvo_da30*) {
 }
 
 void ZARVO_STDCALL SetLineState(zarvo_da30* self, std::uint32_t line, std::uint32_t state) {
-  driver_of(self).Port.SetRxState(low8(line), low8(state));
+  AtSlotBoundary([&] { driver_of(self).Port.SetRxState(low8(line), low8(state)); });
 }
 
 std::int32_t ZARVO_STDCALL GetLineState(zarvo_da30* self, std::uint32_t line) {
-  return driver_of(self).Port.GetRxState(low8(line));
+  return AtSlotBoundary([&] { return driver_of(self).Port.GetRxState(low8(line)); });
 }
 
 std::uint32_t ZARVO_STDCALL StopPump(zarvo_da30* self, std::uint32_t line, std::int32_t pump,
                                      std::uint32_t stop_flag) {
-  return boolean(driver_of(self).StopPump(low8(line), pump, low8(stop_flag) != 0));
+  return AtSlotBoundary(
+      [&] { return boolean(driver_of(self).StopPump(low8(line), pump, low8(stop_flag) != 0)); });
 }
 
 std::uint32_t ZARVO_STDCALL StopAllPumps(zarvo_da30* self, std::uint32_t line) {
-  return boolean(driver_of(self).StopAllPumps(low8(line)));
+  return AtSlotBoundary([&] { return boolean(driver_of(self).StopAllPumps(low8(line))); });
 }
 
 void ZARVO_STDCALL GetDelivery(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                double* volume, double* amount) {
-  const Delivery delivery = driver_of(self).GetDelivery(line, pump);
-  *volume = delivery.volume;
-  *amount = delivery.amount;
+  AtSlotBoundary([&] {
+    const Delivery delivery = driver_of(self).GetDelivery(line, pump);
+    *volume = delivery.volume;
+    *amount = delivery.amount;
+  });
 }
 
 void ZARVO_STDCALL ReadTotals(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                               std::uint32_t nozzle, double* first, double* second, std::int32_t,
                               std::int32_t) {
-  if (const auto totals = driver_of(self).ReadTotals(line, pump, low8(nozzle))) {
-    *first = totals->first;
-    *second = totals->second;
-  }
+  AtSlotBoundary([&] {
+    if (const auto totals = driver_of(self).ReadTotals(line, pump, low8(nozzle))) {
+      *first = totals->first;
+      *second = totals->second;
+    }
+  });
 }
 
 void ZARVO_STDCALL Reserved8(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
@@ -155,30 +170,32 @@ void ZARVO_STDCALL Reserved8(zarvo_da30*, std::int32_t, std::int32_t, std::int32
 
 double ZARVO_STDCALL GetDeliveryVolume(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                        double* amount) {
-  const Delivery delivery = driver_of(self).GetDelivery(line, pump);
-  *amount = delivery.amount;
-  return delivery.volume;
+  return AtSlotBoundary([&] {
+    const Delivery delivery = driver_of(self).GetDelivery(line, pump);
+    *amount = delivery.amount;
+    return delivery.volume;
+  });
 }
 
 std::uint32_t ZARVO_STDCALL ReadPumpState(zarvo_da30* self, std::int32_t line, std::uint32_t pump) {
-  return driver_of(self).ReadPumpState(line, low8(pump));
+  return AtSlotBoundary([&] { return driver_of(self).ReadPumpState(line, low8(pump)); });
 }
 
 void ZARVO_STDCALL SetPrice(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                             std::int32_t nozzle, std::int32_t, std::int32_t, double price) {
-  driver_of(self).SetPrice(line, pump, nozzle, price);
+  AtSlotBoundary([&] { driver_of(self).SetPrice(line, pump, nozzle, price); });
 }
 
 void ZARVO_STDCALL Reserved12(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t) {}
 
 void ZARVO_STDCALL PresetVolume(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                 std::uint32_t nozzle, std::int32_t, double volume) {
-  driver_of(self).PresetVolume(line, pump, low8(nozzle), volume);
+  AtSlotBoundary([&] { driver_of(self).PresetVolume(line, pump, low8(nozzle), volume); });
 }
 
 void ZARVO_STDCALL PresetAmount(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                 std::uint32_t nozzle, std::int32_t, double amount) {
-  driver_of(self).PresetAmount(line, pump, low8(nozzle), amount);
+  AtSlotBoundary([&] { driver_of(self).PresetAmount(line, pump, low8(nozzle), amount); });
 }
 
 void ZARVO_STDCALL Reserved15(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t) {}
@@ -186,22 +203,23 @@ void ZARVO_STDCALL Reserved15(zarvo_da30*, std::int32_t, std::int32_t, std::int3
 std::int32_t ZARVO_STDCALL OpenLine(zarvo_da30* self, std::uint32_t line) {
   constexpr std::uint32_t kMode = 3;
   constexpr std::uint32_t kBaud = 9600;
-  return driver_of(self).Port.ConfigureLine(low8(line), kMode, kBaud);
+  return AtSlotBoundary(
+      [&] { return driver_of(self).Port.ConfigureLine(low8(line), kMode, kBaud); });
 }
 
 std::uint32_t ZARVO_STDCALL ReadParam(zarvo_da30* self, std::uint32_t line, std::uint32_t pump,
                                       std::int32_t number) {
-  return driver_of(self).ReadParam(low8(line), low8(pump), number);
+  return AtSlotBoundary([&] { return driver_of(self).ReadParam(low8(line), low8(pump), number); });
 }
 
 void ZARVO_STDCALL WriteParam(zarvo_da30* self, std::uint32_t line, std::uint32_t pump,
                               std::int32_t number, std::int32_t value) {
-  driver_of(self).WriteParam(low8(line), low8(pump), number, value);
+  AtSlotBoundary([&] { driver_of(self).WriteParam(low8(line), low8(pump), number, value); });
 }
 
 void ZARVO_STDCALL Reserved19(zarvo_da30* self, std::int32_t a1, std::int32_t a2, std::int32_t a3,
                               std::int32_t) {
-  self->ops->Reserved15(self, a1, a2, a3);
+  AtSlotBoundary([&] { self->ops->Reserved15(self, a1, a2, a3); });
 }
 
 std::uint32_t ZARVO_STDCALL GetCapability(zarvo_da30*, std::uint32_t kind, std::int32_t* value) {
@@ -226,16 +244,20 @@ std::uint32_t ZARVO_STDCALL GetCapability(zarvo_da30*, std::uint32_t kind, std::
 
 void ZARVO_STDCALL PollPump(zarvo_poll_result* result, zarvo_da30* self, std::uint32_t line,
                             std::uint32_t pump, std::uint32_t nozzle_count) {
-  ThroughTable table(self);
-  driver_of(self).PollPump(low8(line), low8(pump), low8(nozzle_count),
-                           std::span<std::uint8_t, 16>(result->bytes), table);
+  AtSlotBoundary([&] {
+    ThroughTable table(self);
+    driver_of(self).PollPump(low8(line), low8(pump), low8(nozzle_count),
+                             std::span<std::uint8_t, 16>(result->bytes), table);
+  });
 }
 
 // Slots 22 and 23 take a 32-bit line that slot 4 would cut to its low byte.
 std::uint32_t stop_through_slot_4(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                   std::uint32_t stop_flag) {
-  if (low8(stop_flag) != 0) RequireLine(line);
-  return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
+  return AtSlotBoundary([&] {
+    if (low8(stop_flag) != 0) RequireLine(line);
+    return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
+  });
 }
 
 std::uint32_t ZARVO_STDCALL StopPumpAlt1(zarvo_da30* self, std::int32_t line, std::int32_t pump,
@@ -248,14 +270,15 @@ std::uint32_t ZARVO_STDCALL StopPumpAlt2(zarvo_da30* self, std::int32_t line, st
   return stop_through_slot_4(self, line, pump, stop_flag);
 }
 
-// What the host calls on a click on the driver's menu entry.
+// What the host calls on a click on the driver's menu entry: a failed save
+// reaches the host's menu dispatch.
 void ZARVO_STDCALL ParamMenuClick(void* context, zarvo_menu_item* sender) {
-  MenuEntryClicked(context, sender);
+  AtSlotBoundary([&] { MenuEntryClicked(context, sender); });
 }
 
 void ZARVO_STDCALL AddMenuItemsEntry(zarvo_da30* self, zarvo_menu_item* menu_root,
                                      zarvo_new_item_fn new_item) {
-  AddMenuItems(driver_of(self), menu_root, new_item, &ParamMenuClick);
+  AtSlotBoundary([&] { AddMenuItems(driver_of(self), menu_root, new_item, &ParamMenuClick); });
 }
 
 void ZARVO_STDCALL Reserved25(zarvo_da30*, std::int32_t, std::int32_t) {}
@@ -284,15 +307,17 @@ TVM30& DriverOf(zarvo_da30* self) {
 extern "C" ZARVO_API zarvo_da30* ZARVO_STDCALL GetDA30(std::uint32_t, void* app_window,
                                                        zarvo_port* port) {
   using namespace zarvo;
-  platform::Application().SetHandle(app_window);
-  auto* object = new DriverObject{{&kTable.ops}, nullptr};
-  try {
-    object->driver = new TVM30(port, ReplyCheckRegistration{&CheckReplyEntry, object});
-  } catch (...) {
-    // The destruction steps, as far as there is anything to destroy.
-    FreeParamFrm();
-    delete object;
-    throw;
-  }
-  return &object->header;
+  return AtSlotBoundary([&] {
+    platform::Application().SetHandle(app_window);
+    auto* object = new DriverObject{{&kTable.ops}, nullptr};
+    try {
+      object->driver = new TVM30(port, ReplyCheckRegistration{&CheckReplyEntry, object});
+    } catch (...) {
+      // The destruction steps, as far as there is anything to destroy.
+      FreeParamFrm();
+      delete object;
+      throw;
+    }
+    return &object->header;
+  });
 }

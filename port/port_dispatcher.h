@@ -1,10 +1,15 @@
 // The host's port object as the driver calls it. The host owns it; the driver
 // only calls the seven entries of its table that the port contract names.
+// Calls made for an exchange absorb whatever the port raises (see
+// platform/port_guard.h); the calls a slot only forwards (SetRxState,
+// GetRxState, ConfigureLine) pass the port's failures on to the host.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
+#include "platform/port_guard.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
@@ -25,8 +30,16 @@ class PortDispatcher {
   PortDispatcher(zarvo_port* port, ReplyCheckRegistration registration)
       : port_(port), registration_(registration) {}
 
+  // What GetLineResult stands for when the port fails to answer it.
+  static constexpr std::int32_t kNoLineResult = -1;
+
+  // The line's result after a failed exchange.
   std::int32_t GetLineResult(std::uint8_t line) const {
-    return port_->ops->GetLineResult(port_, line);
+    std::int32_t result = kNoLineResult;
+    if (!platform::ReturnsNormally([&] { result = port_->ops->GetLineResult(port_, line); })) {
+      return kNoLineResult;
+    }
+    return result;
   }
   void SetReplyCode(std::uint8_t line, ReplyCode code) const {
     port_->ops->SetReplyCode(port_, line, static_cast<std::uint32_t>(code));
@@ -35,17 +48,28 @@ class PortDispatcher {
     port_->ops->SetRxState(port_, line, state);
   }
   std::int32_t GetRxState(std::uint8_t line) const { return port_->ops->GetRxState(port_, line); }
+  // Whether the port took the last reply; a port that fails to say did not.
+  bool ReplyTaken(std::uint8_t line) const {
+    std::int32_t state = 0;
+    return platform::ReturnsNormally([&] { state = port_->ops->GetRxState(port_, line); }) &&
+           (state & 0xFF) == static_cast<std::int32_t>(RxState::kComplete);
+  }
   std::int32_t ConfigureLine(std::uint8_t line, std::uint32_t mode, std::uint32_t baud) const {
     return port_->ops->ConfigureLine(port_, line, mode, baud);
   }
-  void SetReplyCheck(std::uint8_t line) const {
-    port_->ops->SetReplyCheck(port_, line, registration_.check, registration_.context);
-  }
-  // The constants 42 and the SYN value travel with every exchange.
-  std::int32_t SendAndReceive(std::uint8_t line, std::span<const std::uint8_t> frame,
-                              std::uint8_t* rxbuf) const {
-    return port_->ops->SendAndReceive(port_, line, frame.data(),
-                                      static_cast<std::uint32_t>(frame.size()), rxbuf, 42, 22);
+  // Registers the reply check and sends the frame: the port's result, or
+  // nothing when the port failed. The constants 42 and the SYN value travel
+  // with every exchange.
+  std::optional<std::int32_t> SendAndReceive(std::uint8_t line, std::span<const std::uint8_t> frame,
+                                             std::uint8_t* rxbuf) const {
+    std::int32_t result = 0;
+    const bool answered = platform::ReturnsNormally([&] {
+      port_->ops->SetReplyCheck(port_, line, registration_.check, registration_.context);
+      result = port_->ops->SendAndReceive(port_, line, frame.data(),
+                                          static_cast<std::uint32_t>(frame.size()), rxbuf, 42, 22);
+    });
+    if (!answered) return std::nullopt;
+    return result;
   }
 
  private:

@@ -35,13 +35,10 @@ std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
                       std::span<const std::uint8_t> payload, ExchangeRecord* record, int nesting) {
   ExchangeState state{link, line, pump, payload, {}, {}, nesting, {}};
   BuildFrame(state.tx, payload);
-  link.port.SetReplyCheck(line);
-  std::int32_t result = 0;
-  try {
-    result = link.port.SendAndReceive(line, state.tx.sent(), state.RxBuf.data());
-  } catch (...) {
-    return link.port.GetLineResult(line);
-  }
+  const std::optional<std::int32_t> sent =
+      link.port.SendAndReceive(line, state.tx.sent(), state.RxBuf.data());
+  if (!sent) return link.port.GetLineResult(line);
+  const std::int32_t result = *sent;
   // Only an intact reply reaches the tables: the port may return early with
   // a partial or corrupted frame in the buffer. A reply from another pump than
   // the one asked is a late answer to someone else: filed here it would land

@@ -18,8 +18,12 @@
  *   their low byte. Boolean and 8-bit results come back zero-extended.
  * - Texts are single-byte code page 1251, both in and out.
  * - Lines are 1..40, pumps 1..32, nozzles 1..6.
- * - Failures leave the library as C++ exceptions (zarvo::Exception and
- *   zarvo::ESerialIO below); no operation reports failure in its result.
+ * - No operation reports failure in its result. Failures leave the library
+ *   as C++ exceptions (zarvo::Exception and zarvo::ESerialIO below) to a
+ *   host whose C++ handler catches them; on 32-bit Windows, when no frame of
+ *   the host would catch them so, as the structured exception
+ *   ZARVO_EXCEPTION_CODE below. The host's port may fail inside an exchange
+ *   (C++ or structured exception): the driver absorbs it.
  *
  * Thread safety: calls on one driver object for different lines may run at
  * the same time; calls for the same line must not overlap, and the menu and
@@ -75,6 +79,20 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* ---------------------------------------------------------------------- */
+/* A failure as a structured exception (32-bit Windows), for hosts that do
+ * not catch the C++ types: raised with EXCEPTION_NONCONTINUABLE and three
+ * parameters: [0] the kind below, [1] the address of the NUL-terminated
+ * message (code page 1251), [2] its length in bytes. The message belongs to
+ * the library (one per thread) and stays valid at least until the next
+ * failing call on the same thread. On 64-bit Windows such a host sees g++'s
+ * own STATUS_GCC_THROW (0x20474343, continuable) with four parameters: [0]
+ * g++'s exception object, not to be touched, then kind, message and length
+ * (docs/HOSTS.md). */
+#define ZARVO_EXCEPTION_CODE 0xE05A5256u /* customer bit set; "\xE0ZRV" */
+#define ZARVO_FAILURE_EXCEPTION 1        /* zarvo::Exception: a refused call */
+#define ZARVO_FAILURE_SERIAL_IO 2        /* zarvo::ESerialIO: an exchange failed */
 
 /* ---------------------------------------------------------------------- */
 /* The host's port object. Its first word points at a table of 20 entries;  */

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "platform/application.h"
 #include "platform/cp1251.h"
@@ -159,6 +160,38 @@ TEST_F(AbiTest, FailuresArriveAsTheirExceptionTypes) {
   port.silence();
   EXPECT_THROW(ops.SetPrice(object, 1, 1, 2, 0, 0, 9.99), ESerialIO);
   EXPECT_THROW(ops.SetPrice(object, 1, 33, 2, 0, 0, 9.99), Exception);
+}
+
+TEST_F(AbiTest, ThePortFailingInAnyEntryACommandCallsFailsOnlyThatCommand) {
+  const Bytes reply = ReplyFrame(1, 'J', "000300");
+  struct Case {
+    const char* entry;
+    bool port_raises_in_exchange;
+    bool command_fails;
+  };
+  // The reply check reports to the port; failing there it never raises but
+  // rejects the byte. A port that cannot say whether it took the reply took
+  // none, so the state reads 0.
+  for (const Case& c : {Case{"SetReplyCheck", false, true}, Case{"SetReplyCode", false, true},
+                        Case{"SetRxState", false, true}, Case{"GetLineResult", true, true},
+                        Case{"GetRxState", false, false}}) {
+    SCOPED_TRACE(c.entry);
+    port.throws_in = c.entry;
+    port.line_result = 1;
+    port.check_counts.clear();
+    c.port_raises_in_exchange ? port.raise(1) : port.reply(reply);
+    if (c.command_fails) {
+      EXPECT_THROW(ops.ReadPumpState(object, 1, 1), ESerialIO);
+    } else {
+      EXPECT_EQ(ops.ReadPumpState(object, 1, 1), 0U);
+    }
+    if (c.entry == std::string_view("SetReplyCode") || c.entry == std::string_view("SetRxState")) {
+      EXPECT_EQ(port.check_counts.size(), reply.size());  // the check returned at every byte
+    }
+    port.throws_in.clear();
+    port.reply(reply);
+    EXPECT_EQ(ops.ReadPumpState(object, 1, 1), 228U);
+  }
 }
 
 TEST(AbiObjects, TwoObjectsAreIndependentAndOneOutlivesTheOther) {

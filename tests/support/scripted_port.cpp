@@ -52,17 +52,21 @@ std::string call_text(const char* name, std::initializer_list<std::uint32_t> arg
 
 std::int32_t ScriptedPort::GetLineResult(std::uint32_t line) {
   calls.push_back(call_text("GetLineResult", {line}));
+  if (throws_in == "GetLineResult") throw std::runtime_error("port failure");
   return line_result;
 }
 void ScriptedPort::SetReplyCode(std::uint32_t line, std::uint32_t code) {
   calls.push_back(call_text("SetReplyCode", {line, code}));
+  if (throws_in == "SetReplyCode") throw std::runtime_error("port failure");
 }
 void ScriptedPort::SetRxState(std::uint32_t line, std::uint32_t state) {
   calls.push_back(call_text("SetRxState", {line, state}));
+  if (throws_in == "SetRxState") throw std::runtime_error("port failure");
   rx_state = static_cast<std::int32_t>(state);
 }
 std::int32_t ScriptedPort::GetRxState(std::uint32_t line) {
   calls.push_back(call_text("GetRxState", {line}));
+  if (throws_in == "GetRxState") throw std::runtime_error("port failure");
   return rx_state;
 }
 std::int32_t ScriptedPort::ConfigureLine(std::uint32_t line, std::uint32_t mode,
@@ -72,6 +76,7 @@ std::int32_t ScriptedPort::ConfigureLine(std::uint32_t line, std::uint32_t mode,
 }
 void ScriptedPort::SetReplyCheck(std::uint32_t line, zarvo_reply_check check, void* context) {
   calls.push_back(call_text("SetReplyCheck", {line}));
+  if (throws_in == "SetReplyCheck") throw std::runtime_error("port failure");
   check_ = check;
   context_ = context;
 }

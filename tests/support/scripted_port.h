@@ -59,6 +59,8 @@ class ScriptedPort {
   std::int32_t rx_state = 0;  // what GetRxState answers, and SetRxState records
   std::int32_t line_result = 0;
   std::int32_t configure_result = 0;
+  // The entry, by name ("GetRxState"), that throws a host exception when called.
+  std::string throws_in;
   // The counts the check was called with during the last exchange.
   std::vector<std::uint8_t> check_counts;
   std::vector<bool> check_answers;
