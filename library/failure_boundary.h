@@ -24,6 +24,9 @@ FailureKind RememberFailure(FailureKind kind, const char* message) noexcept;
 // Raises the remembered failure to the caller of the entry.
 [[noreturn]] void DeliverFailure(FailureKind kind);
 
+// Runs an entry's body. The entry keeps every object with a destructor
+// inside the body: a host that catches the failure by a structured handler
+// unwinds the entry's own frame without running anything in it.
 template <typename Body>
 decltype(auto) AtSlotBoundary(Body&& body) {
   FailureKind kind = FailureKind::kException;

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstring>
-#include <string_view>
 
 #include "platform/application.h"
 #include "platform/cp1251.h"
@@ -164,28 +163,32 @@ TEST_F(AbiTest, FailuresArriveAsTheirExceptionTypes) {
 
 TEST_F(AbiTest, ThePortFailingInAnyEntryACommandCallsFailsOnlyThatCommand) {
   const Bytes reply = ReplyFrame(1, 'J', "000300");
+  enum class Exchange { kNotSent, kAnswered, kRaises };
   struct Case {
     const char* entry;
-    bool port_raises_in_exchange;
+    Exchange exchange;
     bool command_fails;
   };
   // The reply check reports to the port; failing there it never raises but
   // rejects the byte. A port that cannot say whether it took the reply took
   // none, so the state reads 0.
-  for (const Case& c : {Case{"SetReplyCheck", false, true}, Case{"SetReplyCode", false, true},
-                        Case{"SetRxState", false, true}, Case{"GetLineResult", true, true},
-                        Case{"GetRxState", false, false}}) {
+  for (const Case& c : {Case{"SetReplyCheck", Exchange::kNotSent, true},
+                        Case{"SetReplyCode", Exchange::kAnswered, true},
+                        Case{"SetRxState", Exchange::kAnswered, true},
+                        Case{"GetLineResult", Exchange::kRaises, true},
+                        Case{"GetRxState", Exchange::kAnswered, false}}) {
     SCOPED_TRACE(c.entry);
     port.throws_in = c.entry;
     port.line_result = 1;
     port.check_counts.clear();
-    c.port_raises_in_exchange ? port.raise(1) : port.reply(reply);
+    if (c.exchange == Exchange::kAnswered) port.reply(reply);
+    if (c.exchange == Exchange::kRaises) port.raise(1);
     if (c.command_fails) {
       EXPECT_THROW(ops.ReadPumpState(object, 1, 1), ESerialIO);
     } else {
       EXPECT_EQ(ops.ReadPumpState(object, 1, 1), 0U);
     }
-    if (c.entry == std::string_view("SetReplyCode") || c.entry == std::string_view("SetRxState")) {
+    if (c.exchange == Exchange::kAnswered) {
       EXPECT_EQ(port.check_counts.size(), reply.size());  // the check returned at every byte
     }
     port.throws_in.clear();

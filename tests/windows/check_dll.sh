@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks the 32-bit DLL as a station host's loader sees it: a PE32 image for
-# i386, GetDA30 exported by its plain name at ordinal 1, and imports from
-# Windows' own DLLs only (no compiler runtime DLLs to ship alongside).
+# i386, GetDA30 exported by its plain name at ordinal 1, handler frames
+# allowed, and imports from Windows' own DLLs only (no compiler runtime DLLs
+# to ship alongside).
 # Usage: check_dll.sh OBJDUMP DLL
 set -u
 objdump=$1
@@ -28,6 +29,10 @@ else
   [ "$ordinal" = 1 ] && pass || fail "GetDA30 is at ordinal '$ordinal', not 1"
 fi
 echo "$private" | grep -q 'GetDA30@' && fail "a decorated GetDA30@N is exported" || pass
+
+# Windows calls no handler frame of an image marked NO_SEH, and the guard
+# around the host's port is one (wine does not check the mark).
+echo "$private" | grep -q '^[[:space:]]*NO_SEH$' && fail "marked NO_SEH" || pass
 
 imports=$(echo "$private" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] && pass || fail "no import table found"
