@@ -40,9 +40,9 @@ struct MenuEntries {
 
 namespace {
 constexpr zarvo_menu_item_ops kMenuOps{
-    MenuEntries::GetCount,    MenuEntries::GetItem,    MenuEntries::GetCaption,
-    MenuEntries::SetCaption,  MenuEntries::SetHint,    MenuEntries::SetHelpContext,
-    MenuEntries::SetShortCut, MenuEntries::SetOnClick,
+    ZARVO_MENU_SIGNATURE,        MenuEntries::GetCount,    MenuEntries::GetItem,
+    MenuEntries::GetCaption,     MenuEntries::SetCaption,  MenuEntries::SetHint,
+    MenuEntries::SetHelpContext, MenuEntries::SetShortCut, MenuEntries::SetOnClick,
 };
 }  // namespace
 

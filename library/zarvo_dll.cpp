@@ -270,8 +270,10 @@ std::uint32_t ZARVO_STDCALL StopPumpAlt2(zarvo_da30* self, std::int32_t line, st
   return stop_through_slot_4(self, line, pump, stop_flag);
 }
 
-// What the host calls on a click on the driver's menu entry: a failed save
-// reaches the host's menu dispatch.
+// What a click on the driver's menu entry runs: called by the host's menu
+// item, or by the subclassed window on the entry's WM_COMMAND (sender null).
+// The one place where a failed save leaves the driver for the host's menu
+// dispatch.
 void ZARVO_STDCALL ParamMenuClick(void* context, zarvo_menu_item* sender) {
   AtSlotBoundary([&] { MenuEntryClicked(context, sender); });
 }

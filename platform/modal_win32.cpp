@@ -4,6 +4,7 @@
 // goes through the form's model, which then decides what the controls show.
 #include <windows.h>
 
+#include <array>
 #include <exception>
 #include <map>
 #include <string>
@@ -54,11 +55,96 @@ class Fonts {
   std::map<std::pair<std::wstring, int>, HFONT> fonts_;
 };
 
+// The buttons' faces, released with the showing once the dialog is gone.
+class Bitmaps {
+ public:
+  Bitmaps() = default;
+  Bitmaps(const Bitmaps&) = delete;
+  Bitmaps& operator=(const Bitmaps&) = delete;
+  ~Bitmaps() {
+    for (const HBITMAP bitmap : bitmaps_) DeleteObject(bitmap);
+  }
+  HBITMAP Keep(HBITMAP bitmap) {
+    if (bitmap != nullptr) bitmaps_.push_back(bitmap);
+    return bitmap;
+  }
+
+ private:
+  std::vector<HBITMAP> bitmaps_;
+};
+
 struct Showing {
   TForm& form;
-  Fonts fonts;
-  std::exception_ptr failure;
+  Fonts fonts{};
+  Bitmaps bitmaps{};
+  std::exception_ptr failure{};
 };
+
+// The toolkit's standard glyphs, a character a pixel: a green check for OK,
+// a red cross for cancelling.
+using Glyph = std::array<std::string_view, 12>;
+constexpr Glyph kOkGlyph = {
+    "..............##", ".............###", "............###.", "...........###..",
+    "..##......###...", ".####....###....", "..####..###.....", "...######.......",
+    "....#####.......", ".....###........", "......#.........", "................",
+};
+constexpr Glyph kCancelGlyph = {
+    ".##........##.", "####......####", ".####....####.", "..####..####..",
+    "...########...", "....######....", "....######....", "...########...",
+    "..####..####..", ".####....####.", "####......####", ".##........##.",
+};
+constexpr COLORREF kOkColour = RGB(0, 128, 0);
+constexpr COLORREF kCancelColour = RGB(204, 0, 0);
+constexpr int kGlyphGap = 5;
+constexpr int kFaceInset = 4;  // the button's frame and its pressed offset
+
+// A button's face: glyph and caption side by side, centred, on the button
+// colour. Given as the button's image, so that it stays a native push button
+// (default frame, focus, pressed look) and keeps its text for whoever reads it.
+HBITMAP button_face(const TBitBtn& button, HFONT font) {
+  const int width = button.Width - 2 * kFaceInset;
+  const int height = button.Height - 2 * kFaceInset;
+  if (width <= 0 || height <= 0) return nullptr;
+  const HDC screen = GetDC(nullptr);
+  const HDC dc = CreateCompatibleDC(screen);
+  const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  ReleaseDC(nullptr, screen);
+  if (dc == nullptr || bitmap == nullptr) {
+    if (dc != nullptr) DeleteDC(dc);
+    if (bitmap != nullptr) DeleteObject(bitmap);
+    return nullptr;
+  }
+  const HGDIOBJ old_bitmap = SelectObject(dc, bitmap);
+  const HGDIOBJ old_font = SelectObject(dc, font);
+  RECT face{0, 0, width, height};
+  FillRect(dc, &face, GetSysColorBrush(COLOR_BTNFACE));
+
+  const std::wstring caption = wide(button.Caption);
+  SIZE text{};
+  GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
+  const bool ok = button.Kind == TBitBtn::Glyph::kOk;
+  const Glyph& glyph = ok ? kOkGlyph : kCancelGlyph;
+  const int glyph_width = static_cast<int>(glyph[0].size());
+  const int glyph_height = static_cast<int>(glyph.size());
+  const int left = (width - glyph_width - kGlyphGap - text.cx) / 2;
+  const int top = (height - glyph_height) / 2;
+  for (int y = 0; y < glyph_height; ++y) {
+    const std::string_view row = glyph[static_cast<std::size_t>(y)];
+    for (int x = 0; x < static_cast<int>(row.size()); ++x) {
+      if (row[static_cast<std::size_t>(x)] == '#') {
+        SetPixelV(dc, left + x, top + y, ok ? kOkColour : kCancelColour);
+      }
+    }
+  }
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  TextOutW(dc, left + glyph_width + kGlyphGap, (height - text.cy) / 2, caption.c_str(),
+           static_cast<int>(caption.size()));
+  SelectObject(dc, old_font);
+  SelectObject(dc, old_bitmap);
+  DeleteDC(dc);
+  return bitmap;
+}
 
 int id_of(const TForm& form, const TControl* control) {
   const auto controls = form.Controls();
@@ -104,7 +190,7 @@ HWND create_control(HWND dialog, Showing& showing, const TControl& control, bool
       break;
     case ControlKind::kButton:
       style |= (static_cast<const TBitBtn&>(control).Default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) |
-               WS_GROUP | WS_TABSTOP;
+               BS_BITMAP | WS_GROUP | WS_TABSTOP;
       break;
   }
   const std::wstring caption = wide(control.Caption);
@@ -116,6 +202,11 @@ HWND create_control(HWND dialog, Showing& showing, const TControl& control, bool
   if (window != nullptr) {
     const HFONT font = showing.fonts.Get(control.Font ? *control.Font : showing.form.Font);
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (control.Kind() == ControlKind::kButton) {
+      const HBITMAP face =
+          showing.bitmaps.Keep(button_face(static_cast<const TBitBtn&>(control), font));
+      SendMessageW(window, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(face));
+    }
   }
   return window;
 }
@@ -133,26 +224,28 @@ void show_states(HWND dialog, const TForm& form) {
     }
     CheckDlgButton(dialog, id_of(form, control), checked ? BST_CHECKED : BST_UNCHECKED);
   }
-  // Checking a radio button moves the group's tab stop to it, and unchecking
-  // takes it away: a group with nothing checked keeps its first button reachable.
+  // Windows clicks an automatic radio button that takes the focus unchecked,
+  // so the keyboard may only ever land on a checked one: a group's tab stop is
+  // its checked button, and a group with nothing checked is passed over (the
+  // mouse still reaches it). The arrow keys choose within a group, as usual.
   for (const TControl* control : form.Controls()) {
-    if (control->Kind() != ControlKind::kGroupBox) continue;
-    const TControl* first = nullptr;
-    const TControl* checked = nullptr;
-    for (const TControl* child : ChildrenInTabOrder(form, control)) {
-      if (child->Kind() != ControlKind::kRadioButton) continue;
-      if (first == nullptr) first = child;
-      if (checked == nullptr && static_cast<const TRadioButton*>(child)->Checked()) checked = child;
-    }
-    const TControl* stop = checked != nullptr ? checked : first;
-    for (const TControl* child : ChildrenInTabOrder(form, control)) {
-      if (child->Kind() != ControlKind::kRadioButton) continue;
-      const HWND window = GetDlgItem(dialog, id_of(form, child));
-      const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
-      const LONG_PTR wanted = child == stop ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP);
-      if (wanted != style) SetWindowLongPtrW(window, GWL_STYLE, wanted);
-    }
+    if (control->Kind() != ControlKind::kRadioButton) continue;
+    const HWND window = GetDlgItem(dialog, id_of(form, control));
+    const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+    const bool stop = static_cast<const TRadioButton*>(control)->Checked();
+    const LONG_PTR wanted = stop ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP);
+    if (wanted != style) SetWindowLongPtrW(window, GWL_STYLE, wanted);
   }
+}
+
+// The first tab stop: the first group's checked button, else the next
+// group's, else OK. Never a button that the focus itself would click.
+HWND first_tab_stop(const std::vector<HWND>& windows) {
+  for (const HWND window : windows) {
+    const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+    if ((style & WS_TABSTOP) != 0 && (style & WS_DISABLED) == 0) return window;
+  }
+  return nullptr;
 }
 
 void build(HWND dialog, Showing& showing) {
@@ -164,7 +257,7 @@ void build(HWND dialog, Showing& showing) {
   creation_order(form, nullptr, order);
   HWND previous = HWND_TOP;
   const TControl* previous_control = nullptr;
-  HWND first_focus = nullptr;
+  std::vector<HWND> windows;
   for (const TControl* control : order) {
     const bool starts_group = previous_control == nullptr ||
                               previous_control->Kind() != control->Kind() ||
@@ -174,10 +267,7 @@ void build(HWND dialog, Showing& showing) {
     SetWindowPos(window, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     previous = window;
     previous_control = control;
-    const bool focusable = control->Kind() == ControlKind::kRadioButton ||
-                           control->Kind() == ControlKind::kCheckBox ||
-                           control->Kind() == ControlKind::kButton;
-    if (focusable && first_focus == nullptr) first_focus = window;
+    windows.push_back(window);
   }
   show_states(dialog, form);
   if (const TBitBtn* button = DefaultButton(form)) {
@@ -189,7 +279,7 @@ void build(HWND dialog, Showing& showing) {
                      static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
   SetWindowPos(dialog, nullptr, form.Left, form.Top, frame.right - frame.left,
                frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  if (first_focus != nullptr) SetFocus(first_focus);
+  if (const HWND focus = first_tab_stop(windows)) SetFocus(focus);
 }
 
 ModalResult result_of(const TBitBtn* button, ModalResult otherwise) {
@@ -263,12 +353,53 @@ std::vector<WORD> dialog_template(std::wstring_view font_name) {
   return words;
 }
 
+struct EnabledWindows {
+  HWND owner;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK collect_enabled_window(HWND window, LPARAM found) {
+  auto& enabled = *reinterpret_cast<EnabledWindows*>(found);
+  if (window != enabled.owner && IsWindowVisible(window) != FALSE &&
+      IsWindowEnabled(window) != FALSE) {
+    enabled.windows.push_back(window);
+  }
+  return TRUE;
+}
+
+// The dialog disables only its owner, and a toolkit's owner is often a hidden
+// application window: the host's forms, and their menus, would stay usable
+// and could open the dialog again. Modal means the thread's other windows
+// wait, as the toolkit's own modal forms make them. The owner is the
+// dialog's to disable and enable, so that it is active again afterwards.
+class OtherWindowsDisabled {
+ public:
+  explicit OtherWindowsDisabled(HWND owner) {
+    EnabledWindows enabled{owner, {}};
+    EnumThreadWindows(GetCurrentThreadId(), &collect_enabled_window,
+                      reinterpret_cast<LPARAM>(&enabled));
+    windows_ = std::move(enabled.windows);
+    for (const HWND window : windows_) EnableWindow(window, FALSE);
+  }
+  OtherWindowsDisabled(const OtherWindowsDisabled&) = delete;
+  OtherWindowsDisabled& operator=(const OtherWindowsDisabled&) = delete;
+  ~OtherWindowsDisabled() {
+    for (const HWND window : windows_) {
+      if (IsWindow(window) != FALSE) EnableWindow(window, TRUE);
+    }
+  }
+
+ private:
+  std::vector<HWND> windows_;
+};
+
 class Win32Runner final : public ModalRunner {
  public:
   ModalResult ShowModal(TForm& form) const override {
-    Showing showing{form, {}, nullptr};
+    Showing showing{form};
     const std::vector<WORD> words = dialog_template(wide(form.Font.Name));
     const auto owner = static_cast<HWND>(Application().Handle());
+    const OtherWindowsDisabled others(owner);
     const INT_PTR result = DialogBoxIndirectParamW(
         GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), owner,
         &dialog_procedure, reinterpret_cast<LPARAM>(&showing));

@@ -9,7 +9,10 @@ namespace zarvo {
 class TVM30;
 
 // Adds the entry under the host's "&ТРК" item, bound to this driver object.
-// Only the library's first call can add it, whatever that call finds.
+// Only the library's first call can add it, whatever that call finds. A root
+// (or child, or new item) whose table lacks the signature is another
+// toolkit's object and is never called; for such a root the entry goes into
+// the "&ТРК" drop-down of a host window's menu bar where the system has one.
 // on_click is what the host calls on a click, with the context this passes;
 // it forwards to MenuEntryClicked in the host's calling convention.
 void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn new_item,

@@ -147,7 +147,21 @@ typedef struct zarvo_menu_item zarvo_menu_item;
 
 typedef void(ZARVO_STDCALL* zarvo_menu_click)(void* context, zarvo_menu_item* sender);
 
+/* The first word of every menu item's table. No code address can equal it
+ * (Windows maps nothing below 64 KiB), so the driver tells a zarvo_menu_item
+ * from another library's menu object, whose first word points at code, and
+ * calls nothing on an object whose table does not start with it. */
+#define ZARVO_MENU_SIGNATURE ((uintptr_t)0x7A30u)
+
+/* Windows: for a root that is no zarvo_menu_item, the driver appends its entry
+ * to the drop-down of the menu-bar item "&TRK" in Cyrillic (code page 1251
+ * bytes 26 D2 D0 CA) of one of the host's windows, with this WM_COMMAND
+ * identifier, or the next one up to ZARVO_MENU_COMMAND_ID + 15 that the menu
+ * bar does not use yet (see docs/HOSTS.md). */
+#define ZARVO_MENU_COMMAND_ID 0xDA30u
+
 typedef struct zarvo_menu_item_ops {
+  uintptr_t signature; /* ZARVO_MENU_SIGNATURE */
   int32_t(ZARVO_STDCALL* GetCount)(zarvo_menu_item* item);
   zarvo_menu_item*(ZARVO_STDCALL* GetItem)(zarvo_menu_item* item, int32_t index);
   /* NUL-terminated, code page 1251; valid until the caption changes. */

@@ -153,8 +153,9 @@ std::int32_t ScriptedPort::exchange(std::uint32_t line, const std::uint8_t* txbu
 
 // ---------------------------------------------------------------------------
 
-const zarvo_menu_item_ops HostMenu::kOps = {&GetCount, &GetItem,        &GetCaption,  &SetCaption,
-                                            &SetHint,  &SetHelpContext, &SetShortCut, &SetOnClick};
+const zarvo_menu_item_ops HostMenu::kOps = {ZARVO_MENU_SIGNATURE, &GetCount,    &GetItem,
+                                            &GetCaption,          &SetCaption,  &SetHint,
+                                            &SetHelpContext,      &SetShortCut, &SetOnClick};
 
 HostMenu::HostMenu() : root_(&make("")) {}
 

@@ -75,9 +75,9 @@ class HostMenuItem : public zarvo_menu_item {
     self(item).click_context = context;
   }
 
-  static constexpr zarvo_menu_item_ops kOps = {&GetCount,    &GetItem,   &GetCaption,
-                                               &SetCaption,  &SetHint,   &SetHelpContext,
-                                               &SetShortCut, &SetOnClick};
+  static constexpr zarvo_menu_item_ops kOps = {ZARVO_MENU_SIGNATURE, &GetCount,    &GetItem,
+                                               &GetCaption,          &SetCaption,  &SetHint,
+                                               &SetHelpContext,      &SetShortCut, &SetOnClick};
 };
 
 inline zarvo_menu_item* ZARVO_STDCALL NewHostItem(zarvo_menu_item* parent, std::int32_t index) {

@@ -3,7 +3,9 @@
 // in a process of its own.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -124,6 +126,56 @@ TEST(MenuEntry, a_factory_that_makes_no_item_adds_nothing_raises_nothing_and_spe
     EXPECT_NO_THROW(AddMenuItems(driver, &menu.root, &testing::NoNewItem));
     AddMenuItems(driver, &menu.root);
     EXPECT_TRUE(menu.trk->children.empty());
+    zarvo_da30_destroy(driver);
+  });
+}
+
+// Another toolkit's menu object: its first word points at its method table,
+// whose first word is code. Nothing of it may be called.
+int foreign_calls = 0;
+void ForeignMethod() {
+  ++foreign_calls;
+}
+using ForeignTable = std::array<void (*)(), 12>;
+const ForeignTable kForeignTable = [] {
+  ForeignTable table{};
+  table.fill(&ForeignMethod);
+  return table;
+}();
+struct ForeignItem {
+  const ForeignTable* table = &kForeignTable;
+};
+ForeignItem foreign_item;
+zarvo_menu_item* AsMenuItem(ForeignItem& item) {
+  return reinterpret_cast<zarvo_menu_item*>(&item);
+}
+
+zarvo_menu_item* factory_parent = nullptr;
+zarvo_menu_item* ZARVO_STDCALL NewForeignItem(zarvo_menu_item* parent, std::int32_t) {
+  factory_parent = parent;
+  return AsMenuItem(foreign_item);
+}
+
+TEST(MenuEntry, a_root_of_another_toolkit_is_never_called_raises_nothing_and_spends_the_call) {
+  InFreshProcess([] {
+    zarvo_da30* driver = NewDriver();
+    EXPECT_NO_THROW(AddMenuItems(driver, AsMenuItem(foreign_item)));
+    EXPECT_EQ(foreign_calls, 0);
+    HostMenu menu;
+    AddMenuItems(driver, &menu.root);
+    EXPECT_TRUE(menu.trk->children.empty());
+    zarvo_da30_destroy(driver);
+  });
+}
+
+TEST(MenuEntry, children_and_new_items_of_another_toolkit_are_passed_over_untouched) {
+  InFreshProcess([] {
+    HostMenu menu;
+    menu.root.children[1]->ops = reinterpret_cast<const zarvo_menu_item_ops*>(&kForeignTable);
+    zarvo_da30* driver = NewDriver();
+    EXPECT_NO_THROW(AddMenuItems(driver, &menu.root, &NewForeignItem));
+    EXPECT_EQ(factory_parent, menu.trk);
+    EXPECT_EQ(foreign_calls, 0);
     zarvo_da30_destroy(driver);
   });
 }

@@ -4,9 +4,11 @@
 // caption and drives it with window messages, as a user's clicks and keys
 // would. Runs under wine; the last line reads "N passed, M failed".
 //
-// Usage: settings_dialog_test LIBRARY [--hold SECONDS]
+// Usage: settings_dialog_test LIBRARY [--hold SECONDS | CASE]
 //   --hold keeps the dialog up that long before cancelling it, for a
-//   picture of it, and prints where it is on the screen.
+//   picture of it, and prints where it is on the screen. The other cases
+//   (see --help) each need a process of their own: the library adds its
+//   menu entry once.
 #include <windows.h>
 
 #include <array>
@@ -155,11 +157,11 @@ HWND make_host_window() {
                          nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
-// Clicks the entry on this thread while `drive` works the dialog from another.
-// A dialog the driving left open is cancelled and counted as a failure, so a
-// fault ends the test instead of hanging it.
-template <typename Drive>
-void click_and_drive(Tally& t, Host& host, Drive drive) {
+// Clicks (by default the host menu's entry) on this thread while `drive`
+// works the dialog from another. A dialog the driving left open is cancelled
+// and counted as a failure, so a fault ends the test instead of hanging it.
+template <typename Drive, typename Click>
+void click_and_drive(Tally& t, Click click, Drive drive) {
   std::thread driver_thread([&t, &drive] {
     const HWND dialog = wait_for_dialog();
     drive(dialog);
@@ -171,8 +173,63 @@ void click_and_drive(Tally& t, Host& host, Drive drive) {
     CHECK(t, closed);
     if (!closed) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
-  host.entry->Click();
+  click();
   driver_thread.join();
+}
+
+template <typename Drive>
+void click_and_drive(Tally& t, Host& host, Drive drive) {
+  click_and_drive(
+      t, [&host] { host.entry->Click(); }, drive);
+}
+
+// The control that has the keyboard focus in the dialog's thread.
+HWND focus_of(HWND dialog) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+bool is_auto_radio_button(HWND window) {
+  std::array<wchar_t, 16> name{};
+  GetClassNameW(window, name.data(), static_cast<int>(name.size()));
+  return lstrcmpiW(name.data(), L"Button") == 0 &&
+         (GetWindowLongW(window, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
+}
+
+// Windows clicks an automatic radio button that takes the keyboard focus
+// while unchecked; wine does not, so the test does it for the system.
+void as_windows_on_focus(HWND dialog) {
+  const HWND focus = focus_of(dialog);
+  if (focus != nullptr && is_auto_radio_button(focus) && !checked(focus)) {
+    SendMessageW(focus, BM_CLICK, 0, 0);
+  }
+}
+
+// A key typed into the dialog: to the focused control, through the dialog's loop.
+void press(HWND dialog, WPARAM key) {
+  const HWND focus = focus_of(dialog);
+  const HWND target = focus != nullptr ? focus : dialog;
+  PostMessageW(target, WM_KEYDOWN, key, 0);
+  PostMessageW(target, WM_KEYUP, key, 0);
+}
+
+// Tabs once round the dialog, as Windows would treat each control the focus
+// lands on, and ends where it started.
+void tab_round(Tally& t, HWND dialog) {
+  as_windows_on_focus(dialog);
+  const HWND start = focus_of(dialog);
+  CHECK(t, start != nullptr);
+  for (int step = 0; step < 20 && start != nullptr; ++step) {
+    const HWND before = focus_of(dialog);
+    press(dialog, VK_TAB);
+    const DWORD since = GetTickCount();
+    while (focus_of(dialog) == before && GetTickCount() - since < 2000) Sleep(10);
+    as_windows_on_focus(dialog);
+    if (focus_of(dialog) == start) return;
+  }
+  CHECK(t, focus_of(dialog) == start);
 }
 
 void the_dialog_shows_the_settings_and_ok_writes_the_choice(Tally& t, Host& host,
@@ -228,6 +285,190 @@ void escape_closes_the_dialog_and_writes_nothing(Tally& t, Host& host, const std
   CHECK(t, GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES);
 }
 
+// Enter on a dialog that took the focus the way Windows gives it: what the
+// file held is stored again, including an amount setting no button stands for.
+void enter_keeps_the_settings_when_buttons_take_the_focus(Tally& t, Host& host,
+                                                          const std::string& path) {
+  const auto tab_round_then_enter = [&t](HWND dialog) {
+    CHECK(t, dialog != nullptr);
+    if (dialog == nullptr) return;
+    tab_round(t, dialog);
+    press(dialog, VK_RETURN);
+  };
+  // The first showing with 7 amount decimals checks no amount button.
+  click_and_drive(t, host, [&t, &tab_round_then_enter](HWND dialog) {
+    if (dialog != nullptr) {
+      const DecimalButtons buttons = decimal_buttons(dialog);
+      CHECK(t, !checked(buttons.sum[0]) && !checked(buttons.sum[1]) && !checked(buttons.sum[2]) &&
+                   !checked(buttons.sum[3]) && checked(buttons.price[0]));
+    }
+    tab_round_then_enter(dialog);
+  });
+  CHECK(t, read_setting(path, "SDec") == "7");
+  CHECK(t, read_setting(path, "PDec") == "0");
+
+  // 2 amount decimals chosen by a click, then the dialog opened on them.
+  click_and_drive(t, host, [&t](HWND dialog) {
+    CHECK(t, dialog != nullptr);
+    if (dialog == nullptr) return;
+    SendMessageW(decimal_buttons(dialog).sum[2], BM_CLICK, 0, 0);
+    SendMessageW(child_with_text(dialog, L"OK"), BM_CLICK, 0, 0);
+  });
+  DeleteFileA(path.c_str());
+  click_and_drive(t, host, [&t, &tab_round_then_enter](HWND dialog) {
+    if (dialog != nullptr) CHECK(t, checked(decimal_buttons(dialog).sum[2]));
+    tab_round_then_enter(dialog);
+  });
+  CHECK(t, read_setting(path, "SDec") == "2");
+  CHECK(t, read_setting(path, "PDec") == "0");
+}
+
+// Another toolkit's menu item as the host passes it: its first word points at
+// a method table, and the table's first word at code.
+int foreign_calls = 0;
+void foreign_method() {
+  ++foreign_calls;
+}
+using ForeignTable = std::array<void (*)(), 16>;
+const ForeignTable kForeignTable = [] {
+  ForeignTable table{};
+  table.fill(&foreign_method);
+  return table;
+}();
+struct ForeignItem {
+  const ForeignTable* table = &kForeignTable;
+  const char* caption = nullptr;
+};
+
+// Menu texts as an ANSI host of code page 1251, as station hosts are, writes
+// and reads them (through the system's ANSI code page, whichever it is).
+std::vector<std::string> menu_texts(HMENU menu) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    std::array<char, 256> text{};
+    const int length = GetMenuStringA(menu, static_cast<UINT>(i), text.data(),
+                                      static_cast<int>(text.size()), MF_BYPOSITION);
+    texts.emplace_back(text.data(), static_cast<std::size_t>(length < 0 ? 0 : length));
+  }
+  return texts;
+}
+
+std::wstring menu_letters(HMENU menu, int position) {
+  std::array<wchar_t, 256> text{};
+  const int length = GetMenuStringW(menu, static_cast<UINT>(position), text.data(),
+                                    static_cast<int>(text.size()), MF_BYPOSITION);
+  return std::wstring(text.data(), static_cast<std::size_t>(length < 0 ? 0 : length));
+}
+
+enum class HostText { kAnsi, kUnicode };
+
+void append_item(HMENU menu, UINT flags, UINT_PTR command, std::string_view text, HostText kind) {
+  if (kind == HostText::kAnsi) {
+    AppendMenuA(menu, flags, command, std::string(text).c_str());
+  } else {
+    AppendMenuW(menu, flags, command, wide(text).c_str());
+  }
+}
+
+// A menu bar with "&Файл" and, when asked, "&ТРК", each opening a drop-down.
+HMENU make_menu_bar(bool with_trk, HostText kind) {
+  const HMENU bar = CreateMenu();
+  const auto add = [bar, kind](std::string_view caption, UINT command, std::string_view item) {
+    const HMENU drop_down = CreatePopupMenu();
+    append_item(drop_down, MF_STRING, command, item, kind);
+    append_item(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(drop_down), caption, kind);
+  };
+  add(zarvo::cp1251("&Файл").view(), 101, zarvo::cp1251("Выход").view());
+  if (with_trk) add(kParentCaption.view(), 201, zarvo::cp1251("Цены").view());
+  return bar;
+}
+
+UINT last_host_command = 0;
+LRESULT CALLBACK form_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_COMMAND) last_host_command = LOWORD(wparam);
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+HWND make_form(HWND owner, bool with_trk, HostText kind = HostText::kAnsi) {
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = form_procedure;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"ZarvoTestForm";
+  RegisterClassW(&window_class);
+  return CreateWindowExW(0, L"ZarvoTestForm", L"Form", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, owner,
+                         make_menu_bar(with_trk, kind), GetModuleHandleW(nullptr), nullptr);
+}
+
+// The host's main form, owned by the application window it gave the driver,
+// has "&ТРК"; so does a later unowned window, which comes first in z-order.
+// The entry reads back as the host wrote its own items, bytes or letters.
+void a_foreign_root_gets_the_entry_into_the_main_forms_menu_bar(Tally& t, Host& host,
+                                                                const std::string& path,
+                                                                HostText kind) {
+  const HWND form = make_form(host.window, true, kind);
+  const HWND other = make_form(nullptr, true);
+  ShowWindow(form, SW_SHOWNOACTIVATE);
+  const HMENU trk = GetSubMenu(GetMenu(form), 1);
+  ForeignItem root;
+  host.driver->ops->AddMenuItems(host.driver, reinterpret_cast<zarvo_menu_item*>(&root),
+                                 &NewHostItem);
+  CHECK(t, foreign_calls == 0);
+  CHECK(t, menu_texts(GetSubMenu(GetMenu(other), 1)).size() == 1);
+  const std::vector<std::string> texts = menu_texts(trk);
+  CHECK(t, texts.size() == 2);
+  if (kind == HostText::kAnsi) {
+    CHECK(t, texts.size() == 2 && texts[1] == kEntryCaption.view());
+  } else {
+    CHECK(t, menu_letters(trk, 1) == wide(kEntryCaption.view()));
+  }
+  const UINT command = GetMenuItemID(trk, 1);
+  CHECK(t, command == ZARVO_MENU_COMMAND_ID);
+
+  // The form's own commands still reach it.
+  SendMessageW(form, WM_COMMAND, 201, 0);
+  CHECK(t, last_host_command == 201);
+
+  DeleteFileA(path.c_str());
+  click_and_drive(
+      t, [form, command] { SendMessageW(form, WM_COMMAND, MAKEWPARAM(command, 0), 0); },
+      [&t, &host, form](HWND dialog) {
+        CHECK(t, dialog != nullptr);
+        if (dialog == nullptr) return;
+        CHECK(t, GetWindow(dialog, GW_OWNER) == host.window);
+        // The main form waits too, though the dialog's owner is another window.
+        CHECK(t, !IsWindowEnabled(form));
+        CHECK(t, checked(decimal_buttons(dialog).sum[3]));
+        SendMessageW(child_with_text(dialog, L"OK"), BM_CLICK, 0, 0);
+      });
+  CHECK(t, last_host_command == 201);
+  CHECK(t, IsWindowEnabled(form));
+  CHECK(t, read_setting(path, "SDec") == "3");
+  CHECK(t, read_setting(path, "PDec") == "1");
+  DestroyWindow(other);
+  DestroyWindow(form);
+}
+
+// A root whose table lies in memory nobody may read, and no "&ТРК" anywhere.
+void without_trk_a_foreign_root_changes_nothing(Tally& t, Host& host) {
+  const HWND form = make_form(host.window, false);
+  const auto procedure = GetWindowLongPtrW(form, GWLP_WNDPROC);
+  void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
+  const void* root[] = {page};
+  bool raised = false;
+  try {
+    host.driver->ops->AddMenuItems(
+        host.driver, reinterpret_cast<zarvo_menu_item*>(const_cast<void**>(root)), &NewHostItem);
+  } catch (...) {
+    raised = true;
+  }
+  CHECK(t, !raised);
+  const std::vector<std::string> texts = menu_texts(GetMenu(form));
+  CHECK(t, texts.size() == 1 && menu_texts(GetSubMenu(GetMenu(form), 0)).size() == 1);
+  CHECK(t, GetWindowLongPtrW(form, GWLP_WNDPROC) == procedure);
+  VirtualFree(page, 0, MEM_RELEASE);
+  DestroyWindow(form);
+}
+
 // Shows the dialog for a while and cancels it: for taking a picture of it.
 // Prints where it is on the screen as "dialog: WIDTHxHEIGHT+LEFT+TOP".
 void hold_the_dialog(Tally& t, Host& host, int seconds) {
@@ -246,9 +487,14 @@ void hold_the_dialog(Tally& t, Host& host, int seconds) {
 
 void usage(std::FILE* out) {
   std::fprintf(out,
-               "Usage: settings_dialog_test LIBRARY [--hold SECONDS]\n"
+               "Usage: settings_dialog_test LIBRARY [--hold SECONDS | CASE]\n"
                "Drives the driver's settings dialog through a host menu and checks it.\n"
-               "  --hold SECONDS  show the dialog that long, print where it is, then cancel it\n");
+               "  --hold SECONDS  show the dialog that long, print where it is, then cancel it\n"
+               "CASE, each in a process of its own (the menu entry is added once a process):\n"
+               "  --focus         Enter after the focus moved as Windows moves it\n"
+               "  --window-menu   a root of another toolkit, \"&TRK\" in a window's menu bar\n"
+               "  --window-menu-unicode  the same, the menu written by a Unicode host\n"
+               "  --window-menu-without-trk  the same root, no such item anywhere\n");
 }
 
 }  // namespace
@@ -261,7 +507,11 @@ int main(int argc, char** argv) {
   }
   int hold_seconds = -1;
   if (args.size() == 3 && args[1] == "--hold") hold_seconds = std::atoi(argv[3]);
-  if (args.empty() || (args.size() != 1 && hold_seconds < 1)) {
+  const std::string_view mode = args.size() == 2 ? args[1] : "";
+  const bool known_mode = mode == "--focus" || mode == "--window-menu" ||
+                          mode == "--window-menu-unicode" || mode == "--window-menu-without-trk";
+  if (args.empty() || (args.size() == 2 && !known_mode) || (args.size() == 3 && hold_seconds < 1) ||
+      args.size() > 3) {
     usage(stderr);
     return 2;
   }
@@ -281,21 +531,36 @@ int main(int argc, char** argv) {
   if (get_da30 == nullptr) return t.finish();
 
   const std::string path = settings_path();
-  write_settings(path, "1", "3", "0");
+  if (mode == "--focus") {
+    write_settings(path, "7", "0", "0");
+  } else if (mode == "--window-menu" || mode == "--window-menu-unicode") {
+    write_settings(path, "3", "1", "0");
+  } else {
+    write_settings(path, "1", "3", "0");
+  }
   Host host;
   host.window = window;
   host.driver = get_da30(0, host.window, host.port.port());
-  HostMenuItem& parent = host.root.Add(std::string(kParentCaption.view()));
-  host.driver->ops->AddMenuItems(host.driver, &host.root, &NewHostItem);
-  CHECK(t, parent.children.size() == 1);
-  CHECK(t, parent.children.size() == 1 && parent.children[0]->caption == kEntryCaption.view());
-  if (parent.children.size() == 1) {
-    host.entry = parent.children[0].get();
-    if (hold_seconds > 0) {
-      hold_the_dialog(t, host, hold_seconds);
-    } else {
-      the_dialog_shows_the_settings_and_ok_writes_the_choice(t, host, path);
-      escape_closes_the_dialog_and_writes_nothing(t, host, path);
+  if (mode == "--window-menu" || mode == "--window-menu-unicode") {
+    a_foreign_root_gets_the_entry_into_the_main_forms_menu_bar(
+        t, host, path, mode == "--window-menu" ? HostText::kAnsi : HostText::kUnicode);
+  } else if (mode == "--window-menu-without-trk") {
+    without_trk_a_foreign_root_changes_nothing(t, host);
+  } else {
+    HostMenuItem& parent = host.root.Add(std::string(kParentCaption.view()));
+    host.driver->ops->AddMenuItems(host.driver, &host.root, &NewHostItem);
+    CHECK(t, parent.children.size() == 1);
+    CHECK(t, parent.children.size() == 1 && parent.children[0]->caption == kEntryCaption.view());
+    if (parent.children.size() == 1) {
+      host.entry = parent.children[0].get();
+      if (hold_seconds > 0) {
+        hold_the_dialog(t, host, hold_seconds);
+      } else if (mode == "--focus") {
+        enter_keeps_the_settings_when_buttons_take_the_focus(t, host, path);
+      } else {
+        the_dialog_shows_the_settings_and_ok_writes_the_choice(t, host, path);
+        escape_closes_the_dialog_and_writes_nothing(t, host, path);
+      }
     }
   }
   zarvo_da30_destroy(host.driver);
