@@ -6,8 +6,10 @@ set -eu
 PREFIX=${1:-/opt/zarvo-fpc}
 VERSION=3.2.2
 SOURCES=/usr/share/fpcsrc/$VERSION
-MESSAGES=$(dirname "$(readlink -f /usr/bin/ppcx64)")/msg/errore.msg
-[ -f "$MESSAGES" ] || MESSAGES=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/fpc/$VERSION/msg/errore.msg
+# Debian's own compiler (fp-compiler) and fpcmake (fp-utils), by their versioned paths.
+FPC_LIB=/usr/lib/$(gcc -print-multiarch)/fpc/$VERSION
+PPCX64=$FPC_LIB/ppcx64
+FPCMAKE=/usr/bin/fpcmake-$VERSION
 
 if [ -x "$PREFIX/bin/ppc386" ] && [ -f "$PREFIX/units/i386-win32/rtl/system.ppu" ]; then
   exit 0
@@ -18,15 +20,15 @@ cp -r "$SOURCES/compiler" "$SOURCES/rtl" "$work/"
 
 echo "Building the Free Pascal i386 compiler into $PREFIX"
 mkdir -p "$work/compiler/msg"
-cp "$MESSAGES" "$work/compiler/msg/"
-(cd "$work/compiler" && fpcmake -Tall >/dev/null &&
-  make -s PP=ppcx64 FPC=ppcx64 CPC_TARGET=i386 compiler >"$work/compiler.log" 2>&1) ||
+cp "$FPC_LIB/msg/errore.msg" "$work/compiler/msg/"
+(cd "$work/compiler" && "$FPCMAKE" -Tall >/dev/null &&
+  make -s PP="$PPCX64" FPC="$PPCX64" CPC_TARGET=i386 compiler >"$work/compiler.log" 2>&1) ||
   { tail -n 30 "$work/compiler.log"; exit 1; }
 ppc386="$work/compiler/ppc386"
 
 echo "Building the Free Pascal RTL for i386-win32"
 : >"$work/rtl/i386/makefile.cpu"
-(cd "$work/rtl/win32" && fpcmake -Tall >/dev/null &&
+(cd "$work/rtl/win32" && "$FPCMAKE" -Tall >/dev/null &&
   make -s PP="$ppc386" FPC="$ppc386" CPU_TARGET=i386 OS_TARGET=win32 >"$work/rtl.log" 2>&1) ||
   { tail -n 30 "$work/rtl.log"; exit 1; }
 

@@ -5,7 +5,7 @@
 
   Usage: pascal_host DLL calls [--libgcc-first] | menu | no-menu
     calls    failures on a line, the port's own exception, the destructor
-    menu     a window whose menu bar has "&TRK": the entry, its command, OK
+    menu     a window whose menu bar has "&ТРК": the entry, its command, OK
     no-menu  a window without it: nothing changes
   --libgcc-first loads libgcc_s_dw2-1.dll before the DLL, as another plugin
   built with MinGW would. }
