@@ -45,18 +45,23 @@ class EntryWindow {
 
   bool Installed() const { return installed_.has_value(); }
 
-  void Install(HWND window, HMENU drop_down, UINT command, std::function<void()> on_command) {
+  // False, with nothing changed, when the window cannot be subclassed.
+  bool Install(HWND window, HMENU drop_down, UINT command, std::function<void()> on_command) {
     // Subclassed through the same character set, so the window stays what it was.
     const bool unicode = IsWindowUnicode(window) != FALSE;
     const auto procedure = reinterpret_cast<LONG_PTR>(&entry_window_procedure);
     const LONG_PTR original = unicode ? SetWindowLongPtrW(window, GWLP_WNDPROC, procedure)
                                       : SetWindowLongPtrA(window, GWLP_WNDPROC, procedure);
+    if (original == 0) return false;
     installed_ = Subclass{window,  drop_down,
                           command, reinterpret_cast<WNDPROC>(original),
                           unicode, std::move(on_command)};
+    return true;
   }
 
   LRESULT Dispatch(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    // Nothing comes after WM_NCDESTROY; this only keeps a stray call defined.
+    if (!installed_) return DefWindowProcW(window, message, wparam, lparam);
     const Subclass& subclass = *installed_;
     const WNDPROC original = subclass.original;
     const bool unicode = subclass.unicode;
@@ -226,7 +231,10 @@ bool AppendToWindowMenu(std::string_view parent_caption, std::string_view captio
           ? AppendMenuA(found->drop_down, MF_STRING, *command, bytes.c_str())
           : AppendMenuW(found->drop_down, MF_STRING, *command, wide(caption).c_str());
   if (appended == FALSE) return false;
-  entry_window.Install(found->window, found->drop_down, *command, std::move(on_command));
+  if (!entry_window.Install(found->window, found->drop_down, *command, std::move(on_command))) {
+    DeleteMenu(found->drop_down, *command, MF_BYCOMMAND);
+    return false;
+  }
   return true;
 }
 
