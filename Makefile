@@ -16,6 +16,10 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
 # for the windows the settings dialog test makes.
 CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   wine wine64 wine32:i386 xvfb xauth
+# Free Pascal for Linux and its sources, from which deps builds the compiler for
+# 32-bit Windows that the Pascal test host needs (tests/pascal/build-fpc.sh).
+FPC_DEB_PACKAGES = fp-compiler-3.2.2 fp-utils-3.2.2 fpc-source-3.2.2 make
+FPC_PREFIX ?= /opt/zarvo-fpc
 
 .PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize tsan \
   bench clean format
@@ -26,7 +30,7 @@ deps:
 	@if ! dpkg --print-foreign-architectures | grep -qx i386; then \
 	  echo "Adding Debian's i386 architecture"; dpkg --add-architecture i386; \
 	fi; \
-	missing=""; for p in $(DEB_PACKAGES) $(CROSS_DEB_PACKAGES); do \
+	missing=""; for p in $(DEB_PACKAGES) $(CROSS_DEB_PACKAGES) $(FPC_DEB_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -34,6 +38,7 @@ deps:
 	  export DEBIAN_FRONTEND=noninteractive; \
 	  apt-get update -q && apt-get install -y -q --no-install-recommends $$missing; \
 	fi
+	sh tests/pascal/build-fpc.sh $(FPC_PREFIX)
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)

@@ -73,6 +73,49 @@ void ZARVO_STDCALL Destroy(zarvo_da30* self) {
   });
 }
 
+}  // namespace
+}  // namespace zarvo
+
+#if defined(__i386__)
+// The entry before slot 0 is called like the root class's destructor of the
+// station hosts' language: Self in EAX, the outermost flag in DL (ignored),
+// nothing on the stack, a plain return. This frame realigns the stack for the
+// C++ code (such callers keep only 4 bytes) and is described to the unwinder
+// so that a failure passes through it like through any other frame.
+extern "C" void ZARVO_DESTROY_CALL zarvo_destroy_entry(zarvo_da30* self) asm("zarvo_destroy_entry");
+[[gnu::used]] static void ZARVO_STDCALL
+zarvo_destroy_object(zarvo_da30* self) asm("zarvo_destroy_object");
+static void ZARVO_STDCALL zarvo_destroy_object(zarvo_da30* self) {
+  zarvo::Destroy(self);
+}
+asm(R"(
+    .text
+    .p2align 4
+zarvo_destroy_entry:
+    .cfi_startproc
+    pushl %ebp
+    .cfi_def_cfa_offset 8
+    .cfi_offset %ebp, -8
+    movl %esp, %ebp
+    .cfi_def_cfa_register %ebp
+    andl $-16, %esp
+    subl $12, %esp
+    pushl %eax
+    call zarvo_destroy_object
+    leave
+    .cfi_def_cfa %esp, 4
+    ret
+    .cfi_endproc
+)");
+constexpr auto kDestroyEntry = &zarvo_destroy_entry;
+#else
+// Elsewhere the object comes as the one argument, like in every slot.
+constexpr auto kDestroyEntry = &zarvo::Destroy;
+#endif
+
+namespace zarvo {
+namespace {
+
 void ZARVO_STDCALL Reserved0(zarvo_da30*) {
   AtSlotBoundary([] { throw Exception(messages::kAbstractCall.str()); });
 }
@@ -244,7 +287,7 @@ void ZARVO_STDCALL Reserved25(zarvo_da30*, std::int32_t, std::int32_t) {}
 void ZARVO_STDCALL Reserved26(zarvo_da30*, std::int32_t, std::int32_t) {}
 
 constexpr zarvo_da30_table kTable = {
-    &Destroy,
+    kDestroyEntry,
     {
         &Reserved0,     &GetDriverName, &SetLineState, &GetLineState, &StopPump,
         &StopAllPumps,  &GetDelivery,   &ReadTotals,   &Reserved8,    &GetDeliveryVolume,

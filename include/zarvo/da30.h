@@ -9,6 +9,11 @@
  * Conventions
  * - Every entry uses the stdcall convention (the only convention on x86-64).
  *   On 32-bit x86 every argument takes one 32-bit stack cell (a double two).
+ * - Except the destroy entry before slot 0, called like the root class's
+ *   destructor of the station hosts' language: on 32-bit x86 the object in
+ *   EAX (the outermost flag in DL is ignored), no stack argument, a plain
+ *   return, EBX, ESI, EDI and EBP preserved; on x86-64 the object in RCX.
+ *   zarvo_da30_destroy below makes that call for C and C++ hosts.
  * - Arguments documented as 8-bit are declared 32-bit: the driver reads only
  *   their low byte. Boolean and 8-bit results come back zero-extended.
  * - Texts are single-byte code page 1251, both in and out.
@@ -38,6 +43,15 @@
 #endif
 #else
 #define ZARVO_STDCALL
+#endif
+
+/* The destroy entry's convention: the object in EAX on 32-bit x86. GCC and
+ * Clang declare it as regparm(1); MSVC has no such attribute, so there the
+ * entry's type is nominal and zarvo_da30_destroy calls it in assembly. */
+#if (defined(__i386__) || defined(_M_IX86)) && (defined(__GNUC__) || defined(__clang__))
+#define ZARVO_DESTROY_CALL __attribute__((regparm(1)))
+#else
+#define ZARVO_DESTROY_CALL
 #endif
 
 #if defined(_WIN32)
@@ -229,10 +243,14 @@ typedef struct zarvo_da30_ops {
   /* 26 */ void(ZARVO_STDCALL* Reserved26)(zarvo_da30* self, int32_t a1, int32_t a2);
 } zarvo_da30_ops;
 
+/* The destroy entry: on 32-bit x86 the object in EAX, nothing on the stack
+ * (see Conventions). Call it through zarvo_da30_destroy. */
+typedef void(ZARVO_DESTROY_CALL* zarvo_da30_destroy_entry)(zarvo_da30* self);
+
 /* The table as laid out in memory: the destroy entry sits just before slot 0,
  * and the object's first word points at slot 0. */
 typedef struct zarvo_da30_table {
-  void(ZARVO_STDCALL* Destroy)(zarvo_da30* self);
+  zarvo_da30_destroy_entry Destroy;
   zarvo_da30_ops ops;
 } zarvo_da30_table;
 
@@ -246,12 +264,22 @@ ZARVO_API zarvo_da30* ZARVO_STDCALL GetDA30(uint32_t reserved8, void* app_window
 typedef zarvo_da30*(ZARVO_STDCALL* zarvo_get_da30_fn)(uint32_t reserved8, void* app_window,
                                                       zarvo_port* port);
 
-/* Destroys a driver object through the entry before slot 0. */
+/* Destroys a driver object through the entry before slot 0, the object in
+ * EAX on 32-bit x86 whatever the compiler. */
 static inline void zarvo_da30_destroy(zarvo_da30* self) {
   const zarvo_da30_table* table =
       (const zarvo_da30_table*)(const void*)((const char*)(const void*)self->ops -
                                              offsetof(zarvo_da30_table, ops));
+#if defined(_M_IX86) && defined(_MSC_VER) && !defined(__clang__)
+  zarvo_da30_destroy_entry entry = table->Destroy;
+  __asm {
+    mov eax, self
+    mov edx, 1
+    call entry
+  }
+#else
   table->Destroy(self);
+#endif
 }
 
 #ifdef __cplusplus

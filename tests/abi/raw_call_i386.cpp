@@ -7,9 +7,9 @@
 #endif
 
 extern "C" void zarvo_raw_call(const void* entry, const std::uint32_t* cells, std::uint32_t count,
-                               zarvo::abi::RawResult* out);
+                               zarvo::abi::RawResult* out, std::uint32_t eax, std::uint32_t edx);
 
-// cdecl: entry at 8(%ebp), cells 12, count 16, out 20. The frame is described
+// cdecl: entry at 8(%ebp), cells 12, count 16, out 20, eax 24, edx 28. The frame is described
 // to the unwinder (CFA = %ebp + 8) so that a callee's exception passes through.
 asm(R"(
     .text
@@ -47,6 +47,8 @@ zarvo_raw_call:
 2:  movl $0x5EB05EB0, %ebx
     movl $0x5E515E51, %esi
     movl $0x5ED15ED1, %edi
+    movl 24(%ebp), %eax
+    movl 28(%ebp), %edx
     call *8(%ebp)
     movl 20(%ebp), %ecx
     movl %eax, 0(%ecx)
@@ -79,7 +81,14 @@ namespace zarvo::abi {
 
 RawResult raw_call(const void* entry, const Cells& args) {
   RawResult out{};
-  zarvo_raw_call(entry, args.cells().data(), static_cast<std::uint32_t>(args.cells().size()), &out);
+  zarvo_raw_call(entry, args.cells().data(), static_cast<std::uint32_t>(args.cells().size()), &out,
+                 0, 0);
+  return out;
+}
+
+RawResult raw_register_call(const void* entry, std::uint32_t eax, std::uint32_t edx) {
+  RawResult out{};
+  zarvo_raw_call(entry, nullptr, 0, &out, eax, edx);
   return out;
 }
 

@@ -62,4 +62,8 @@ class Cells {
 // marker values, calls entry and records the outcome. Exceptions pass through.
 RawResult raw_call(const void* entry, const Cells& args);
 
+// Calls entry with nothing on the stack and eax and edx in those registers,
+// as the station hosts' language calls a destructor (Self, outermost flag).
+RawResult raw_register_call(const void* entry, std::uint32_t eax, std::uint32_t edx);
+
 }  // namespace zarvo::abi

@@ -84,6 +84,12 @@ std::uint32_t ZARVO_STDCALL stdcall_sum(std::uint32_t a, std::uint32_t b) {
 double ZARVO_STDCALL stdcall_half(double value) {
   return value / 2;
 }
+std::uint32_t __attribute__((regparm(2))) register_sum(std::uint32_t a, std::uint32_t b) {
+  return a + b;
+}
+std::uint32_t ZARVO_STDCALL stdcall_identity(std::uint32_t a) {
+  return a;
+}
 
 // The checks below are only as good as the call: it must see a callee that
 // leaves its cells behind, and find a double on the x87 stack.
@@ -102,6 +108,14 @@ TEST(RawCall, tells_a_callee_that_removes_its_cells_from_one_that_does_not) {
   EXPECT_EQ(half.x87_depth(), 1);
   EXPECT_EQ(half.st0, 2.5);
   EXPECT_EQ(half.esp_drift, 0);
+  // The register call: arguments in EAX and EDX, nothing on the stack.
+  const RawResult in_registers =
+      raw_register_call(reinterpret_cast<const void*>(&register_sum), 0x1000, 0x0234);
+  EXPECT_EQ(in_registers.eax, 0x1234u);
+  EXPECT_EQ(in_registers.esp_drift, 0);
+  EXPECT_TRUE(in_registers.saved_registers_kept());
+  // A stdcall entry called that way takes a cell it was never given.
+  EXPECT_EQ(raw_register_call(reinterpret_cast<const void*>(&stdcall_identity), 1, 2).esp_drift, 4);
 }
 
 class StdcallCells : public ::testing::Test {
@@ -135,15 +149,20 @@ class StdcallCells : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (self_ != nullptr) {
-      const auto* table = reinterpret_cast<const zarvo_da30_table*>(
-          reinterpret_cast<const char*>(self_->ops) - offsetof(zarvo_da30_table, ops));
-      expect_clean_return(
-          raw_call(reinterpret_cast<const void*>(table->Destroy), Cells().ptr(self_)));
-    }
+    if (self_ != nullptr) destroy(self_);
     EXPECT_TRUE(port_.script_done()) << "replies left unused";
     EXPECT_EQ(port_.problems(), std::vector<std::string>{});
     std::filesystem::remove_all(settings_dir_);
+  }
+
+  // The destroy entry as the hosts' language calls a destructor: Self in EAX,
+  // the outermost flag in DL, garbage above it.
+  static void destroy(zarvo_da30* self) {
+    const auto* table = reinterpret_cast<const zarvo_da30_table*>(
+        reinterpret_cast<const char*>(self->ops) - offsetof(zarvo_da30_table, ops));
+    expect_clean_return(raw_register_call(
+        reinterpret_cast<const void*>(table->Destroy),
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(self)), kHigh | 1));
   }
 
   const void* entry(std::size_t slot) const {
@@ -178,6 +197,16 @@ class StdcallCells : public ::testing::Test {
   ScriptedPort port_;
   zarvo_da30* self_ = nullptr;
 };
+
+TEST_F(StdcallCells, objects_destroyed_one_after_another_leave_the_others_working) {
+  for (int i = 0; i < 2; ++i) {
+    const RawResult made = raw_call(reinterpret_cast<const void*>(&GetDA30),
+                                    Cells().u32(0).ptr(&window_).ptr(port_.port()));
+    destroy(reinterpret_cast<zarvo_da30*>(static_cast<std::uintptr_t>(made.eax)));
+  }
+  std::int32_t value = 0;
+  EXPECT_EQ(call(kGetCapability, Cells().u32(9).ptr(&value)).eax, 1u);
+}
 
 TEST_F(StdcallCells, the_driver_name_fills_29_bytes_of_the_buffer_in_the_first_cell) {
   std::array<std::uint8_t, 64> buffer;
