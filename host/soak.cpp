@@ -373,6 +373,15 @@ SoakVerdict compare_records(const std::vector<SimTransaction>& delivered,
   return verdict;
 }
 
+SoakVerdict compare_line(std::uint32_t line, const std::vector<SimTransaction>& delivered,
+                         const std::vector<JournalEntry>& journaled) {
+  std::vector<JournalEntry> own;
+  for (const JournalEntry& e : journaled) {
+    if (e.line == line) own.push_back(e);
+  }
+  return compare_records(delivered, own);
+}
+
 namespace {
 
 SimFaultCounts& operator+=(SimFaultCounts& sum, const SimFaultCounts& c) {
@@ -427,11 +436,7 @@ LineOutcome outcome_of(const LineSoak& run, const BuiltinSimulator& simulator,
   const std::vector<SimTransaction> delivered = simulator.transactions();
   o.completed = delivered.size();
   for (const SimTransaction& t : delivered) o.acknowledged += t.acknowledged ? 1 : 0;
-  std::vector<JournalEntry> own;
-  for (const JournalEntry& e : journaled) {
-    if (e.line == run.line()) own.push_back(e);
-  }
-  o.verdict = compare_records(delivered, own);
+  o.verdict = compare_line(run.line(), delivered, journaled);
   return o;
 }
 

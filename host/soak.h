@@ -58,6 +58,11 @@ struct SoakVerdict {
 SoakVerdict compare_records(const std::vector<SimTransaction>& delivered,
                             const std::vector<JournalEntry>& journaled);
 
+// Holds the journal entries of one line, out of all lines' entries, against
+// that line's simulator.
+SoakVerdict compare_line(std::uint32_t line, const std::vector<SimTransaction>& delivered,
+                         const std::vector<JournalEntry>& journaled);
+
 // Starts the simulated lines and the session on them; `session` comes from
 // prepare_soak_session. Returns the exit status: 0 when nothing was lost,
 // duplicated or wrong on any line.
