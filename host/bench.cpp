@@ -232,6 +232,7 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
     throw std::invalid_argument("bench runs on its own simulated lines: leave out --line");
   }
   SessionOptions session_options = base;
+  // Fault-free lines at the simulator's own speeds, unless told otherwise.
   BuiltinSimOptions& sim = session_options.simulator;
   sim = BuiltinSimOptions{};
   sim.pacing = base.simulator.pacing;
