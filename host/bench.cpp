@@ -231,18 +231,16 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
   if (!base.lines.empty()) {
     throw std::invalid_argument("bench runs on its own simulated lines: leave out --line");
   }
-  std::vector<std::unique_ptr<BuiltinSimulator>> simulators;
   SessionOptions session_options = base;
-  for (std::uint32_t line = 1; line <= options.lines; ++line) {
-    BuiltinSimOptions sim;
-    sim.pacing = base.simulator.pacing;
-    sim.baud = options.baud;
-    sim.line = static_cast<int>(line);
-    sim.pumps = static_cast<int>(options.pumps);
-    if (options.turnaround) sim.turnaround = *options.turnaround;
-    simulators.push_back(std::make_unique<BuiltinSimulator>(sim));
-    session_options.lines.emplace_back(line, simulators.back()->device_path());
-  }
+  // Fault-free lines at the simulator's own speeds, unless told otherwise.
+  BuiltinSimOptions& sim = session_options.simulator;
+  sim = BuiltinSimOptions{};
+  sim.pacing = base.simulator.pacing;
+  sim.baud = options.baud;
+  sim.pumps = static_cast<int>(options.pumps);
+  if (options.turnaround) sim.turnaround = *options.turnaround;
+  const std::vector<std::unique_ptr<BuiltinSimulator>> simulators =
+      bind_simulated_lines(session_options, options.lines);
   const std::chrono::milliseconds turnaround = simulators.front()->options().turnaround;
   out.err() << "zarvo bench: " << options.lines << (options.lines == 1 ? " line x " : " lines x ")
             << options.pumps << " pumps at " << options.baud << " baud for " << options.seconds

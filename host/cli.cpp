@@ -204,8 +204,10 @@ class CommandSet {
   void add_soak_command(CLI::App& app) {
     auto* cmd = app.add_subcommand(
         "soak",
-        "deliveries on the built-in simulator with line faults, checked against its record");
-    cmd->add_option("--exchanges", soak_.exchanges, "exchanges before the last deliveries end")
+        "deliveries on N built-in simulated lines at once with line faults, each line checked "
+        "against its simulator's record");
+    cmd->add_option("--exchanges", soak_.exchanges,
+                    "exchanges on each line before its last deliveries end")
         ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{100'000'000}));
     cmd->add_option("--faults", soak_.faults,
                     "none, default (5 % corrupted, 2 % dropped, 1 % silent), harsh (also noise "
@@ -213,10 +215,15 @@ class CommandSet {
                     "silent-ms, late-ms; e.g. default,noise=2");
     cmd->add_option("--seed", soak_.seed, "seed of the faults and the deliveries");
     cmd->add_option("--journal", soak_.journal, "SQLite journal file (default: in memory)");
-    cmd->add_option("--pumps", soak_.pumps, "pumps 1..N on the line")->check(CLI::Range(1, 32));
+    cmd->add_option("--pumps", soak_.pumps, "pumps 1..N on each line")->check(CLI::Range(1, 32));
+    cmd->add_option("--lines", soak_.lines, "simulated lines driven at once, one thread each")
+        ->check(CLI::Range(1, 40))
+        ->capture_default_str();
     cmd->callback([this] {
       soak_chosen_ = true;
-      chosen_ = [this](Session& s, Output& o) { return zarvo::host::soak(s, o, soak_); };
+      standalone_ = [this](const SessionOptions& s, Output& o) {
+        return zarvo::host::soak(s, o, soak_);
+      };
     });
   }
 

@@ -26,6 +26,12 @@ struct SessionOptions {
   BuiltinSimOptions simulator;
 };
 
+// Starts `count` simulators like `options.simulator`, as lines 1..count, and
+// binds each into `options`. Each line's faults have a seed of their own (line
+// k: the seed + k - 1). The simulators must outlive the session that uses them.
+std::vector<std::unique_ptr<BuiltinSimulator>> bind_simulated_lines(SessionOptions& options,
+                                                                    std::uint32_t count);
+
 class Session {
  public:
   // Messages (the simulator's device, the trace) go to `diagnostics`.

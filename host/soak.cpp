@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
 
+#include "host/line_threads.h"
 #include "host/monitor.h"
 #include "host/text.h"
 
@@ -121,25 +124,40 @@ struct PumpRun {
   Phase phase = Phase::kSettling;
 };
 
-class SoakRun {
+// The journal's connection and its prepared insert serve one thread at a time.
+class SharedJournal {
  public:
-  SoakRun(Session& session, Journal& journal, const SoakOptions& options)
-      : session_(session),
-        driver_(session.driver()),
-        journal_(journal),
-        options_(options),
-        random_(options.seed) {
-    for (std::uint32_t pump = 1; pump <= options.pumps; ++pump) pumps_.push_back({pump});
-    session_.set_listener([this](const ExchangeRecord& record) {
-      ++exchanges_;
-      ++results_[record.result];
-      strays_ += record.strays;
-      tracker_.observe(record);
-    });
+  explicit SharedJournal(Journal& journal) : journal_(journal) {}
+  void record(const JournalEntry& entry) {
+    std::lock_guard lock(mutex_);
+    journal_.record(entry);
   }
-  ~SoakRun() { session_.set_listener(nullptr); }
-  SoakRun(const SoakRun&) = delete;
-  SoakRun& operator=(const SoakRun&) = delete;
+
+ private:
+  std::mutex mutex_;
+  Journal& journal_;
+};
+
+// One line's deliveries, driven by the thread of that line alone.
+class LineSoak {
+ public:
+  LineSoak(std::uint32_t line, const Driver& driver, SharedJournal& journal,
+           CompletionTracker& tracker, const SoakOptions& options)
+      : line_(line),
+        driver_(driver),
+        journal_(journal),
+        tracker_(tracker),
+        options_(options),
+        random_(options.seed + line - 1) {
+    for (std::uint32_t pump = 1; pump <= options.pumps; ++pump) pumps_.push_back({pump});
+  }
+
+  // Called on this line's thread, from within its exchanges.
+  void observe(const ExchangeRecord& record) {
+    ++exchanges_;
+    ++results_[record.result];
+    strays_ += record.strays;
+  }
 
   void run() {
     while (exchanges_ < options_.exchanges) {
@@ -157,6 +175,7 @@ class SoakRun {
     }
   }
 
+  std::uint32_t line() const { return line_; }
   std::size_t busy_pumps() const {
     std::size_t busy = 0;
     for (const PumpRun& pump : pumps_) busy += pump.phase == Phase::kReady ? 0 : 1;
@@ -172,8 +191,6 @@ class SoakRun {
   std::uint64_t journaled() const { return journaled_; }
 
  private:
-  static constexpr std::uint32_t kLine = 1;
-
   std::uint64_t draw(std::uint64_t count) { return random_() % count; }
 
   // Runs one driver call; a failure is counted by its message.
@@ -198,7 +215,7 @@ class SoakRun {
       return;
     }
     std::uint8_t state = 0;
-    const bool polled = guarded([&] { state = driver_.poll(kLine, pump.pump, 0).state; });
+    const bool polled = guarded([&] { state = driver_.poll(line_, pump.pump, 0).state; });
     journal_completion(pump);
     if (!polled || state != kIdle) return;
     // Idle with the preset still unreported: it never reached the pump, or was refused.
@@ -211,14 +228,14 @@ class SoakRun {
     // Prices 5.00 to 9.99 and whole amounts fit every decimals setting.
     if (draw(4) == 0) {
       const double price = static_cast<double>(500 + draw(500)) / 100;
-      guarded([&] { driver_.set_price(kLine, pump.pump, nozzle, price); });
+      guarded([&] { driver_.set_price(line_, pump.pump, nozzle, price); });
     }
     if (draw(2) == 0) {
       const auto amount = static_cast<double>(5 + draw(56));
-      guarded([&] { driver_.preset_amount(kLine, pump.pump, nozzle, amount); });
+      guarded([&] { driver_.preset_amount(line_, pump.pump, nozzle, amount); });
     } else {
       const double volume = static_cast<double>(50 + draw(551)) / 100;
-      guarded([&] { driver_.preset_volume(kLine, pump.pump, nozzle, volume); });
+      guarded([&] { driver_.preset_volume(line_, pump.pump, nozzle, volume); });
     }
     ++presets_;
     pump.phase = Phase::kRunning;
@@ -227,20 +244,20 @@ class SoakRun {
 
   // Journals the delivery whose end the last exchanges acknowledged.
   void journal_completion(PumpRun& pump) {
-    const auto transaction = tracker_.take(kLine, pump.pump);
+    const auto transaction = tracker_.take(line_, pump.pump);
     if (!transaction) return;
-    const Delivery reading = driver_.delivery(kLine, pump.pump);
-    journal_.record({kLine, pump.pump, *transaction, reading.volume, reading.amount});
+    const Delivery reading = driver_.delivery(line_, pump.pump);
+    journal_.record({line_, pump.pump, *transaction, reading.volume, reading.amount});
     ++journaled_;
     pump.phase = Phase::kSettling;
   }
 
-  Session& session_;
+  const std::uint32_t line_;
   const Driver& driver_;
-  Journal& journal_;
+  SharedJournal& journal_;
+  CompletionTracker& tracker_;
   const SoakOptions& options_;
   std::mt19937_64 random_;
-  CompletionTracker tracker_;
   std::vector<PumpRun> pumps_;
   std::uint64_t exchanges_ = 0;
   std::map<PortResult, std::uint64_t> results_;
@@ -356,85 +373,242 @@ SoakVerdict compare_records(const std::vector<SimTransaction>& delivered,
   return verdict;
 }
 
-int soak(Session& session, Output& out, const SoakOptions& options) {
-  const BuiltinSimulator* simulator = session.simulator();
-  if (simulator == nullptr) {
-    throw std::runtime_error("soak runs on the built-in simulator only: leave out --line");
+SoakVerdict compare_line(std::uint32_t line, const std::vector<SimTransaction>& delivered,
+                         const std::vector<JournalEntry>& journaled) {
+  std::vector<JournalEntry> own;
+  for (const JournalEntry& e : journaled) {
+    if (e.line == line) own.push_back(e);
   }
+  return compare_records(delivered, own);
+}
+
+namespace {
+
+SimFaultCounts& operator+=(SimFaultCounts& sum, const SimFaultCounts& c) {
+  sum.requests += c.requests;
+  sum.unheard += c.unheard;
+  sum.silent_spells += c.silent_spells;
+  sum.dropped += c.dropped;
+  sum.delayed += c.delayed;
+  sum.noisy += c.noisy;
+  sum.corrupted += c.corrupted;
+  return sum;
+}
+
+std::uint64_t injected(const SimFaultCounts& c) {
+  return c.corrupted + c.dropped + c.silent_spells + c.noisy + c.delayed;
+}
+
+Json fault_json(const std::string& profile, const SimFaultCounts& c) {
+  return Json::object()
+      .set("profile", profile)
+      .set("requests", static_cast<std::int64_t>(c.requests))
+      .set("corrupted", static_cast<std::int64_t>(c.corrupted))
+      .set("dropped", static_cast<std::int64_t>(c.dropped))
+      .set("silent_spells", static_cast<std::int64_t>(c.silent_spells))
+      .set("unheard", static_cast<std::int64_t>(c.unheard))
+      .set("noisy", static_cast<std::int64_t>(c.noisy))
+      .set("late", static_cast<std::int64_t>(c.delayed));
+}
+
+// What one line did, held against its own simulator's record.
+struct LineOutcome {
+  std::uint32_t line = 0;
+  std::uint64_t exchanges = 0;
+  SimFaultCounts faults;
+  std::uint64_t completed = 0;
+  std::uint64_t acknowledged = 0;
+  std::uint64_t journaled = 0;
+  std::uint64_t crashes = 0;
+  std::size_t busy_pumps = 0;
+  SoakVerdict verdict;
+};
+
+LineOutcome outcome_of(const LineSoak& run, const BuiltinSimulator& simulator,
+                       const std::vector<JournalEntry>& journaled) {
+  LineOutcome o;
+  o.line = run.line();
+  o.exchanges = run.exchanges();
+  o.faults = simulator.fault_counts();
+  o.journaled = run.journaled();
+  o.crashes = run.crashes();
+  o.busy_pumps = run.busy_pumps();
+  const std::vector<SimTransaction> delivered = simulator.transactions();
+  o.completed = delivered.size();
+  for (const SimTransaction& t : delivered) o.acknowledged += t.acknowledged ? 1 : 0;
+  o.verdict = compare_line(run.line(), delivered, journaled);
+  return o;
+}
+
+std::string line_text(const LineOutcome& o) {
+  std::string text = "line " + std::to_string(o.line) + ": " + std::to_string(o.exchanges) +
+                     " exchanges, " + std::to_string(injected(o.faults)) + " faults, " +
+                     std::to_string(o.completed) + " completed (" + std::to_string(o.acknowledged) +
+                     " acknowledged), " + std::to_string(o.journaled) + " journaled; lost " +
+                     std::to_string(o.verdict.lost) + ", duplicated " +
+                     std::to_string(o.verdict.duplicated) + ", wrong " +
+                     std::to_string(o.verdict.wrong) + ", crashes " + std::to_string(o.crashes);
+  if (o.busy_pumps > 0) text += "; " + std::to_string(o.busy_pumps) + " pumps still busy";
+  return text;
+}
+
+Json line_json(const LineOutcome& o) {
+  return Json::object()
+      .set("line", o.line)
+      .set("exchanges", static_cast<std::int64_t>(o.exchanges))
+      .set("faults", static_cast<std::int64_t>(injected(o.faults)))
+      .set("completed", static_cast<std::int64_t>(o.completed))
+      .set("acknowledged", static_cast<std::int64_t>(o.acknowledged))
+      .set("journaled", static_cast<std::int64_t>(o.journaled))
+      .set("lost", static_cast<std::int64_t>(o.verdict.lost))
+      .set("duplicated", static_cast<std::int64_t>(o.verdict.duplicated))
+      .set("wrong", static_cast<std::int64_t>(o.verdict.wrong))
+      .set("crashes", static_cast<std::int64_t>(o.crashes));
+}
+
+// Clears the session's listener before the runs it calls into are gone.
+class ListenerScope {
+ public:
+  ListenerScope(Session& session, ExchangeObserver listener) : session_(session) {
+    session_.set_listener(std::move(listener));
+  }
+  ~ListenerScope() { session_.set_listener(nullptr); }
+  ListenerScope(const ListenerScope&) = delete;
+  ListenerScope& operator=(const ListenerScope&) = delete;
+
+ private:
+  Session& session_;
+};
+
+}  // namespace
+
+int soak(const SessionOptions& base, Output& out, const SoakOptions& options) {
+  if (!base.lines.empty()) {
+    throw std::invalid_argument(
+        "soak compares with the built-in simulator's record: leave out --line");
+  }
+  if (options.lines < 1 || options.lines > kLastLine) {
+    throw std::invalid_argument("soak drives 1 to " + std::to_string(kLastLine) + " lines");
+  }
+  SessionOptions session_options = base;
+  const std::vector<std::unique_ptr<BuiltinSimulator>> simulators =
+      bind_simulated_lines(session_options, options.lines);
+  Session session(session_options, out.err());
   Journal journal(options.journal.empty() ? std::string(":memory:") : options.journal);
   const std::int64_t first_id = journal.last_id();
+  SharedJournal shared_journal(journal);
+  CompletionTracker tracker;
+  std::vector<std::unique_ptr<LineSoak>> runs;
+  for (const std::uint32_t line : session.lines()) {
+    runs.push_back(
+        std::make_unique<LineSoak>(line, session.driver(), shared_journal, tracker, options));
+  }
   const auto began = Clock::now();
-  SoakRun run(session, journal, options);
-  run.run();
+  {
+    const ListenerScope listening(session, [&runs, &tracker](const ExchangeRecord& record) {
+      if (record.line >= 1 && record.line <= runs.size()) runs[record.line - 1]->observe(record);
+      tracker.observe(record);
+    });
+    for_each_line_at_once(session.lines(), [&runs](std::uint32_t line) { runs[line - 1]->run(); });
+  }
   const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
 
-  const std::vector<SimTransaction> delivered = simulator->transactions();
-  const SoakVerdict verdict = compare_records(delivered, journal.entries_after(first_id));
-  const SimFaultCounts faults = simulator->fault_counts();
-  std::uint64_t acknowledged = 0;
-  for (const SimTransaction& t : delivered) acknowledged += t.acknowledged ? 1 : 0;
+  // Each line is held against its own simulator; the totals are the sums.
+  const std::vector<JournalEntry> journaled = journal.entries_after(first_id);
+  std::vector<LineOutcome> outcomes;
+  LineOutcome total;
+  std::map<PortResult, std::uint64_t> results;
+  std::map<std::string, std::uint64_t> failures;
+  std::uint64_t strays = 0;
+  std::uint64_t presets = 0;
+  std::uint64_t not_started = 0;
+  std::vector<std::string> details;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const LineSoak& run = *runs[i];
+    outcomes.push_back(outcome_of(run, *simulators[i], journaled));
+    const LineOutcome& o = outcomes.back();
+    total.exchanges += o.exchanges;
+    total.faults += o.faults;
+    total.completed += o.completed;
+    total.acknowledged += o.acknowledged;
+    total.journaled += o.journaled;
+    total.crashes += o.crashes;
+    total.busy_pumps += o.busy_pumps;
+    total.verdict.lost += o.verdict.lost;
+    total.verdict.duplicated += o.verdict.duplicated;
+    total.verdict.wrong += o.verdict.wrong;
+    for (const std::string& detail : o.verdict.details) {
+      if (details.size() < kShownDetails) details.push_back(detail);
+    }
+    for (const auto& [result, count] : run.results()) results[result] += count;
+    for (const auto& [message, count] : run.failures()) failures[message] += count;
+    strays += run.strays();
+    presets += run.presets();
+    not_started += run.not_started();
+  }
+  const SimFaultCounts& faults = total.faults;
 
   std::ostringstream text;
   char elapsed[32];
   std::snprintf(elapsed, sizeof elapsed, "%.1f", seconds);
-  text << "soak: " << run.exchanges() << " exchanges on " << options.pumps << " pumps in "
+  text << "soak: " << total.exchanges << " exchanges on " << options.lines
+       << (options.lines == 1 ? " line x " : " lines x ") << options.pumps << " pumps in "
        << elapsed << " s, seed " << options.seed << "\n";
-  text << "faults (" << options.faults << ": " << describe_faults(simulator->options().faults)
-       << "): " << faults.corrupted << " corrupted, " << faults.dropped << " dropped, "
-       << faults.silent_spells << " silent spells (" << faults.unheard << " requests unheard), "
-       << faults.noisy << " noisy, " << faults.delayed << " late, of " << faults.requests
-       << " requests the simulator read\n";
-  Json results = Json::object();
+  text << "faults (" << options.faults << ": "
+       << describe_faults(simulators.front()->options().faults) << "): " << faults.corrupted
+       << " corrupted, " << faults.dropped << " dropped, " << faults.silent_spells
+       << " silent spells (" << faults.unheard << " requests unheard), " << faults.noisy
+       << " noisy, " << faults.delayed << " late, of " << faults.requests
+       << " requests the simulators read\n";
+  Json results_json = Json::object();
   text << "exchange results:";
-  for (const auto& [result, count] : run.results()) {
+  for (const auto& [result, count] : results) {
     text << ' ' << count << ' ' << describe(result) << ';';
-    results.set(describe(result), static_cast<std::int64_t>(count));
+    results_json.set(describe(result), static_cast<std::int64_t>(count));
   }
-  text << ' ' << run.strays() << " late replies from another pump passed over";
-  results.set("strays", static_cast<std::int64_t>(run.strays()));
+  text << ' ' << strays << " late replies from another pump passed over";
+  results_json.set("strays", static_cast<std::int64_t>(strays));
   text << "\ncommand failures:";
-  Json failures = Json::object();
-  if (run.failures().empty()) text << " none";
-  for (const auto& [message, count] : run.failures()) {
+  Json failures_json = Json::object();
+  if (failures.empty()) text << " none";
+  for (const auto& [message, count] : failures) {
     text << "\n  " << count << ' ' << message;
-    failures.set(message, static_cast<std::int64_t>(count));
+    failures_json.set(message, static_cast<std::int64_t>(count));
   }
-  text << "\ndeliveries: " << run.presets() << " presets (" << run.not_started()
-       << " never started), " << delivered.size() << " completed by the simulator (" << acknowledged
-       << " acknowledged), " << run.journaled() << " journaled";
-  if (run.busy_pumps() > 0) text << "; " << run.busy_pumps() << " pumps still busy at the end";
-  text << "\nlost: " << verdict.lost << ", duplicated: " << verdict.duplicated
-       << ", wrong: " << verdict.wrong << ", crashes: " << run.crashes();
+  text << "\ndeliveries: " << presets << " presets (" << not_started << " never started), "
+       << total.completed << " completed by the simulators (" << total.acknowledged
+       << " acknowledged), " << total.journaled << " journaled";
+  if (total.busy_pumps > 0) text << "; " << total.busy_pumps << " pumps still busy at the end";
+  Json::Array per_line;
+  for (const LineOutcome& o : outcomes) {
+    if (options.lines > 1) text << '\n' << line_text(o);
+    per_line.push_back(line_json(o));
+  }
+  text << "\nlost: " << total.verdict.lost << ", duplicated: " << total.verdict.duplicated
+       << ", wrong: " << total.verdict.wrong << ", crashes: " << total.crashes;
 
-  for (const std::string& detail : verdict.details) out.err() << "zarvo soak: " << detail << '\n';
-  out.result(
-      Json::object()
-          .set("command", "soak")
-          .set("exchanges", static_cast<std::int64_t>(run.exchanges()))
-          .set("pumps", options.pumps)
-          .set("seed", static_cast<std::int64_t>(options.seed))
-          .set("seconds", seconds)
-          .set("faults", Json::object()
-                             .set("profile", options.faults)
-                             .set("requests", static_cast<std::int64_t>(faults.requests))
-                             .set("corrupted", static_cast<std::int64_t>(faults.corrupted))
-                             .set("dropped", static_cast<std::int64_t>(faults.dropped))
-                             .set("silent_spells", static_cast<std::int64_t>(faults.silent_spells))
-                             .set("unheard", static_cast<std::int64_t>(faults.unheard))
-                             .set("noisy", static_cast<std::int64_t>(faults.noisy))
-                             .set("late", static_cast<std::int64_t>(faults.delayed)))
-          .set("results", results)
-          .set("failures", failures)
-          .set("presets", static_cast<std::int64_t>(run.presets()))
-          .set("completed", static_cast<std::int64_t>(delivered.size()))
-          .set("acknowledged", static_cast<std::int64_t>(acknowledged))
-          .set("journaled", static_cast<std::int64_t>(run.journaled()))
-          .set("lost", static_cast<std::int64_t>(verdict.lost))
-          .set("duplicated", static_cast<std::int64_t>(verdict.duplicated))
-          .set("wrong", static_cast<std::int64_t>(verdict.wrong))
-          .set("crashes", static_cast<std::int64_t>(run.crashes())),
-      text.str());
-  return verdict.clean() && run.crashes() == 0 ? 0 : kSoakFoundFaults;
+  for (const std::string& detail : details) out.err() << "zarvo soak: " << detail << '\n';
+  out.result(Json::object()
+                 .set("command", "soak")
+                 .set("lines", options.lines)
+                 .set("exchanges", static_cast<std::int64_t>(total.exchanges))
+                 .set("pumps", options.pumps)
+                 .set("seed", static_cast<std::int64_t>(options.seed))
+                 .set("seconds", seconds)
+                 .set("faults", fault_json(options.faults, faults))
+                 .set("results", results_json)
+                 .set("failures", failures_json)
+                 .set("presets", static_cast<std::int64_t>(presets))
+                 .set("completed", static_cast<std::int64_t>(total.completed))
+                 .set("acknowledged", static_cast<std::int64_t>(total.acknowledged))
+                 .set("journaled", static_cast<std::int64_t>(total.journaled))
+                 .set("lost", static_cast<std::int64_t>(total.verdict.lost))
+                 .set("duplicated", static_cast<std::int64_t>(total.verdict.duplicated))
+                 .set("wrong", static_cast<std::int64_t>(total.verdict.wrong))
+                 .set("crashes", static_cast<std::int64_t>(total.crashes))
+                 .set("per_line", std::move(per_line)),
+             text.str());
+  return total.verdict.clean() && total.crashes == 0 ? 0 : kSoakFoundFaults;
 }
 
 }  // namespace zarvo::host

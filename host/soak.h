@@ -1,6 +1,7 @@
-// `zarvo soak`: deliveries without end on the built-in simulator's pumps, with
-// line faults, every completed one journaled; at the end the journal is held
-// against the simulator's own record of what it delivered.
+// `zarvo soak`: deliveries without end on the pumps of N built-in simulated
+// lines, one thread a line through one driver, with line faults, every
+// completed one journaled; at the end each line's journal entries are held
+// against its own simulator's record of what it delivered.
 #pragma once
 
 #include <chrono>
@@ -19,11 +20,12 @@ namespace zarvo::host {
 inline constexpr int kSoakFoundFaults = 3;
 
 struct SoakOptions {
-  std::uint64_t exchanges = 10000;  // then no new deliveries; the running ones are finished
+  std::uint64_t exchanges = 10000;  // a line; then no new deliveries, the running ones end
   std::string faults = "default";
   std::uint64_t seed = 1;
   std::string journal;  // empty: an in-memory journal
   std::uint32_t pumps = 4;
+  std::uint32_t lines = 1;  // 1..40, each its own simulator and thread
 };
 
 // A profile is a name (none; default: 5 % corrupted, 2 % dropped, 1 % silent;
@@ -56,7 +58,14 @@ struct SoakVerdict {
 SoakVerdict compare_records(const std::vector<SimTransaction>& delivered,
                             const std::vector<JournalEntry>& journaled);
 
-// Returns the exit status: 0 when nothing was lost, duplicated or wrong.
-int soak(Session& session, Output& out, const SoakOptions& options);
+// Holds the journal entries of one line, out of all lines' entries, against
+// that line's simulator.
+SoakVerdict compare_line(std::uint32_t line, const std::vector<SimTransaction>& delivered,
+                         const std::vector<JournalEntry>& journaled);
+
+// Starts the simulated lines and the session on them; `session` comes from
+// prepare_soak_session. Returns the exit status: 0 when nothing was lost,
+// duplicated or wrong on any line.
+int soak(const SessionOptions& session, Output& out, const SoakOptions& options);
 
 }  // namespace zarvo::host

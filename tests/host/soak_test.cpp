@@ -74,6 +74,22 @@ TEST(SoakVerdict, each_delivery_must_be_journaled_once_with_its_readings) {
   EXPECT_EQ(verdict.details.size(), 5U);
 }
 
+TEST(SoakVerdict, each_line_is_held_against_its_own_simulator_alone) {
+  // Line 1 delivered transaction 1 on pump 1; line 2 the same number on the same pump.
+  const std::vector<SimTransaction> line1{delivered(1, 1, 200, 10000)};
+  std::vector<SimTransaction> line2{delivered(1, 1, 150, 975)};
+  line2[0].line = 2;
+  const std::vector<JournalEntry> journal{{1, 1, 1, 2.0, 100.0}, {2, 1, 1, 1.5, 9.75}};
+  EXPECT_TRUE(compare_line(1, line1, journal).clean());
+  EXPECT_TRUE(compare_line(2, line2, journal).clean());
+  // Line 2's delivery journaled under line 1: lost on line 2, never delivered on line 1.
+  const std::vector<JournalEntry> crossed{{1, 1, 1, 2.0, 100.0}, {1, 1, 1, 1.5, 9.75}};
+  const SoakVerdict first = compare_line(1, line1, crossed);
+  EXPECT_EQ(first.duplicated, 1U);
+  EXPECT_EQ(first.wrong, 1U);
+  EXPECT_EQ(compare_line(2, line2, crossed).lost, 1U);
+}
+
 TEST(SoakJournal, the_entries_after_a_row_are_those_of_this_run) {
   const auto path = std::filesystem::temp_directory_path() /
                     ("zarvo-soak-journal-" + std::to_string(::getpid()) + ".db");
