@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +82,22 @@ zarvo::host::SimTransaction host_view(const zarvo::sim::Transaction& t) {
           t.acknowledged};
 }
 
+// SQLite's own verdict on a file that saw commits cut short.
+std::string integrity(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string verdict = "cannot open";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &query, nullptr) == SQLITE_OK &&
+        sqlite3_step(query) == SQLITE_ROW) {
+      verdict = reinterpret_cast<const char*>(sqlite3_column_text(query, 0));
+    }
+    sqlite3_finalize(query);
+  }
+  sqlite3_close(db);
+  return verdict;
+}
+
 int run(const Settings& s) {
   const fs::path dir =
       s.keep.empty() ? fs::temp_directory_path() / ("zarvo-kill-" + std::to_string(::getpid()))
@@ -135,6 +153,8 @@ int run(const Settings& s) {
     }
   }
   const zarvo::host::SoakVerdict verdict = zarvo::host::compare_records(released, entries);
+  const std::string check = integrity(journal);
+  if (check != "ok") std::printf("  journal integrity: %s\n", check.c_str());
   for (const std::string& detail : verdict.details) std::printf("  %s\n", detail.c_str());
   std::printf(
       "monitor kill test: seed %llu, %u kills in %.1f s; %zu deliveries completed, %zu released, "
@@ -147,7 +167,7 @@ int run(const Settings& s) {
   if (s.keep.empty()) fs::remove_all(dir);
   const bool enough = released.size() >= s.kills;
   if (!enough) std::printf("too few deliveries released to mean anything\n");
-  return verdict.clean() && status == 0 && enough ? 0 : 1;
+  return verdict.clean() && status == 0 && enough && check == "ok" ? 0 : 1;
 }
 
 }  // namespace
