@@ -286,7 +286,11 @@ Reply Dispenser::answer(Pump& pump, const Command& command, Millis now) {
                         },
                         [&](const Status&) { return status(pump); },
                         [&](const Totals& t) { return totals_reply(pump, t.nozzle); },
-                        [&](const Ack& ack) { return acknowledge(pump, ack.number); },
+                        [&](const Ack& ack) {
+                          Reply r = acknowledge(pump, ack.number);
+                          walk_in(pump, now);  // the next customer was waiting
+                          return r;
+                        },
                     },
                     command);
 }
