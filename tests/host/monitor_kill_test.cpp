@@ -145,9 +145,12 @@ int run(const Settings& s) {
   }
   std::vector<zarvo::host::JournalEntry> entries;
   std::size_t early = 0;
+  std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> early_seen;
+  std::size_t early_doubled = 0;
   for (const zarvo::host::JournalEntry& e : zarvo::host::Journal(journal).entries_after(0)) {
     if (held.contains({e.line, e.pump, e.transaction})) {
       ++early;
+      early_doubled += early_seen.insert({e.line, e.pump, e.transaction}).second ? 0 : 1;
     } else {
       entries.push_back(e);
     }
@@ -162,12 +165,12 @@ int run(const Settings& s) {
       "monitor exit %d\n",
       static_cast<unsigned long long>(s.seed), s.kills, seconds, completed, released.size(),
       entries.size() + early, early, static_cast<unsigned long long>(verdict.lost),
-      static_cast<unsigned long long>(verdict.duplicated),
+      static_cast<unsigned long long>(verdict.duplicated + early_doubled),
       static_cast<unsigned long long>(verdict.wrong), status);
   if (s.keep.empty()) fs::remove_all(dir);
   const bool enough = released.size() >= s.kills;
   if (!enough) std::printf("too few deliveries released to mean anything\n");
-  return verdict.clean() && status == 0 && enough && check == "ok" ? 0 : 1;
+  return verdict.clean() && early_doubled == 0 && status == 0 && enough && check == "ok" ? 0 : 1;
 }
 
 }  // namespace
