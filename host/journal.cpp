@@ -92,9 +92,20 @@ std::int64_t Journal::last_id() const {
 }
 
 std::vector<JournalEntry> Journal::entries_after(std::int64_t id) const {
-  const Statement query(db_,
-                        "SELECT line, pump, transaction_no, volume, amount FROM deliveries"
-                        " WHERE id > ? ORDER BY id");
+  return select(
+      "SELECT line, pump, transaction_no, volume, amount FROM deliveries WHERE id > ? ORDER BY id",
+      id);
+}
+
+std::vector<JournalEntry> Journal::newest_per_pump() const {
+  return select(
+      "SELECT line, pump, transaction_no, volume, amount FROM deliveries WHERE id IN"
+      " (SELECT MAX(id) FROM deliveries GROUP BY line, pump) AND id > ? ORDER BY id",
+      0);
+}
+
+std::vector<JournalEntry> Journal::select(const char* sql, std::int64_t id) const {
+  const Statement query(db_, sql);
   if (query.get() == nullptr) fail("cannot read the journal");
   sqlite3_bind_int64(query.get(), 1, id);
   std::vector<JournalEntry> entries;

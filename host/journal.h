@@ -30,11 +30,15 @@ class Journal {
   std::int64_t count() const;
   // The row id of the newest entry, 0 when there is none.
   std::int64_t last_id() const;
+  // Each pump's newest entry, for a monitor that resumes.
+  std::vector<JournalEntry> newest_per_pump() const;
   // The entries written after row `id`, oldest first.
   std::vector<JournalEntry> entries_after(std::int64_t id) const;
 
  private:
   [[noreturn]] void fail(const std::string& what) const;
+  // Runs a query of entries with one row id parameter.
+  std::vector<JournalEntry> select(const char* sql, std::int64_t id) const;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* insert_ = nullptr;
 };

@@ -136,6 +136,48 @@ bool CompletionTracker::releases_delivery(const LastReply& reply, std::uint8_t a
   return true;
 }
 
+std::optional<std::pair<std::uint32_t, std::uint32_t>> CompletionTracker::releases(
+    std::uint32_t line, std::span<const std::uint8_t> request) {
+  if (line < 1 || line > replies_.size()) return std::nullopt;
+  if (request.size() < kData + 2 || request[kLetter] != 'L') return std::nullopt;
+  const std::uint8_t pump = request[kAddress];
+  const auto number = static_cast<std::uint32_t>(request[kData] * 256 + request[kData + 1]);
+  std::lock_guard lock(mutex_);
+  if (slot(line, pump) == nullptr || !releases_delivery(replies_[line - 1], pump, number)) {
+    return std::nullopt;
+  }
+  return std::make_pair(static_cast<std::uint32_t>(pump), number);
+}
+
+DeliveryGate::DeliveryGate(Journal* journal, Reader read)
+    : journal_(journal), read_(std::move(read)) {
+  if (journal_ == nullptr) return;
+  for (const JournalEntry& e : journal_->newest_per_pump()) {
+    newest_[{e.line, e.pump}] = e.transaction;
+  }
+}
+
+void DeliveryGate::before_send(std::uint32_t line, std::span<const std::uint8_t> request) {
+  const auto released = tracker_.releases(line, request);
+  if (!released) return;
+  const auto [pump, transaction] = *released;
+  std::lock_guard lock(mutex_);
+  const auto key = std::make_pair(line, pump);
+  if (const auto known = newest_.find(key); known != newest_.end() && known->second == transaction)
+    return;
+  // The driver filed the readings before it acknowledges them.
+  const Delivery reading = read_(line, pump);
+  const JournalEntry entry{line, pump, transaction, reading.volume, reading.amount};
+  if (journal_ != nullptr) journal_->record(entry);
+  newest_[key] = transaction;
+  written_.push_back(entry);
+}
+
+std::vector<JournalEntry> DeliveryGate::take_written() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(written_, {});
+}
+
 std::optional<std::uint32_t> CompletionTracker::take(std::uint32_t line, std::uint32_t pump) {
   std::lock_guard lock(mutex_);
   PumpSlot* target = slot(line, pump);
@@ -150,8 +192,22 @@ std::optional<std::uint32_t> CompletionTracker::take(std::uint32_t line, std::ui
 void monitor(Session& session, Output& out, const MonitorOptions& options) {
   std::unique_ptr<Journal> journal;
   if (!options.journal.empty()) journal = std::make_unique<Journal>(options.journal);
-  CompletionTracker tracker;
-  session.set_listener([&tracker](const ExchangeRecord& record) { tracker.observe(record); });
+  // A table read, made while the driver's exchange waits at the port.
+  DeliveryGate gate(journal.get(), [&session](std::uint32_t line, std::uint32_t pump) {
+    return session.driver().delivery(line, pump);
+  });
+  session.set_listener([&gate](const ExchangeRecord& record) { gate.observe(record); });
+  session.port().set_send_gate([&gate](std::uint32_t line, std::span<const std::uint8_t> request) {
+    gate.before_send(line, request);
+  });
+  // The hooks must not outlive the gate, however the monitor ends.
+  struct Unhook {
+    Session& session;
+    ~Unhook() {
+      session.port().set_send_gate(nullptr);
+      session.set_listener(nullptr);
+    }
+  } unhook{session};
   InterruptGuard interrupts;
 
   // Every line is polled on its own thread; the results are reported in line
@@ -182,28 +238,25 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
     for_each_line_at_once(lines, [&](std::uint32_t line) {
       sweeps.at(line) = sweep(session.driver(), line, pumps.at(line));
     });
+    for (const JournalEntry& e : gate.take_written()) {
+      ++journaled;
+      if (live) continue;
+      char text[128];
+      std::snprintf(text, sizeof text, "line %u pump %u: transaction %u ended, %.2f l for %.2f",
+                    e.line, e.pump, e.transaction, e.volume, e.amount);
+      out.result(Json::object()
+                     .set("event", "delivery")
+                     .set("line", e.line)
+                     .set("pump", e.pump)
+                     .set("transaction", e.transaction)
+                     .set("volume", e.volume)
+                     .set("amount", e.amount),
+                 text);
+    }
     std::vector<Row> rows;
     for (auto& [line, line_rows] : sweeps) {
       for (Row& row : line_rows) {
         const std::uint32_t pump = row.pump;
-        if (const auto transaction = tracker.take(line, pump)) {
-          if (journal)
-            journal->record({line, pump, *transaction, row.delivery.volume, row.delivery.amount});
-          ++journaled;
-          char text[128];
-          std::snprintf(text, sizeof text, "line %u pump %u: transaction %u ended, %.2f l for %.2f",
-                        line, pump, *transaction, row.delivery.volume, row.delivery.amount);
-          if (!live) {
-            out.result(Json::object()
-                           .set("event", "delivery")
-                           .set("line", line)
-                           .set("pump", pump)
-                           .set("transaction", *transaction)
-                           .set("volume", row.delivery.volume)
-                           .set("amount", row.delivery.amount),
-                       text);
-          }
-        }
         const auto key = std::make_pair(line, pump);
         const auto before = previous.find(key);
         const bool changed = before == previous.end() || before->second.state != row.state ||
@@ -230,7 +283,6 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
     const bool last = options.cycles != 0 && cycle + 1 >= options.cycles;
     if (!last && interrupts.wait(options.interval_ms)) break;
   }
-  session.set_listener(nullptr);
 }
 
 }  // namespace zarvo::host

@@ -4,10 +4,17 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "host/driver.h"
+#include "host/journal.h"
 
 #include "host/output.h"
 #include "host/serial_port.h"
@@ -36,6 +43,10 @@ class CompletionTracker {
   void observe(const ExchangeRecord& record);
   // The transaction completed on the pump since the last call, if any.
   std::optional<std::uint32_t> take(std::uint32_t line, std::uint32_t pump);
+  // The pump and transaction that `request`, about to go out on the line,
+  // releases if it is an acknowledgement that counts.
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> releases(
+      std::uint32_t line, std::span<const std::uint8_t> request);
 
  private:
   struct PumpSlot {
@@ -53,6 +64,34 @@ class CompletionTracker {
   std::mutex mutex_;
   std::array<std::array<PumpSlot, 32>, 40> slots_{};
   std::array<LastReply, 40> replies_{};
+};
+
+// Journals each delivery before the acknowledgement that releases it goes
+// out: a released delivery is never reported again, so a monitor killed
+// between the two would lose it. One killed after the write and before the
+// acknowledgement sees the pump report it again; the journal's newest number
+// for that pump, read back at start, keeps it from being written twice.
+class DeliveryGate {
+ public:
+  using Reader = std::function<Delivery(std::uint32_t line, std::uint32_t pump)>;
+  // `journal` may be null: the deliveries are then only reported.
+  DeliveryGate(Journal* journal, Reader read);
+
+  // For the port's send gate; throws when the delivery could not be written,
+  // which keeps the acknowledgement off the line.
+  void before_send(std::uint32_t line, std::span<const std::uint8_t> request);
+  // For the exchange observer.
+  void observe(const ExchangeRecord& record) { tracker_.observe(record); }
+  // The deliveries written since the last call, oldest first.
+  std::vector<JournalEntry> take_written();
+
+ private:
+  Journal* journal_;
+  Reader read_;
+  CompletionTracker tracker_;
+  std::mutex mutex_;
+  std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> newest_;
+  std::vector<JournalEntry> written_;
 };
 
 }  // namespace zarvo::host

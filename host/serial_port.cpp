@@ -195,6 +195,25 @@ void SerialPort::set_observer(ExchangeObserver observer) {
   observer_ = std::move(observer);
 }
 
+void SerialPort::set_send_gate(SendGate gate) {
+  std::lock_guard lock(gate_mutex_);
+  gate_ = std::move(gate);
+}
+
+PortResult SerialPort::pass_gate(Line& line, std::uint32_t number,
+                                 std::span<const std::uint8_t> request) {
+  std::lock_guard lock(gate_mutex_);
+  if (!gate_) return PortResult::kOk;
+  try {
+    gate_(number, request);
+    return PortResult::kOk;
+  } catch (const std::exception& e) {
+    return fail(line, PortResult::kIoError, std::string("not sent: ") + e.what());
+  } catch (...) {
+    return fail(line, PortResult::kIoError, "not sent");
+  }
+}
+
 SerialPort::Line* SerialPort::line_at(std::uint32_t line) {
   return line >= kFirstLine && line <= kLastLine ? &lines_[line - 1] : nullptr;
 }
@@ -301,6 +320,7 @@ std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t
   } else if (!line->fd.valid()) {
     result = open_line(*line, kDefaultBaud);
   }
+  if (result == PortResult::kOk) result = pass_gate(*line, number, request);
   const bool ready = result == PortResult::kOk;
   std::size_t strays = 0;
   if (ready) result = transmit(*line, request);

@@ -51,6 +51,9 @@ struct ExchangeRecord {
 };
 
 using ExchangeObserver = std::function<void(const ExchangeRecord&)>;
+// Sees each request just before it goes out; by throwing it keeps the request
+// off the line, and the exchange fails as an I/O error.
+using SendGate = std::function<void(std::uint32_t line, std::span<const std::uint8_t> request)>;
 
 class SerialPort;
 
@@ -81,6 +84,8 @@ class SerialPort {
 
   // Called after every exchange, on the exchanging thread (serialised).
   void set_observer(ExchangeObserver observer);
+  // Called before every request is written, on the exchanging thread (serialised).
+  void set_send_gate(SendGate gate);
 
   // What the driver receives at creation.
   zarvo_port* port() { return &handle_.base; }
@@ -125,6 +130,7 @@ class SerialPort {
   Line* line_at(std::uint32_t line);
   const Line* line_at(std::uint32_t line) const;
   PortResult open_line(Line& line, std::uint32_t baud);
+  PortResult pass_gate(Line& line, std::uint32_t number, std::span<const std::uint8_t> request);
   PortResult transmit(Line& line, std::span<const std::uint8_t> request);
   PortResult collect(Line& line, std::span<const std::uint8_t> request, ReplyCollector& collector,
                      std::size_t& strays);
@@ -138,6 +144,8 @@ class SerialPort {
   std::array<Line, kLastLine> lines_;
   std::mutex observer_mutex_;
   ExchangeObserver observer_;
+  std::mutex gate_mutex_;
+  SendGate gate_;
 };
 
 }  // namespace zarvo::host

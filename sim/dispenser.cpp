@@ -49,6 +49,7 @@ Dispenser::Dispenser(const ModelOptions& options)
       nozzles_(options.nozzles),
       flow_cl_per_minute_(std::llround(options.flow_lpm * 100.0)),
       auto_customer_(options.auto_customer),
+      self_service_(options.self_service),
       reaction_(options.reaction) {
   if (options.pumps < 1 || options.pumps > kMaxPumps) {
     throw std::invalid_argument("pumps must be 1 to 32");
@@ -116,6 +117,7 @@ void Dispenser::advance(Pump& pump, Millis now) {
   // Events happen in time order, so that a lift, the end of the flow and a
   // hang-up that all fall before `now` keep their order.
   for (;;) {
+    walk_in(pump, now);
     std::optional<Millis> next;
     auto consider = [&](std::optional<Millis> when) {
       if (when && *when <= now && (!next || *when < *next)) next = when;
@@ -131,13 +133,33 @@ void Dispenser::advance(Pump& pump, Millis now) {
     } else if (done == next) {
       pump.delivery->volume_cl = pump.delivery->target.volume_cl;
       finish(pump, *next);
-      if (auto_customer_ && pump.lifted != 0) pump.hang_up_at = *next + reaction_;
+      if ((auto_customer_ || self_service_) && pump.lifted != 0)
+        pump.hang_up_at = *next + reaction_;
     } else {
       pump.hang_up_at.reset();
       hang_up(pump, *next);
     }
   }
   run_delivery(pump, now);
+}
+
+void Dispenser::walk_in(Pump& pump, Millis now) {
+  const bool idle = pump.lifted == 0 && !pump.authorized && !pump.delivery && !pump.pending;
+  if (!self_service_ || !idle) return;
+  // The amounts vary from one delivery to the next, the same in every run.
+  const int count = pump.last_number;
+  Target t;
+  t.nozzle = 1 + (count + pump.number) % nozzles_;
+  if (pump.prices[static_cast<std::size_t>(t.nozzle - 1)] == 0) t.nozzle = 1;
+  t.kind = PresetKind::volume;
+  t.pricing.price_digits = pump.prices[static_cast<std::size_t>(t.nozzle - 1)];
+  t.pricing.price_decimals = pump.params[kParamPriceDecimals];
+  t.pricing.amount_decimals = pump.params[kParamAmountDecimals];
+  t.volume_cl = 100 + (count * 7919 + pump.number * 104729) % 900;
+  t.amount = amount_for_volume(t.volume_cl, t.pricing);
+  if (t.pricing.price_digits == 0) return;
+  pump.authorized = t;
+  pump.lift_at = now + reaction_;
 }
 
 void Dispenser::run_delivery(Pump& pump, Millis now) {
@@ -264,7 +286,11 @@ Reply Dispenser::answer(Pump& pump, const Command& command, Millis now) {
                         },
                         [&](const Status&) { return status(pump); },
                         [&](const Totals& t) { return totals_reply(pump, t.nozzle); },
-                        [&](const Ack& ack) { return acknowledge(pump, ack.number); },
+                        [&](const Ack& ack) {
+                          Reply r = acknowledge(pump, ack.number);
+                          walk_in(pump, now);  // the next customer was waiting
+                          return r;
+                        },
                     },
                     command);
 }

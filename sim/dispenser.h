@@ -27,6 +27,10 @@ struct ModelOptions {
   // and hangs it up `reaction` after the delivery ends.
   bool auto_customer = true;
   Millis reaction{300};
+  // Customers who need no host: whenever a pump is idle and its last delivery
+  // released, one arrives `reaction` later, is authorized by the pump itself
+  // for a volume, fuels it and hangs up. The line then only has to be watched.
+  bool self_service = false;
 };
 
 // Parameters the dispenser itself uses.
@@ -125,6 +129,7 @@ class Dispenser {
   bool has_nozzle(int nozzle) const { return nozzle >= 1 && nozzle <= nozzles_; }
 
   void advance(Pump& pump, Millis now);
+  void walk_in(Pump& pump, Millis now);
   void run_delivery(Pump& pump, Millis now);
   std::optional<Millis> completion_time(const Pump& pump) const;
   void begin_delivery(Pump& pump, Millis now);
@@ -144,6 +149,7 @@ class Dispenser {
   int nozzles_;
   std::int64_t flow_cl_per_minute_;
   bool auto_customer_;
+  bool self_service_;
   Millis reaction_;
   std::vector<Pump> pumps_;
   std::vector<Transaction> transactions_;

@@ -57,6 +57,9 @@ void add_options(CLI::App& app, CommandLine& cl) {
   app.add_flag_callback(
       "--no-auto", [&model] { model.auto_customer = false; },
       "No simulated customer: nozzles move only through the library");
+  app.add_flag("--self-service", model.self_service,
+               "Customers fuel on their own, authorized by the pump, whenever it is idle "
+               "and released: the host only watches");
   app.add_option_function<int>(
          "--reaction", [&model](int ms) { model.reaction = Millis{ms}; },
          "The simulated customer's reaction time in ms (default 300)")

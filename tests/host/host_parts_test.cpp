@@ -123,6 +123,52 @@ TEST(Journal, deliveries_survive_reopening_the_file) {
   EXPECT_THROW(Journal("/nonexistent/dir/journal.db"), std::runtime_error);
 }
 
+TEST(DeliveryGate, a_delivery_is_journaled_before_its_release_once_across_restarts) {
+  using Frame = std::vector<std::uint8_t>;
+  const Frame status2{0x16, 0x16, 0x02, 0x02, 'J', 0x00, 0x00, 0x00};
+  const Frame ended2_7{0x16, 0x16, 0x02, 0x11, 'a', 0x00, 0x07, '0', '1', '0'};
+  const Frame ack2_7{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x07, 0x00, 0x00};
+  const Frame ended2_8{0x16, 0x16, 0x02, 0x11, 'a', 0x00, 0x08, '0', '1', '0'};
+  const Frame ack2_8{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x08, 0x00, 0x00};
+  const auto path =
+      std::filesystem::temp_directory_path() / ("zarvo-gate-" + std::to_string(::getpid()) + ".db");
+  std::filesystem::remove(path);
+  const auto reading = [](std::uint32_t, std::uint32_t) { return Delivery{2.5, 16.25}; };
+  const auto report = [&](DeliveryGate& gate, const Frame& reply, const Frame& ack) {
+    ExchangeRecord record = sent(status2);
+    record.received = reply;
+    gate.observe(record);
+    gate.before_send(1, ack);
+  };
+  Journal journal(path.string());
+  {
+    DeliveryGate gate(&journal, reading);
+    gate.before_send(1, status2);
+    report(gate, ended2_7, ack2_7);
+    EXPECT_EQ(journal.count(), 1);
+    gate.before_send(1, ack2_7);  // repeated after a failed exchange
+    EXPECT_EQ(gate.take_written().size(), 1U);
+  }
+  // Killed before the acknowledgement left: the pump reports 7 again.
+  DeliveryGate restarted(&journal, reading);
+  report(restarted, ended2_7, ack2_7);
+  EXPECT_EQ(journal.count(), 1);
+  report(restarted, ended2_8, ack2_8);
+  const auto entries = journal.entries_after(0);
+  ASSERT_EQ(entries.size(), 2U);
+  EXPECT_EQ(entries[1].transaction, 8U);
+  EXPECT_DOUBLE_EQ(entries[1].amount, 16.25);
+  std::filesystem::remove(path);
+  // A journal that cannot be written keeps the acknowledgement off the line.
+  DeliveryGate failing(nullptr, [](std::uint32_t, std::uint32_t) -> Delivery {
+    throw std::runtime_error("cannot write the journal");
+  });
+  ExchangeRecord record = sent(status2);
+  record.received = ended2_7;
+  failing.observe(record);
+  EXPECT_THROW(failing.before_send(1, ack2_7), std::runtime_error);
+}
+
 TEST(MenuItem, items_the_driver_creates_land_under_their_parent_at_the_index) {
   MenuItem root;
   MenuItem& file = root.add_child(-1, "&File");

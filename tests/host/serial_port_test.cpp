@@ -225,6 +225,21 @@ TEST_F(PortOverPty, every_exchange_is_shown_to_the_observer) {
   EXPECT_EQ(received, kStatusReply);
 }
 
+TEST_F(PortOverPty, a_request_the_send_gate_refuses_never_reaches_the_line) {
+  bool transmitted = true;
+  port_.set_observer([&](const ExchangeRecord& record) { transmitted = record.transmitted; });
+  port_.set_send_gate([](std::uint32_t, std::span<const std::uint8_t>) {
+    throw std::runtime_error("cannot write the journal");
+  });
+  EXPECT_EQ(exchange(rx_), static_cast<std::int32_t>(PortResult::kIoError));
+  EXPECT_FALSE(transmitted);
+  EXPECT_THAT(port_.last_error(1), ::testing::HasSubstr("cannot write the journal"));
+  port_.set_send_gate(nullptr);
+  peer_.answer(kStatusReply);
+  ASSERT_EQ(exchange(rx_), 0);
+  EXPECT_THAT(peer_.requests(), ::testing::ElementsAre(kStatusRequest));
+}
+
 TEST_F(PortOverPty, configuring_a_line_opens_it_with_the_drivers_settings_only) {
   zarvo_port* port = port_.port();
   EXPECT_EQ(port->ops->ConfigureLine(port, 1, 3, 9600), 0);

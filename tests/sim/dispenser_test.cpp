@@ -251,5 +251,27 @@ TEST_F(DispenserTest, the_simulated_customer_lifts_and_hangs_up_by_itself) {
   EXPECT_TRUE(automatic.lift(1, 2, 1200ms));
 }
 
+TEST_F(DispenserTest, a_self_service_pump_fuels_on_its_own_and_again_only_once_released) {
+  ModelOptions o;
+  o.pumps = 1;
+  o.reaction = 10ms;
+  o.flow_lpm = 600;
+  o.self_service = true;
+  Dispenser pump(o);
+  pump.advance_to(0ms);
+  pump.advance_to(5000ms);
+  ASSERT_EQ(pump.transactions().size(), 1U);
+  const Transaction first = pump.transactions()[0];
+  EXPECT_GE(first.volume_cl, 100);
+  EXPECT_LE(first.volume_cl, 999);
+  const auto release = parse_request(payload(1, 'L', std::string{'\0', '\1'}));
+  ASSERT_TRUE(release);
+  EXPECT_EQ(pump.handle(*release, 5000ms)->data, "0");
+  pump.advance_to(10000ms);
+  ASSERT_EQ(pump.transactions().size(), 2U);
+  EXPECT_TRUE(pump.transactions()[0].acknowledged);
+  EXPECT_EQ(pump.transactions()[1].number, 2);
+}
+
 }  // namespace
 }  // namespace zarvo::sim
