@@ -73,6 +73,7 @@ bench: build
 # Line and branch coverage of the Linux suite per folder (gcc's counters, gcovr; not a test,
 # so not in `make test`). The suite runs once more in its own build; failures still report.
 COV_BUILD ?= build-coverage
+# Only these count: tests/, bench/, fuzz/ and system headers do not.
 COV_FOLDERS = protocol driver library settings platform port host sim
 coverage: deps
 	cmake -S . -B $(COV_BUILD) -G Ninja -DZARVO_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug \
