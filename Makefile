@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 # Debian packages the build, the tools and the tests need.
 DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
-  libcli11-dev g++-mingw-w64-x86-64
+  libcli11-dev g++-mingw-w64-x86-64 gcovr
 # The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
 # model: see cmake/mingw-w64-common.cmake), wine for both DLLs' tests (its 32-bit
 # half comes from Debian's i386 architecture) and a virtual X display (xvfb-run)
@@ -22,7 +22,7 @@ FPC_DEB_PACKAGES = fp-compiler-3.2.2 fp-utils-3.2.2 fpc-source-3.2.2 make
 FPC_PREFIX ?= /opt/zarvo-fpc
 
 .PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize tsan \
-  bench clean format
+  bench coverage clean format
 
 all: build
 
@@ -74,6 +74,26 @@ tsan: deps
 # The driver's cost per exchange against the wire time (not a test).
 bench: build
 	$(BUILD)/bench/driver_bench
+
+# Line and branch coverage of the Linux suite per folder (gcc's counters, gcovr; not a test,
+# so not in `make test`). The suite runs once more in its own build; failures still report.
+COV_BUILD ?= build-coverage
+# Only these count: tests/, bench/, fuzz/ and system headers do not.
+COV_FOLDERS = protocol driver library settings platform port host sim
+coverage: deps
+	cmake -S . -B $(COV_BUILD) -G Ninja -DZARVO_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ $(CMAKE_FLAGS)
+	cmake --build $(COV_BUILD) -j $(JOBS)
+	find $(COV_BUILD) -name '*.gcda' -delete
+	ctest --test-dir $(COV_BUILD) --output-on-failure -j $(JOBS); status=$$?; \
+	  mkdir -p $(COV_BUILD)/coverage; \
+	  gcovr --root . --object-directory $(COV_BUILD) -j $(JOBS) --exclude-throw-branches \
+	    $(foreach folder,$(COV_FOLDERS),--filter '$(folder)/') \
+	    --json-summary $(COV_BUILD)/coverage/summary.json --txt $(COV_BUILD)/coverage/files.txt \
+	    --html-details $(COV_BUILD)/coverage/index.html && \
+	  python3 cmake/coverage_by_folder.py $(COV_BUILD)/coverage/summary.json $(COV_FOLDERS) && \
+	  echo "per file: $(COV_BUILD)/coverage/files.txt, lines: $(COV_BUILD)/coverage/index.html" && \
+	  exit $$status
 
 # The reply check and decoder under libFuzzer with AddressSanitizer and UBSan.
 FUZZ_BUILD ?= build-fuzz

@@ -13,6 +13,10 @@ TEST(ScaledInteger, RoundsTheDecimalValueTheHostMeant) {
   EXPECT_EQ(ScaledInteger(0.125, 2, Rounding::kHalfEven), 12U);
   EXPECT_EQ(ScaledInteger(0.375, 2, Rounding::kHalfEven), 38U);
   EXPECT_EQ(ScaledInteger(2.675, 2, Rounding::kHalfEven), 268U);
+  EXPECT_EQ(ScaledInteger(1.116, 2, Rounding::kHalfEven), 112U);
+  EXPECT_EQ(ScaledInteger(1.114, 2, Rounding::kHalfEven), 111U);
+  EXPECT_EQ(ScaledInteger(0.1250001, 2, Rounding::kHalfEven), 13U);
+  EXPECT_EQ(ScaledInteger(99.999, 2, Rounding::kHalfEven), 10000U);
   EXPECT_EQ(ScaledInteger(10.5, 0, Rounding::kHalfAwayFromZero), 11U);
   EXPECT_EQ(ScaledInteger(10.5, 0, Rounding::kHalfEven), 10U);
   EXPECT_EQ(ScaledInteger(1250, -2, Rounding::kHalfEven), 12U);

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <set>
+#include <sstream>
 
 #include "tests/support/driver_fixture.h"
 
@@ -226,7 +227,10 @@ std::set<std::string> NamesIn(const std::string& dir) {
 std::string TextOf(const std::string& path) {
   if (!std::filesystem::is_regular_file(path)) return "";
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  // Through the stream buffer in one piece: some cases hold 65 MiB.
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 constexpr std::string_view kOldText = "[Zarvo]\r\nSDec=1\r\n";

@@ -167,6 +167,8 @@ TEST(BadArguments, ThatTheOperationDefinesAreServed) {
   zarvo_da30* object = GetDA30(0, nullptr, port.port());
   const auto& ops = *object->ops;
   EXPECT_EQ(ops.StopPump(object, 0, INT_MIN, 0), 0U);  // no flag: nothing checked
+  EXPECT_EQ(ops.StopPumpAlt1(object, INT_MIN, 1, 0, 0), 0U);
+  EXPECT_EQ(ops.StopPumpAlt2(object, 1, INT_MAX, 0, 0x100), 0U);
   std::int32_t value = 5;
   EXPECT_EQ(ops.GetCapability(object, 0x80000000U, &value), 0U);
   ops.Reserved8(object, INT_MIN, INT_MAX, -1, 0, 1, 2, 3);

@@ -136,8 +136,12 @@ TEST_F(DecodeTest, AParameterReplyCarriesTwoDecimalAndTwoHexDigits) {
   EXPECT_EQ(driver.LastParamValue(), 10);
   exchange_with(ReplyFrame(1, '3', "07ff"));
   EXPECT_EQ(driver.LastParamValue(), 255);
-  exchange_with(ReplyFrame(1, '3', "410G"));
-  EXPECT_EQ(driver.LastParamValue(), 0);
+  // A byte that is no hex digit, in either place, reads as 0.
+  for (std::string_view data : {"410G", "41G0", "41 5", "41:5", "41g5"}) {
+    exchange_with(ReplyFrame(1, '3', "41FF"));
+    exchange_with(ReplyFrame(1, '3', data));
+    EXPECT_EQ(driver.LastParamValue(), 0) << data;
+  }
 }
 
 TEST_F(DecodeTest, AReplyForPumpZeroChangesNoPump) {
@@ -145,8 +149,21 @@ TEST_F(DecodeTest, AReplyForPumpZeroChangesNoPump) {
   exchange_with(ReplyFrame(1, 'R', DeliveryData(0, '1', "   1.00", "   2.00")), 0, 40);
   exchange_with(ReplyFrame(1, 'Q', "0"), 0, 0);
   exchange_with(ReplyFrame(40, 'R', DeliveryData(5, '1', "   1.00", "   2.00")), 0, 0);
+  // Ends reported from address 0 are neither filed nor acknowledged.
+  exchange_with(ReplyFrame(0, 'a', DeliveryData(5, '0', "   1.00", "   2.00")), 0, 0);
+  exchange_with(ReplyFrame(0, 'B', totals_data(0, "         1.00", "         2.00")), 0, 0, 'B');
   // Readings and states have no column; address 40 has no transaction cell.
   EXPECT_EQ(Snapshot(driver), before);
+  EXPECT_EQ(port.frames.size(), 5U);
+}
+
+TEST_F(DecodeTest, a_reply_of_a_type_the_driver_does_not_know_changes_nothing) {
+  const std::string before = Snapshot(driver);
+  for (const char type : {'L', 'j', 'b', 'A', 'q', '\0'}) {
+    exchange_with(ReplyFrame(1, type, DeliveryData(5, '0', "   1.00", "   2.00")));
+  }
+  EXPECT_EQ(Snapshot(driver), before);
+  EXPECT_EQ(port.frames.size(), 6U);  // and acknowledges nothing
 }
 
 TEST_F(DecodeTest, AReplyAddressOutsideThePumpsWritesNoTransactionNumber) {
@@ -212,7 +229,9 @@ TEST(ReplyFieldValue, ConvertsTheSameOnEveryMachine) {
   EXPECT_EQ(value("7."), 7.0);
   EXPECT_EQ(value("1E3"), 1000.0);
   EXPECT_EQ(value("25e-1"), 2.5);
-  for (std::string_view bad : {"", "   ", "1.2.3", "inf", "nan", "1e", "- 1", "1 2", ".", "0x10"}) {
+  EXPECT_EQ(value("1e+2"), 100.0);
+  for (std::string_view bad :
+       {"", "   ", "1.2.3", "inf", "nan", "1e", "- 1", "1 2", ".", "0x10", "1e999", "-9e999"}) {
     EXPECT_THROW(value(bad), Exception) << bad;
   }
 }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "tests/support/child_exit.h"
+
 namespace zarvo::testing {
 
 inline void InFreshProcess(const std::function<void()>& body) {
@@ -19,7 +21,7 @@ inline void InFreshProcess(const std::function<void()>& body) {
   if (child == 0) {
     body();
     std::fflush(nullptr);
-    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    ExitChild(::testing::Test::HasFailure() ? 1 : 0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -181,31 +181,76 @@ TEST(MenuEntry, children_and_new_items_of_another_toolkit_are_passed_over_untouc
   });
 }
 
-// A host whose menu functions fail its own way: the failure stays in the host.
-std::int32_t ZARVO_STDCALL FailingCount(zarvo_menu_item*) {
+// A host whose menu functions fail its own way, one function at a time: the
+// failure stays in the host.
+[[noreturn]] void FailAsTheHost() {
   throw std::runtime_error("the host's own failure");
 }
-constexpr zarvo_menu_item_ops kFailingOps = {ZARVO_MENU_SIGNATURE,
-                                             &FailingCount,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr,
-                                             nullptr};
+std::int32_t ZARVO_STDCALL FailingCount(zarvo_menu_item*) {
+  FailAsTheHost();
+}
+zarvo_menu_item* ZARVO_STDCALL FailingItem(zarvo_menu_item*, std::int32_t) {
+  FailAsTheHost();
+}
+const char* ZARVO_STDCALL FailingCaption(zarvo_menu_item*) {
+  FailAsTheHost();
+}
+const char* ZARVO_STDCALL NoCaption(zarvo_menu_item*) {
+  return nullptr;
+}
+zarvo_menu_item* ZARVO_STDCALL FailingNewItem(zarvo_menu_item*, std::int32_t) {
+  FailAsTheHost();
+}
 
 TEST(MenuEntry, a_host_menu_that_fails_adds_nothing_raises_nothing_and_spends_the_call) {
-  InFreshProcess([] {
-    HostMenu failing;
-    failing.root.ops = &kFailingOps;
-    zarvo_da30* driver = NewDriver();
-    EXPECT_NO_THROW(AddMenuItems(driver, &failing.root));
-    HostMenu menu;
-    AddMenuItems(driver, &menu.root);
-    EXPECT_TRUE(menu.trk->children.empty());
-    zarvo_da30_destroy(driver);
-  });
+  using Break = void (*)(HostMenu&, zarvo_menu_item_ops&);
+  const struct {
+    const char* what;
+    Break break_menu;
+    zarvo_new_item_fn new_item;
+  } cases[] = {
+      {"the count",
+       [](HostMenu& m, zarvo_menu_item_ops& ops) {
+         ops.GetCount = &FailingCount;
+         m.root.ops = &ops;
+       },
+       &testing::NewHostItem},
+      {"an item",
+       [](HostMenu& m, zarvo_menu_item_ops& ops) {
+         ops.GetItem = &FailingItem;
+         m.root.ops = &ops;
+       },
+       &testing::NewHostItem},
+      {"a caption",
+       [](HostMenu& m, zarvo_menu_item_ops& ops) {
+         ops.GetCaption = &FailingCaption;
+         for (const auto& child : m.root.children) child->ops = &ops;
+       },
+       &testing::NewHostItem},
+      {"no caption",
+       [](HostMenu& m, zarvo_menu_item_ops& ops) {
+         ops.GetCaption = &NoCaption;
+         for (const auto& child : m.root.children) child->ops = &ops;
+       },
+       &testing::NewHostItem},
+      {"the factory", [](HostMenu&, zarvo_menu_item_ops&) {}, &FailingNewItem},
+      {"no factory", [](HostMenu&, zarvo_menu_item_ops&) {}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    InFreshProcess([&] {
+      HostMenu failing;
+      zarvo_menu_item_ops ops = *failing.root.ops;
+      c.break_menu(failing, ops);
+      zarvo_da30* driver = NewDriver();
+      EXPECT_NO_THROW(AddMenuItems(driver, &failing.root, c.new_item));
+      EXPECT_TRUE(failing.trk->children.empty());
+      HostMenu menu;
+      AddMenuItems(driver, &menu.root);
+      EXPECT_TRUE(menu.trk->children.empty());
+      zarvo_da30_destroy(driver);
+    });
+  }
 }
 
 // On a terminal, a click that reached a driver would draw the dialog and wait.

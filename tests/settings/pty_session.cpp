@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "tests/support/child_exit.h"
+
 namespace zarvo::testing {
 
 ScreenEmulator::ScreenEmulator(int rows, int cols)
@@ -126,7 +128,7 @@ PtySession::PtySession(const std::function<int()>& body) {
     ::unsetenv("LC_CTYPE");
     const int code = body();
     std::fflush(nullptr);
-    ::_exit(code);
+    ExitChild(code);
   }
 }
 
