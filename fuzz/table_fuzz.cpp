@@ -383,7 +383,8 @@ class FuzzPort {
   // SYN SYN, the payload its length byte announces, its CRC, and digits where
   // the request carries digits.
   static void check_frame(std::span<const std::uint8_t> frame) {
-    require(frame.size() >= 5 && frame[0] == kSyn && frame[1] == kSyn, "a frame starts SYN SYN");
+    require(frame.size() >= 7 && frame[0] == kSyn && frame[1] == kSyn,
+            "a frame starts SYN SYN and holds a request");
     const auto payload = frame.subspan(2, frame.size() - 4);
     require(payload[1] + 2U == payload.size(), "a frame's length byte counts its payload");
     const std::uint16_t crc = kermit(payload);
