@@ -95,7 +95,8 @@ coverage: deps
 	  echo "per file: $(COV_BUILD)/coverage/files.txt, lines: $(COV_BUILD)/coverage/index.html" && \
 	  exit $$status
 
-# The reply check and decoder under libFuzzer with AddressSanitizer and UBSan.
+# The reply check and decoder, and programs against the whole operation table,
+# under libFuzzer with AddressSanitizer and UBSan.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 SHORT_FUZZ_SECONDS ?= 20
@@ -113,6 +114,7 @@ fuzz: deps
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	$(call run_fuzz,reply,$(FUZZ_SECONDS))
+	$(call run_fuzz,table,$(FUZZ_SECONDS))
 	$(call run_fuzz,ini,$(SHORT_FUZZ_SECONDS))
 	$(call run_fuzz,request,$(SHORT_FUZZ_SECONDS))
 

@@ -63,8 +63,13 @@ std::optional<Totals> TVM30::ReadTotals(std::int32_t line, std::int32_t pump, st
   const auto address = static_cast<std::uint8_t>(pump);
   const std::array<std::uint8_t, 4> payload = {address, 2, kTotalsRequest,
                                                static_cast<std::uint8_t>('0' + nozzle)};
-  if (exchange(line8, address, payload) != 0) throw ESerialIO(messages::kStatusFailed.str());
-  if (!Port.ReplyTaken(line8)) return std::nullopt;
+  ExchangeRecord record;
+  if (exchange(line8, address, payload, &record) != 0) {
+    throw ESerialIO(messages::kStatusFailed.str());
+  }
+  // The pair is the pump's, not the nozzle's: any other reply, though taken,
+  // would hand out what an earlier request for another nozzle left there.
+  if (!Port.ReplyTaken(line8) || !record.totals) return std::nullopt;
   return Totals{TotalVolume[cell], TotalAmount[cell]};
 }
 

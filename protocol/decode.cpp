@@ -116,6 +116,7 @@ class Decoder {
     store_txn();
     tables_.SetTotalVolume(state_.Line, state_.Pump, field(kTotalVolume, kTotalFieldWidth));
     tables_.SetTotalAmount(state_.Line, state_.Pump, field(kTotalAmount, kTotalFieldWidth));
+    state_.record.totals = true;
     AckTransaction(state_);
     set_state(kEndedState);
   }

@@ -27,6 +27,7 @@ struct ExchangeRecord {
     std::uint8_t value;
   };
   std::optional<Parameter> parameter;
+  bool totals = false;  // a totals reply was filed
 };
 
 // The working state of one call; each call has its own, so the nested

@@ -109,6 +109,24 @@ TEST(ReplyFiling, a_reply_from_another_pump_than_the_one_asked_fails_and_changes
   EXPECT_EQ(second, -1);
 }
 
+// The totalizers are one pair a pump: only a totals reply to this very request
+// answers a request for a nozzle, whatever else the pump sends and the port takes.
+TEST(ReplyFiling, a_totals_read_answered_by_no_totals_hands_out_nothing) {
+  Host host;
+  host.port.reply(totals(2, "         10.5", "        525.0"));
+  double first = -1;
+  double second = -1;
+  host.ops.ReadTotals(host.object, 1, 2, 1, &first, &second, 0, 0);
+  ASSERT_EQ(std::make_pair(first, second), std::make_pair(10.5, 525.0));
+  for (const Bytes& reply :
+       {ReplyFrame(2, 'J', "000000"), ReplyFrame(2, 'Q', "0"), ReplyFrame(2, '.', "")}) {
+    first = second = -1;
+    host.port.reply(reply);
+    host.ops.ReadTotals(host.object, 1, 2, 2, &first, &second, 0, 0);
+    EXPECT_EQ(std::make_pair(first, second), std::make_pair(-1.0, -1.0)) << reply[4];
+  }
+}
+
 // The dispenser reports an ended delivery until it is acknowledged; whatever
 // exchange it answers, the host can read it once it is released.
 TEST(ReplyFiling, an_ended_delivery_is_released_only_once_filed_under_the_pump_that_reported_it) {
