@@ -14,21 +14,13 @@
 
 #include "platform/application.h"
 #include "platform/modal_runner.h"
+#include "platform/wide_text_win32.h"
 
 namespace zarvo::platform {
 namespace {
 
 constexpr int kFirstControlId = 1000;
 constexpr WORD kTemplateFontPoints = 8;  // Tahoma 8 pt is 11 pixels at 96 dpi
-
-std::wstring wide(std::string_view cp1251) {
-  if (cp1251.empty()) return {};
-  const int size = static_cast<int>(cp1251.size());
-  const int length = MultiByteToWideChar(1251, 0, cp1251.data(), size, nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(1251, 0, cp1251.data(), size, text.data(), length);
-  return text;
-}
 
 // The fonts one showing uses, released with it.
 class Fonts {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/application.h"
+#include "platform/wide_text_win32.h"
 #include "platform/window_menu.h"
 
 namespace zarvo::platform {
@@ -22,15 +23,6 @@ namespace {
 constexpr unsigned kCommandsToTry = 16;
 constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
                             PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-
-std::wstring wide(std::string_view cp1251) {
-  if (cp1251.empty()) return {};
-  const int size = static_cast<int>(cp1251.size());
-  const int length = MultiByteToWideChar(1251, 0, cp1251.data(), size, nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(1251, 0, cp1251.data(), size, text.data(), length);
-  return text;
-}
 
 LRESULT CALLBACK entry_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
