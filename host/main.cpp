@@ -1,7 +1,7 @@
 #include <clocale>
 #include <iostream>
 
-#include "host/cli.h"
+#include "host/commands/cli.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/serial_port.h"
+#include "host/port/serial_port.h"
 #include "sim/pty_simulator.h"
 #include "tests/support/driver_fixture.h"
 #include "zarvo/da30.h"

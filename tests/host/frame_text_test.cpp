@@ -1,4 +1,4 @@
-#include "host/frame_text.h"
+#include "host/output/frame_text.h"
 
 #include <gtest/gtest.h>
 

@@ -7,13 +7,13 @@
 
 #include <filesystem>
 
-#include "host/journal.h"
-#include "host/json.h"
-#include "host/menu.h"
-#include "host/monitor.h"
-#include "host/progress_bar.h"
-#include "host/pump_state.h"
-#include "host/text.h"
+#include "host/output/json.h"
+#include "host/output/progress_bar.h"
+#include "host/output/pump_state.h"
+#include "host/output/text.h"
+#include "host/session/menu.h"
+#include "host/tools/journal.h"
+#include "host/tools/monitor.h"
 #include "platform/cp1251.h"
 
 namespace zarvo::host {

@@ -25,8 +25,8 @@
 #include <tuple>
 #include <vector>
 
-#include "host/journal.h"
-#include "host/soak.h"
+#include "host/tools/journal.h"
+#include "host/tools/soak.h"
 #include "sim/pty_simulator.h"
 
 extern char** environ;

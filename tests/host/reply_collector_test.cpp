@@ -1,4 +1,4 @@
-#include "host/reply_collector.h"
+#include "host/port/reply_collector.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "host/serial_port.h"
+#include "host/port/serial_port.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

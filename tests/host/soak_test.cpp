@@ -1,6 +1,6 @@
 // The soak's fault profiles and its comparison of the journal with what the
 // simulator delivered.
-#include "host/soak.h"
+#include "host/tools/soak.h"
 
 #include <gtest/gtest.h>
 

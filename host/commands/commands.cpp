@@ -1,0 +1,151 @@
+#include "host/commands/commands.h"
+
+#include <cstdio>
+#include <string>
+
+#include "host/output/pump_state.h"
+#include "host/output/text.h"
+
+namespace zarvo::host {
+
+namespace {
+
+std::string money(double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
+Json target_json(const char* command, PumpTarget target) {
+  return Json::object().set("command", command).set("line", target.line).set("pump", target.pump);
+}
+
+std::string target_text(PumpTarget target) {
+  return "line " + std::to_string(target.line) + " pump " + std::to_string(target.pump);
+}
+
+std::string state_text(std::uint8_t state) {
+  return std::to_string(state) + " (" + pump_state_label(state) + ")";
+}
+
+}  // namespace
+
+void show_info(Session& session, Output& out) {
+  const std::string name = session.driver().name();
+  const std::string shown = from_cp1251(name, out.json() ? "UTF-8" : terminal_charset());
+  Json::Array capabilities;
+  std::string text = "driver: " + shown + "\ncapabilities:";
+  for (std::uint32_t kind = 0; kind <= 10; ++kind) {
+    const auto value = session.driver().capability(kind);
+    capabilities.push_back(
+        Json::object()
+            .set("kind", kind)
+            .set("supported", value.has_value())
+            .set("value", value ? Json(static_cast<std::int64_t>(*value)) : Json()));
+    text += "\n  kind " + std::to_string(kind) + ": " +
+            (value ? "yes, value " + std::to_string(*value) : std::string("no"));
+  }
+  std::string line_text;
+  Json::Array line_list;
+  for (const std::uint32_t line : session.lines()) {
+    line_list.push_back(
+        Json::object().set("line", line).set("device", session.port().device(line)));
+    line_text += "\nline " + std::to_string(line) + ": " + session.port().device(line);
+  }
+  out.result(Json::object()
+                 .set("command", "info")
+                 .set("driver", shown)
+                 .set("capabilities", std::move(capabilities))
+                 .set("lines", std::move(line_list)),
+             text + line_text);
+}
+
+void show_status(Session& session, Output& out, PumpTarget target) {
+  const std::uint8_t state = session.driver().read_pump_state(target.line, target.pump);
+  out.result(
+      target_json("status", target).set("state", state).set("label", pump_state_label(state)),
+      target_text(target) + ": state " + state_text(state));
+}
+
+void poll_pump(Session& session, Output& out, PumpTarget target, std::uint32_t nozzles) {
+  const PollReading reading = session.driver().poll(target.line, target.pump, nozzles);
+  out.result(target_json("poll", target)
+                 .set("state", reading.state)
+                 .set("label", pump_state_label(reading.state))
+                 .set("low_bits", reading.low_bits),
+             target_text(target) + ": state " + state_text(reading.state));
+}
+
+void set_price(Session& session, Output& out, PumpTarget target, std::uint32_t nozzle,
+               double price) {
+  session.driver().set_price(target.line, target.pump, nozzle, price);
+  out.result(
+      target_json("price", target).set("nozzle", nozzle).set("price", price),
+      target_text(target) + " nozzle " + std::to_string(nozzle) + ": price " + number_text(price));
+}
+
+void preset(Session& session, Output& out, PresetKind kind, PumpTarget target, std::uint32_t nozzle,
+            double value) {
+  const bool volume = kind == PresetKind::kVolume;
+  if (volume) {
+    session.driver().preset_volume(target.line, target.pump, nozzle, value);
+  } else {
+    session.driver().preset_amount(target.line, target.pump, nozzle, value);
+  }
+  out.result(target_json("preset", target)
+                 .set("nozzle", nozzle)
+                 .set("kind", volume ? "volume" : "amount")
+                 .set("value", value),
+             target_text(target) + " nozzle " + std::to_string(nozzle) + ": preset " +
+                 (volume ? "volume " : "amount ") + number_text(value));
+}
+
+void show_delivery(Session& session, Output& out, PumpTarget target) {
+  const Delivery delivery = session.driver().delivery(target.line, target.pump);
+  out.result(
+      target_json("delivery", target).set("volume", delivery.volume).set("amount", delivery.amount),
+      target_text(target) + ": volume " + money(delivery.volume) + " l, amount " +
+          money(delivery.amount));
+}
+
+void stop_pump(Session& session, Output& out, PumpTarget target) {
+  session.driver().stop(target.line, target.pump);
+  out.result(target_json("stop", target), target_text(target) + ": stopped");
+}
+
+void stop_all(Session& session, Output& out, std::uint32_t line) {
+  session.driver().stop_all(line);
+  out.result(Json::object().set("command", "stop-all").set("line", line),
+             "line " + std::to_string(line) + ": every pump stopped");
+}
+
+void show_totals(Session& session, Output& out, PumpTarget target, std::uint32_t nozzle) {
+  const auto totals = session.driver().totals(target.line, target.pump, nozzle);
+  Json result = target_json("totals", target).set("nozzle", nozzle);
+  const std::string where = target_text(target) + " nozzle " + std::to_string(nozzle);
+  if (!totals) {
+    out.result(result.set("volume", Json()).set("amount", Json()),
+               where + ": no totals reply was taken");
+    return;
+  }
+  out.result(
+      result.set("volume", totals->volume).set("amount", totals->amount),
+      where + ": totals volume " + money(totals->volume) + " l, amount " + money(totals->amount));
+}
+
+void read_param(Session& session, Output& out, PumpTarget target, std::int32_t number) {
+  const std::uint8_t value = session.driver().read_param(target.line, target.pump, number);
+  out.result(target_json("param", target).set("number", number).set("value", value),
+             target_text(target) + ": parameter " + std::to_string(number) + " = " +
+                 std::to_string(value));
+}
+
+void write_param(Session& session, Output& out, PumpTarget target, std::int32_t number,
+                 std::int32_t value) {
+  session.driver().write_param(target.line, target.pump, number, value);
+  out.result(target_json("param", target).set("number", number).set("value", value),
+             target_text(target) + ": parameter " + std::to_string(number) + " set to " +
+                 std::to_string(value));
+}
+
+}  // namespace zarvo::host

@@ -1,0 +1,450 @@
+#include "host/port/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <stdexcept>
+
+namespace zarvo::host {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The driver asks for mode 3: eight data bits, no parity, one stop bit.
+constexpr std::uint32_t kMode8N1 = 3;
+constexpr std::uint32_t kDefaultBaud = 9600;
+// A slow peer may take a while to drain a request; a frame is at most 255 bytes.
+constexpr std::chrono::milliseconds kWriteTimeout{1000};
+// Noise and replies together: a babbling peer cannot hold an exchange forever.
+constexpr std::size_t kMaxBytesPerExchange = 4096;
+
+std::optional<speed_t> speed_for(std::uint32_t baud) {
+  switch (baud) {
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Frames carry the pump address after the two SYN bytes.
+constexpr std::size_t kAddressPosition = 2;
+
+// A reply answers a request to its own pump; a request to address 0 is
+// answered by whichever pump speaks for the line.
+bool answers(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply) {
+  if (request.size() <= kAddressPosition || reply.size() <= kAddressPosition) return true;
+  const std::uint8_t address = request[kAddressPosition];
+  return address == 0 || reply[kAddressPosition] == address;
+}
+
+std::string errno_text(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+// poll() counts whole milliseconds; round up so that a deadline is never cut short.
+int poll_ms(Clock::duration remaining) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
+  return static_cast<int>(std::clamp<long long>(ms, 0, 60'000));
+}
+
+}  // namespace
+
+const char* describe(PortResult result) {
+  switch (result) {
+    case PortResult::kOk:
+      return "reply accepted";
+    case PortResult::kTimeout:
+      return "no reply (timeout)";
+    case PortResult::kIncomplete:
+      return "incomplete reply";
+    case PortResult::kCheckFailed:
+      return "reply failed the check (bad CRC)";
+    case PortResult::kIoError:
+      return "serial I/O error";
+    case PortResult::kNoDevice:
+      return "no device bound to the line";
+    case PortResult::kBadSettings:
+      return "unsupported line settings";
+  }
+  return "unknown result";
+}
+
+SerialPort::Fd& SerialPort::Fd::operator=(Fd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+SerialPort::Fd::~Fd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+
+SerialPort& self_of(zarvo_port* port) {
+  // `base` is the first member of the standard-layout handle.
+  static_assert(offsetof(PortHandle, base) == 0);
+  return *reinterpret_cast<PortHandle*>(port)->self;
+}
+
+int32_t ZARVO_STDCALL entry_get_line_result(zarvo_port* port, uint32_t line) {
+  return self_of(port).GetLineResult(line);
+}
+void ZARVO_STDCALL entry_set_reply_code(zarvo_port* port, uint32_t line, uint32_t code) {
+  self_of(port).SetReplyCode(line, code);
+}
+void ZARVO_STDCALL entry_set_rx_state(zarvo_port* port, uint32_t line, uint32_t state) {
+  self_of(port).SetRxState(line, state);
+}
+int32_t ZARVO_STDCALL entry_get_rx_state(zarvo_port* port, uint32_t line) {
+  return self_of(port).GetRxState(line);
+}
+int32_t ZARVO_STDCALL entry_send_and_receive(zarvo_port* port, uint32_t line, const uint8_t* txbuf,
+                                             uint32_t txlen, uint8_t* rxbuf, uint32_t /*arg42*/,
+                                             uint32_t /*syn*/) {
+  return self_of(port).SendAndReceive(line, txbuf, txlen, rxbuf);
+}
+int32_t ZARVO_STDCALL entry_configure_line(zarvo_port* port, uint32_t line, uint32_t mode,
+                                           uint32_t baud) {
+  return self_of(port).ConfigureLine(line, mode, baud);
+}
+void ZARVO_STDCALL entry_set_reply_check(zarvo_port* port, uint32_t line, zarvo_reply_check check,
+                                         void* context) {
+  self_of(port).SetReplyCheck(line, check, context);
+}
+
+constexpr zarvo_port_ops kPortOps = [] {
+  zarvo_port_ops ops{};
+  ops.GetLineResult = entry_get_line_result;
+  ops.SetReplyCode = entry_set_reply_code;
+  ops.SetRxState = entry_set_rx_state;
+  ops.GetRxState = entry_get_rx_state;
+  ops.SendAndReceive = entry_send_and_receive;
+  ops.ConfigureLine = entry_configure_line;
+  ops.SetReplyCheck = entry_set_reply_check;
+  return ops;
+}();
+
+}  // namespace
+
+SerialPort::SerialPort(PortTimeouts timeouts)
+    : timeouts_(timeouts), handle_{zarvo_port{&kPortOps}, this} {}
+
+SerialPort::~SerialPort() = default;
+
+void SerialPort::bind(std::uint32_t line, std::string device) {
+  Line* slot = line_at(line);
+  if (slot == nullptr) {
+    throw std::invalid_argument("line " + std::to_string(line) + " is outside 1..40");
+  }
+  if (device.empty()) throw std::invalid_argument("line " + std::to_string(line) + ": no device");
+  for (std::uint32_t other = kFirstLine; other <= kLastLine; ++other) {
+    if (other != line && lines_[other - 1].device == device) {
+      throw std::invalid_argument(device + " is already bound to line " + std::to_string(other));
+    }
+  }
+  slot->fd = Fd();
+  slot->device = std::move(device);
+}
+
+bool SerialPort::bound(std::uint32_t line) const {
+  const Line* slot = line_at(line);
+  return slot != nullptr && !slot->device.empty();
+}
+
+const std::string& SerialPort::device(std::uint32_t line) const {
+  static const std::string none;
+  const Line* slot = line_at(line);
+  return slot == nullptr ? none : slot->device;
+}
+
+std::string SerialPort::last_error(std::uint32_t line) const {
+  const Line* slot = line_at(line);
+  if (slot == nullptr) return describe(PortResult::kNoDevice);
+  if (slot->result == PortResult::kOk) return {};
+  return slot->error.empty() ? describe(slot->result) : slot->error;
+}
+
+void SerialPort::set_observer(ExchangeObserver observer) {
+  std::lock_guard lock(observer_mutex_);
+  observer_ = std::move(observer);
+}
+
+void SerialPort::set_send_gate(SendGate gate) {
+  std::lock_guard lock(gate_mutex_);
+  gate_ = std::move(gate);
+}
+
+PortResult SerialPort::pass_gate(Line& line, std::uint32_t number,
+                                 std::span<const std::uint8_t> request) {
+  std::lock_guard lock(gate_mutex_);
+  if (!gate_) return PortResult::kOk;
+  try {
+    gate_(number, request);
+    return PortResult::kOk;
+  } catch (const std::exception& e) {
+    return fail(line, PortResult::kIoError, std::string("not sent: ") + e.what());
+  } catch (...) {
+    return fail(line, PortResult::kIoError, "not sent");
+  }
+}
+
+SerialPort::Line* SerialPort::line_at(std::uint32_t line) {
+  return line >= kFirstLine && line <= kLastLine ? &lines_[line - 1] : nullptr;
+}
+
+const SerialPort::Line* SerialPort::line_at(std::uint32_t line) const {
+  return line >= kFirstLine && line <= kLastLine ? &lines_[line - 1] : nullptr;
+}
+
+std::int32_t SerialPort::GetLineResult(std::uint32_t line) const {
+  const Line* slot = line_at(line);
+  return static_cast<std::int32_t>(slot == nullptr ? PortResult::kNoDevice : slot->result);
+}
+
+void SerialPort::SetReplyCode(std::uint32_t line, std::uint32_t code) {
+  if (Line* slot = line_at(line)) slot->reply_code = code;
+}
+
+void SerialPort::SetRxState(std::uint32_t line, std::uint32_t state) {
+  if (Line* slot = line_at(line)) slot->rx_state = static_cast<std::int32_t>(state);
+}
+
+std::int32_t SerialPort::GetRxState(std::uint32_t line) const {
+  const Line* slot = line_at(line);
+  return slot == nullptr ? 0 : slot->rx_state;
+}
+
+void SerialPort::SetReplyCheck(std::uint32_t line, zarvo_reply_check check, void* context) {
+  if (Line* slot = line_at(line)) {
+    slot->check = check;
+    slot->context = context;
+  }
+}
+
+PortResult SerialPort::fail(Line& line, PortResult result, std::string error) {
+  line.result = result;
+  line.error = line.device.empty() ? std::move(error) : line.device + ": " + error;
+  return result;
+}
+
+std::int32_t SerialPort::ConfigureLine(std::uint32_t line, std::uint32_t mode, std::uint32_t baud) {
+  Line* slot = line_at(line);
+  if (slot == nullptr || slot->device.empty()) {
+    if (slot != nullptr) fail(*slot, PortResult::kNoDevice, describe(PortResult::kNoDevice));
+    return static_cast<std::int32_t>(PortResult::kNoDevice);
+  }
+  if (mode != kMode8N1 || !speed_for(baud)) {
+    return static_cast<std::int32_t>(
+        fail(*slot, PortResult::kBadSettings,
+             "mode " + std::to_string(mode) + " at " + std::to_string(baud) + " baud"));
+  }
+  const PortResult result = open_line(*slot, baud);
+  if (result == PortResult::kOk) slot->result = result;
+  return static_cast<std::int32_t>(result);
+}
+
+PortResult SerialPort::open_line(Line& line, std::uint32_t baud) {
+  // Close first: the line is held exclusively, so a second open would be refused.
+  line.fd = Fd();
+  Fd fd(::open(line.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return fail(line, PortResult::kIoError, errno_text("open"));
+  termios tio{};
+  if (::tcgetattr(fd.get(), &tio) != 0) {
+    return fail(line, PortResult::kIoError, errno_text("not a serial device"));
+  }
+  // Keep other programs off a line that is in use; pseudo-terminals may refuse.
+  (void)::ioctl(fd.get(), TIOCEXCL);
+  ::cfmakeraw(&tio);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  const speed_t speed = speed_for(baud).value_or(B9600);
+  if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
+      ::tcsetattr(fd.get(), TCSANOW, &tio) != 0) {
+    return fail(line, PortResult::kIoError, errno_text("line settings"));
+  }
+  ::tcflush(fd.get(), TCIOFLUSH);
+  line.fd = std::move(fd);
+  line.error.clear();
+  return PortResult::kOk;
+}
+
+std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t* txbuf,
+                                        std::uint32_t txlen, std::uint8_t* rxbuf) {
+  Line* line = line_at(number);
+  if (line == nullptr) return static_cast<std::int32_t>(PortResult::kNoDevice);
+  line->reply_code.reset();
+  line->rx_state = 0;
+  if (txbuf == nullptr || rxbuf == nullptr || txlen == 0 || txlen > kReplyBufferSize) {
+    return static_cast<std::int32_t>(fail(*line, PortResult::kIoError, "invalid frame buffers"));
+  }
+  const std::span<const std::uint8_t> request(txbuf, txlen);
+  const std::span<std::uint8_t, kReplyBufferSize> reply(rxbuf, kReplyBufferSize);
+  std::ranges::fill(reply, std::uint8_t{0});
+  ReplyCollector collector(reply, kSynByte,
+                           [this, line, number](auto buffer, std::uint8_t last_index) {
+                             return judge(*line, number, buffer, last_index);
+                           });
+
+  PortResult result = PortResult::kOk;
+  if (line->device.empty()) {
+    result = fail(*line, PortResult::kNoDevice, describe(PortResult::kNoDevice));
+  } else if (!line->fd.valid()) {
+    result = open_line(*line, kDefaultBaud);
+  }
+  if (result == PortResult::kOk) result = pass_gate(*line, number, request);
+  const bool ready = result == PortResult::kOk;
+  std::size_t strays = 0;
+  if (ready) result = transmit(*line, request);
+  if (result == PortResult::kOk) result = collect(*line, request, collector, strays);
+  line->result = result;
+  if (result == PortResult::kOk) line->error.clear();
+  notify(ExchangeRecord{number, request, collector.reply(), collector.skipped(), result, ready,
+                        strays});
+  // A reply that was not accepted must not reach the driver's decoder.
+  if (result != PortResult::kOk) collector.discard();
+  return static_cast<std::int32_t>(result);
+}
+
+PortResult SerialPort::transmit(Line& line, std::span<const std::uint8_t> request) {
+  const int fd = line.fd.get();
+  // Whatever a late reply left behind belongs to an earlier request.
+  ::tcflush(fd, TCIFLUSH);
+  const auto deadline = Clock::now() + kWriteTimeout;
+  std::size_t written = 0;
+  while (written < request.size()) {
+    const ssize_t n = ::write(fd, request.data() + written, request.size() - written);
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      return fail(line, PortResult::kIoError, errno_text("write"));
+    }
+    const auto now = Clock::now();
+    if (now >= deadline) return fail(line, PortResult::kIoError, "write timed out");
+    pollfd pfd{fd, POLLOUT, 0};
+    if (::poll(&pfd, 1, poll_ms(deadline - now)) < 0 && errno != EINTR) {
+      return fail(line, PortResult::kIoError, errno_text("poll"));
+    }
+  }
+  return PortResult::kOk;
+}
+
+PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request,
+                               ReplyCollector& collector, std::size_t& strays) {
+  const int fd = line.fd.get();
+  const auto first_byte_deadline = Clock::now() + timeouts_.first_byte;
+  auto deadline = first_byte_deadline;
+  std::size_t received = 0;
+  std::array<std::uint8_t, 64> chunk{};
+  for (;;) {
+    // A deadline that ran out while this thread was kept off the processor
+    // still gets one look at the line: bytes that came in time are not late.
+    const auto now = Clock::now();
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, now >= deadline ? 0 : poll_ms(deadline - now));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return fail(line, PortResult::kIoError, errno_text("poll"));
+    }
+    if (ready == 0) {
+      if (Clock::now() < deadline) continue;
+      if (collector.stored() == 0) {
+        if (strays > 0) return fail(line, PortResult::kTimeout, "no reply, only another pump's");
+        return fail(line, PortResult::kTimeout,
+                    collector.skipped() == 0 ? "no reply" : "no reply, only noise");
+      }
+      return fail(line, PortResult::kIncomplete,
+                  "reply stopped after " + std::to_string(collector.stored()) + " bytes");
+    }
+    if ((pfd.revents & POLLIN) == 0) {
+      return fail(line, PortResult::kIoError, "the line hung up");
+    }
+    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return fail(line, PortResult::kIoError, errno_text("read"));
+    }
+    if (n == 0) return fail(line, PortResult::kIoError, "the line hung up");
+    const auto arrived = Clock::now();
+    for (const std::uint8_t byte : std::span(chunk).first(static_cast<std::size_t>(n))) {
+      switch (collector.Process(byte)) {
+        case ReplyCollector::Step::kAccepted:
+          if (answers(request, collector.reply())) return PortResult::kOk;
+          // A late reply to an earlier request: the driver would file it, and
+          // acknowledge it, under this request's pump. Wait for the real one.
+          ++strays;
+          collector.discard();
+          line.rx_state = 0;
+          line.reply_code.reset();
+          deadline = std::max(first_byte_deadline, arrived + timeouts_.inter_byte);
+          break;
+        case ReplyCollector::Step::kRejected:
+          return fail(line, PortResult::kCheckFailed, describe(PortResult::kCheckFailed));
+        case ReplyCollector::Step::kFull:
+          return fail(line, PortResult::kIncomplete, "reply does not fit 255 bytes");
+        case ReplyCollector::Step::kNeedMore:
+          break;
+      }
+    }
+    received += static_cast<std::size_t>(n);
+    if (received > kMaxBytesPerExchange) {
+      return fail(line, PortResult::kIncomplete, "too many bytes without a reply");
+    }
+    // Noise before the reply does not stretch the wait for it; reply bytes do.
+    if (collector.stored() > 0) {
+      deadline = arrived + timeouts_.inter_byte;
+    } else {
+      deadline = std::max(first_byte_deadline, deadline);
+    }
+  }
+}
+
+Verdict SerialPort::judge(Line& line, std::uint32_t number,
+                          std::span<const std::uint8_t, kReplyBufferSize> buffer,
+                          std::uint8_t last_index) {
+  if (line.check == nullptr) return Verdict::kNeedMore;
+  line.reply_code.reset();
+  const std::uint8_t count = last_index;
+  const std::uint32_t accepted = line.check(line.context, number, buffer.data(), 0, &count, 0);
+  if ((accepted & 0xFFU) != 0) return Verdict::kAccepted;
+  if (line.reply_code == 222U) return Verdict::kBadCrc;
+  if (line.reply_code == 223U) return Verdict::kNoSyn;
+  return Verdict::kNeedMore;
+}
+
+void SerialPort::notify(const ExchangeRecord& record) {
+  std::lock_guard lock(observer_mutex_);
+  if (observer_) observer_(record);
+}
+
+}  // namespace zarvo::host

@@ -1,0 +1,151 @@
+// The host's port object: the table of 20 entries the driver calls, over real
+// serial devices (termios). Lines 1..40 are bound to devices by the host; a
+// line opens 9600 baud 8N1 raw on ConfigureLine or lazily on its first exchange.
+//
+// Thread safety: exchanges on different lines may run at the same time; calls
+// for one line must not overlap. Bind devices before the first exchange.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "host/port/reply_collector.h"
+#include "zarvo/da30.h"
+
+namespace zarvo::host {
+
+// Results of SendAndReceive and ConfigureLine, also reported by GetLineResult.
+enum class PortResult : std::int32_t {
+  kOk = 0,
+  kTimeout = 1,      // not one reply byte before the first-byte timeout
+  kIncomplete = 2,   // a reply began but stopped, or cannot fit 255 bytes
+  kCheckFailed = 3,  // the driver's check rejected the reply (bad CRC)
+  kIoError = 4,      // the device could not be opened, set up, written or read
+  kNoDevice = 5,     // no device is bound to the line (or the line is not 1..40)
+  kBadSettings = 6,  // ConfigureLine with a mode or speed the port does not offer
+};
+
+const char* describe(PortResult result);
+
+struct PortTimeouts {
+  std::chrono::milliseconds first_byte{200};
+  std::chrono::milliseconds inter_byte{20};
+};
+
+// One exchange as the port saw it, for the trace and for observers.
+struct ExchangeRecord {
+  std::uint32_t line = 0;
+  std::span<const std::uint8_t> sent;
+  std::span<const std::uint8_t> received;  // the stored reply, or what was stored before failing
+  std::size_t skipped = 0;                 // noise bytes before the reply
+  PortResult result = PortResult::kOk;
+  bool transmitted = true;  // false when the line could not even send
+  std::size_t strays = 0;   // intact replies from another pump, ignored
+};
+
+using ExchangeObserver = std::function<void(const ExchangeRecord&)>;
+// Sees each request just before it goes out; by throwing it keeps the request
+// off the line, and the exchange fails as an I/O error.
+using SendGate = std::function<void(std::uint32_t line, std::span<const std::uint8_t> request)>;
+
+class SerialPort;
+
+// What the driver holds: it sees only `base`; the entries find the object
+// through `self`.
+struct PortHandle {
+  zarvo_port base;
+  SerialPort* self;
+};
+
+inline constexpr std::uint32_t kFirstLine = 1;
+inline constexpr std::uint32_t kLastLine = 40;
+
+class SerialPort {
+ public:
+  explicit SerialPort(PortTimeouts timeouts = {});
+  ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Binds a device to a line; throws std::invalid_argument for a line outside
+  // 1..40 or a device already bound to another line.
+  void bind(std::uint32_t line, std::string device);
+  bool bound(std::uint32_t line) const;
+  const std::string& device(std::uint32_t line) const;
+  // Why the line's last operation failed, for messages ("" when it did not).
+  std::string last_error(std::uint32_t line) const;
+
+  // Called after every exchange, on the exchanging thread (serialised).
+  void set_observer(ExchangeObserver observer);
+  // Called before every request is written, on the exchanging thread (serialised).
+  void set_send_gate(SendGate gate);
+
+  // What the driver receives at creation.
+  zarvo_port* port() { return &handle_.base; }
+
+  // The table's entries, callable directly as well.
+  std::int32_t GetLineResult(std::uint32_t line) const;
+  void SetReplyCode(std::uint32_t line, std::uint32_t code);
+  void SetRxState(std::uint32_t line, std::uint32_t state);
+  std::int32_t GetRxState(std::uint32_t line) const;
+  std::int32_t SendAndReceive(std::uint32_t line, const std::uint8_t* txbuf, std::uint32_t txlen,
+                              std::uint8_t* rxbuf);
+  std::int32_t ConfigureLine(std::uint32_t line, std::uint32_t mode, std::uint32_t baud);
+  void SetReplyCheck(std::uint32_t line, zarvo_reply_check check, void* context);
+
+ private:
+  // A file descriptor closed with its owner.
+  class Fd {
+   public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept;
+    ~Fd();
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+   private:
+    int fd_ = -1;
+  };
+
+  struct Line {
+    std::string device;
+    Fd fd;
+    zarvo_reply_check check = nullptr;
+    void* context = nullptr;
+    std::optional<std::uint32_t> reply_code;  // the check's last verdict
+    std::int32_t rx_state = 0;
+    PortResult result = PortResult::kOk;
+    std::string error;
+  };
+
+  Line* line_at(std::uint32_t line);
+  const Line* line_at(std::uint32_t line) const;
+  PortResult open_line(Line& line, std::uint32_t baud);
+  PortResult pass_gate(Line& line, std::uint32_t number, std::span<const std::uint8_t> request);
+  PortResult transmit(Line& line, std::span<const std::uint8_t> request);
+  PortResult collect(Line& line, std::span<const std::uint8_t> request, ReplyCollector& collector,
+                     std::size_t& strays);
+  Verdict judge(Line& line, std::uint32_t number,
+                std::span<const std::uint8_t, kReplyBufferSize> buffer, std::uint8_t last_index);
+  PortResult fail(Line& line, PortResult result, std::string error);
+  void notify(const ExchangeRecord& record);
+
+  PortTimeouts timeouts_;
+  PortHandle handle_;
+  std::array<Line, kLastLine> lines_;
+  std::mutex observer_mutex_;
+  ExchangeObserver observer_;
+  std::mutex gate_mutex_;
+  SendGate gate_;
+};
+
+}  // namespace zarvo::host

@@ -1,0 +1,101 @@
+#include "host/session/session.h"
+
+#include "host/output/frame_text.h"
+
+namespace zarvo::host {
+
+std::vector<std::unique_ptr<BuiltinSimulator>> bind_simulated_lines(SessionOptions& options,
+                                                                    std::uint32_t count) {
+  std::vector<std::unique_ptr<BuiltinSimulator>> simulators;
+  for (std::uint32_t line = 1; line <= count; ++line) {
+    BuiltinSimOptions sim = options.simulator;
+    sim.line = static_cast<int>(line);
+    sim.faults.seed += line - 1;
+    simulators.push_back(std::make_unique<BuiltinSimulator>(sim));
+    options.lines.emplace_back(line, simulators.back()->device_path());
+  }
+  return simulators;
+}
+
+Session::Session(const SessionOptions& options, std::ostream& diagnostics)
+    : diagnostics_(diagnostics),
+      trace_(options.trace),
+      library_(options.library.empty() ? default_library_path() : options.library),
+      port_(options.timeouts) {
+  for (const auto& [line, device] : options.lines) {
+    port_.bind(line, device);
+    lines_.push_back(line);
+  }
+  if (lines_.empty()) {
+    simulator_ = std::make_unique<BuiltinSimulator>(options.simulator);
+    port_.bind(1, simulator_->device_path());
+    lines_.push_back(1);
+    diagnostics_ << "zarvo: no --line given: line 1 is the built-in simulator on "
+                 << simulator_->device_path() << '\n';
+  }
+  port_.set_observer([this](const ExchangeRecord& record) { observe(record); });
+  driver_ = std::make_unique<Driver>(library_.get_da30(), port_.port());
+  // Open every line through the driver now, so that a wrong device shows at once;
+  // a line that fails is tried again on its first exchange.
+  for (const std::uint32_t line : lines_) {
+    if (driver_->open_line(line) != 0) {
+      diagnostics_ << "zarvo: line " << line << ": " << port_.last_error(line) << '\n';
+    }
+  }
+}
+
+Session::~Session() {
+  // The driver goes before the port it calls and the library it lives in.
+  driver_.reset();
+  port_.set_observer(nullptr);
+}
+
+void Session::set_listener(ExchangeObserver listener) {
+  std::lock_guard lock(mutex_);
+  listener_ = std::move(listener);
+}
+
+std::string Session::last_failure() const {
+  std::lock_guard lock(mutex_);
+  return last_failure_;
+}
+
+void Session::reset_failure() {
+  std::lock_guard lock(mutex_);
+  last_failure_.clear();
+}
+
+void Session::observe(const ExchangeRecord& record) {
+  std::lock_guard lock(mutex_);
+  if (record.result != PortResult::kOk) {
+    last_failure_ = "line " + std::to_string(record.line) + ": " + port_.last_error(record.line);
+  }
+  if (trace_) {
+    const std::string line = "line " + std::to_string(record.line) + " ";
+    if (!record.transmitted) {
+      diagnostics_ << line << "not sent (" << describe_request(record.sent)
+                   << "): " << port_.last_error(record.line) << '\n';
+      diagnostics_.flush();
+      if (listener_) listener_(record);
+      return;
+    }
+    diagnostics_ << line << '[' << hex_bytes(record.sent) << "] " << describe_request(record.sent)
+                 << '\n';
+    if (record.skipped > 0)
+      diagnostics_ << line << "skipped " << record.skipped << " noise bytes\n";
+    if (record.strays > 0)
+      diagnostics_ << line << "ignored " << record.strays << " late replies from another pump\n";
+    if (!record.received.empty()) {
+      diagnostics_ << line << '<' << hex_bytes(record.received) << "> "
+                   << (record.result == PortResult::kOk ? describe_reply(record.received)
+                                                        : describe(record.result))
+                   << '\n';
+    } else if (record.result != PortResult::kOk) {
+      diagnostics_ << line << "<> " << describe(record.result) << '\n';
+    }
+    diagnostics_.flush();
+  }
+  if (listener_) listener_(record);
+}
+
+}  // namespace zarvo::host

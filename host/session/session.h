@@ -1,0 +1,69 @@
+// One run of the host: the loaded driver, the serial lines, and the built-in
+// simulator when no line was given.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/port/serial_port.h"
+#include "host/session/builtin_sim.h"
+#include "host/session/driver.h"
+#include "host/session/driver_library.h"
+
+namespace zarvo::host {
+
+struct SessionOptions {
+  std::string library;  // empty: default_library_path()
+  std::vector<std::pair<std::uint32_t, std::string>> lines;
+  bool trace = false;
+  PortTimeouts timeouts;
+  BuiltinSimOptions simulator;
+};
+
+// Starts `count` simulators like `options.simulator`, as lines 1..count, and
+// binds each into `options`. Each line's faults have a seed of their own (line
+// k: the seed + k - 1). The simulators must outlive the session that uses them.
+std::vector<std::unique_ptr<BuiltinSimulator>> bind_simulated_lines(SessionOptions& options,
+                                                                    std::uint32_t count);
+
+class Session {
+ public:
+  // Messages (the simulator's device, the trace) go to `diagnostics`.
+  Session(const SessionOptions& options, std::ostream& diagnostics);
+  ~Session();
+
+  const Driver& driver() const { return *driver_; }
+  SerialPort& port() { return port_; }
+  const std::vector<std::uint32_t>& lines() const { return lines_; }
+  bool simulated() const { return simulator_ != nullptr; }
+  // The built-in simulator, or nullptr when the lines are real devices.
+  const BuiltinSimulator* simulator() const { return simulator_.get(); }
+
+  // Extra observer of every exchange (the monitor's journal).
+  void set_listener(ExchangeObserver listener);
+  // The port's account of the last failed exchange, "" when none failed since reset.
+  std::string last_failure() const;
+  void reset_failure();
+
+ private:
+  void observe(const ExchangeRecord& record);
+
+  std::ostream& diagnostics_;
+  bool trace_;
+  DriverLibrary library_;
+  SerialPort port_;
+  std::unique_ptr<BuiltinSimulator> simulator_;
+  std::unique_ptr<Driver> driver_;
+  std::vector<std::uint32_t> lines_;
+  mutable std::mutex mutex_;
+  ExchangeObserver listener_;
+  std::string last_failure_;
+};
+
+}  // namespace zarvo::host

@@ -1,0 +1,288 @@
+#include "host/tools/monitor.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <memory>
+
+#include "host/output/pump_state.h"
+#include "host/output/text.h"
+#include "host/session/line_threads.h"
+#include "host/tools/journal.h"
+
+namespace zarvo::host {
+
+namespace {
+
+// Frame positions of a request: SYN SYN, address, length, letter, data.
+constexpr std::size_t kAddress = 2;
+constexpr std::size_t kLetter = 4;
+constexpr std::size_t kData = 5;
+
+struct Row {
+  std::uint32_t line = 0;
+  std::uint32_t pump = 0;
+  std::uint8_t state = 0;
+  Delivery delivery;
+  std::string error;
+};
+
+// Blocks the interrupt signals while the monitor runs, so that they end it
+// between two refreshes instead of in the middle of an exchange.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+  }
+  ~InterruptGuard() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  // Waits up to `ms`; true when an interrupt arrived.
+  bool wait(std::uint32_t ms) const {
+    timespec timeout{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
+    return sigtimedwait(&set_, nullptr, &timeout) > 0;
+  }
+
+ private:
+  sigset_t set_{};
+  sigset_t previous_{};
+};
+
+std::string error_text(const zarvo::Exception& e) {
+  const std::string message = from_cp1251(e.what());
+  return message.empty() ? std::string("the driver refused the reply") : message;
+}
+
+std::vector<std::uint32_t> find_pumps(const Driver& driver, std::uint32_t line) {
+  std::vector<std::uint32_t> found;
+  for (std::uint32_t pump = 1; pump <= 32; ++pump) {
+    try {
+      driver.read_pump_state(line, pump);
+      found.push_back(pump);
+    } catch (const zarvo::Exception&) {
+      // No answer: no pump at this address.
+    }
+  }
+  return found;
+}
+
+// One line's share of a refresh, on the line's own thread.
+std::vector<Row> sweep(const Driver& driver, std::uint32_t line,
+                       const std::vector<std::uint32_t>& pumps) {
+  std::vector<Row> rows;
+  for (const std::uint32_t pump : pumps) {
+    Row row;
+    row.line = line;
+    row.pump = pump;
+    try {
+      row.state = driver.poll(line, pump, 0).state;
+    } catch (const zarvo::Exception& e) {
+      row.error = error_text(e);
+    }
+    row.delivery = driver.delivery(line, pump);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void draw(const std::vector<Row>& rows, std::size_t journaled) {
+  std::printf("\x1b[H\x1b[2J%-5s %-5s %-6s %-36s %10s %10s\n", "line", "pump", "state", "meaning",
+              "volume", "amount");
+  for (const Row& row : rows) {
+    std::printf("%-5u %-5u %-6u %-36s %10.2f %10.2f %s\n", row.line, row.pump, row.state,
+                pump_state_label(row.state).c_str(), row.delivery.volume, row.delivery.amount,
+                row.error.c_str());
+  }
+  std::printf("\n%zu deliveries journaled. Ctrl-C ends.\n", journaled);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+CompletionTracker::PumpSlot* CompletionTracker::slot(std::uint32_t line, std::uint32_t pump) {
+  if (line < 1 || line > 40 || pump < 1 || pump > 32) return nullptr;
+  return &slots_[line - 1][pump - 1];
+}
+
+void CompletionTracker::observe(const ExchangeRecord& record) {
+  if (record.line < 1 || record.line > replies_.size()) return;
+  std::lock_guard lock(mutex_);
+  LastReply& last = replies_[record.line - 1];
+  const auto sent = record.sent;
+  const bool acknowledgement = sent.size() >= kData + 2 && sent[kLetter] == 'L';
+  if (!acknowledgement) {
+    last = {};
+    const auto reply = record.received;
+    if (record.result == PortResult::kOk && reply.size() > kData + 1) {
+      last = {reply[kLetter], reply[kAddress],
+              static_cast<std::uint32_t>(reply[kData] * 256 + reply[kData + 1])};
+    }
+    return;
+  }
+  if (!record.transmitted) return;
+  const auto number = static_cast<std::uint32_t>(sent[kData] * 256 + sent[kData + 1]);
+  if (!releases_delivery(last, sent[kAddress], number)) return;
+  if (PumpSlot* target = slot(record.line, sent[kAddress])) target->pending = number;
+}
+
+bool CompletionTracker::releases_delivery(const LastReply& reply, std::uint8_t address,
+                                          std::uint32_t number) const {
+  if (reply.type == 'B') return false;
+  if (reply.type == 'a') return reply.address == address && reply.number == number;
+  return true;
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> CompletionTracker::releases(
+    std::uint32_t line, std::span<const std::uint8_t> request) {
+  if (line < 1 || line > replies_.size()) return std::nullopt;
+  if (request.size() < kData + 2 || request[kLetter] != 'L') return std::nullopt;
+  const std::uint8_t pump = request[kAddress];
+  const auto number = static_cast<std::uint32_t>(request[kData] * 256 + request[kData + 1]);
+  std::lock_guard lock(mutex_);
+  if (slot(line, pump) == nullptr || !releases_delivery(replies_[line - 1], pump, number)) {
+    return std::nullopt;
+  }
+  return std::make_pair(static_cast<std::uint32_t>(pump), number);
+}
+
+DeliveryGate::DeliveryGate(Journal* journal, Reader read)
+    : journal_(journal), read_(std::move(read)) {
+  if (journal_ == nullptr) return;
+  for (const JournalEntry& e : journal_->newest_per_pump()) {
+    newest_[{e.line, e.pump}] = e.transaction;
+  }
+}
+
+void DeliveryGate::before_send(std::uint32_t line, std::span<const std::uint8_t> request) {
+  const auto released = tracker_.releases(line, request);
+  if (!released) return;
+  const auto [pump, transaction] = *released;
+  std::lock_guard lock(mutex_);
+  const auto key = std::make_pair(line, pump);
+  if (const auto known = newest_.find(key); known != newest_.end() && known->second == transaction)
+    return;
+  // The driver filed the readings before it acknowledges them.
+  const Delivery reading = read_(line, pump);
+  const JournalEntry entry{line, pump, transaction, reading.volume, reading.amount};
+  if (journal_ != nullptr) journal_->record(entry);
+  newest_[key] = transaction;
+  written_.push_back(entry);
+}
+
+std::vector<JournalEntry> DeliveryGate::take_written() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(written_, {});
+}
+
+std::optional<std::uint32_t> CompletionTracker::take(std::uint32_t line, std::uint32_t pump) {
+  std::lock_guard lock(mutex_);
+  PumpSlot* target = slot(line, pump);
+  if (target == nullptr || !target->pending) return std::nullopt;
+  const std::uint32_t transaction = *target->pending;
+  target->pending.reset();
+  if (target->last_taken == transaction) return std::nullopt;
+  target->last_taken = transaction;
+  return transaction;
+}
+
+void monitor(Session& session, Output& out, const MonitorOptions& options) {
+  std::unique_ptr<Journal> journal;
+  if (!options.journal.empty()) journal = std::make_unique<Journal>(options.journal);
+  // A table read, made while the driver's exchange waits at the port.
+  DeliveryGate gate(journal.get(), [&session](std::uint32_t line, std::uint32_t pump) {
+    return session.driver().delivery(line, pump);
+  });
+  session.set_listener([&gate](const ExchangeRecord& record) { gate.observe(record); });
+  session.port().set_send_gate([&gate](std::uint32_t line, std::span<const std::uint8_t> request) {
+    gate.before_send(line, request);
+  });
+  // The hooks must not outlive the gate, however the monitor ends.
+  struct Unhook {
+    Session& session;
+    ~Unhook() {
+      session.port().set_send_gate(nullptr);
+      session.set_listener(nullptr);
+    }
+  } unhook{session};
+  InterruptGuard interrupts;
+
+  // Every line is polled on its own thread; the results are reported in line
+  // order on this one. Keys exist before the threads start, so that each
+  // thread only writes its own entry.
+  const std::vector<std::uint32_t>& lines = session.lines();
+  std::map<std::uint32_t, std::vector<std::uint32_t>> pumps;
+  std::map<std::uint32_t, std::vector<Row>> sweeps;
+  for (const std::uint32_t line : lines) {
+    pumps[line];
+    sweeps[line];
+    for (std::uint32_t pump = 1; pump <= options.pumps && pump <= 32; ++pump) {
+      pumps[line].push_back(pump);
+    }
+  }
+  if (options.pumps == 0) {
+    out.err() << "zarvo: looking for the pumps...\n";
+    for_each_line_at_once(
+        lines, [&](std::uint32_t line) { pumps.at(line) = find_pumps(session.driver(), line); });
+    for (const std::uint32_t line : lines) {
+      out.err() << "zarvo: line " << line << ": " << pumps.at(line).size() << " pumps answer\n";
+    }
+  }
+  const bool live = !out.json() && ::isatty(STDOUT_FILENO) == 1;
+  std::map<std::pair<std::uint32_t, std::uint32_t>, Row> previous;
+  std::size_t journaled = 0;
+  for (std::uint32_t cycle = 0; options.cycles == 0 || cycle < options.cycles; ++cycle) {
+    for_each_line_at_once(lines, [&](std::uint32_t line) {
+      sweeps.at(line) = sweep(session.driver(), line, pumps.at(line));
+    });
+    for (const JournalEntry& e : gate.take_written()) {
+      ++journaled;
+      if (live) continue;
+      char text[128];
+      std::snprintf(text, sizeof text, "line %u pump %u: transaction %u ended, %.2f l for %.2f",
+                    e.line, e.pump, e.transaction, e.volume, e.amount);
+      out.result(Json::object()
+                     .set("event", "delivery")
+                     .set("line", e.line)
+                     .set("pump", e.pump)
+                     .set("transaction", e.transaction)
+                     .set("volume", e.volume)
+                     .set("amount", e.amount),
+                 text);
+    }
+    std::vector<Row> rows;
+    for (auto& [line, line_rows] : sweeps) {
+      for (Row& row : line_rows) {
+        const std::uint32_t pump = row.pump;
+        const auto key = std::make_pair(line, pump);
+        const auto before = previous.find(key);
+        const bool changed = before == previous.end() || before->second.state != row.state ||
+                             before->second.error != row.error;
+        if (changed && !live) {
+          Json event = Json::object()
+                           .set("event", "state")
+                           .set("line", line)
+                           .set("pump", pump)
+                           .set("state", row.state)
+                           .set("label", pump_state_label(row.state));
+          if (!row.error.empty()) event.set("error", row.error);
+          out.result(event,
+                     "line " + std::to_string(line) + " pump " + std::to_string(pump) + ": " +
+                         (row.error.empty()
+                              ? std::to_string(row.state) + " (" + pump_state_label(row.state) + ")"
+                              : row.error));
+        }
+        previous[key] = row;
+        rows.push_back(std::move(row));
+      }
+    }
+    if (live) draw(rows, journaled);
+    const bool last = options.cycles != 0 && cycle + 1 >= options.cycles;
+    if (!last && interrupts.wait(options.interval_ms)) break;
+  }
+}
+
+}  // namespace zarvo::host
