@@ -13,8 +13,8 @@
 #include "host/output/pump_state.h"
 #include "host/output/text.h"
 #include "host/session/menu.h"
+#include "host/tools/delivery_tracker.h"
 #include "host/tools/journal.h"
-#include "host/tools/monitor.h"
 
 namespace zarvo::host {
 namespace {
