@@ -25,7 +25,7 @@ std::string pump_state_label(std::uint8_t state) {
       return "idle, transaction ended";
     case ZARVO_PUMP_IDLE:
       return "idle";
-    case ZARVO_PUMP_AWAITING_ACK:
+    case ZARVO_PUMP_TRANSACTION_ENDED:
       return "ended, awaiting acknowledgement";
     case ZARVO_PUMP_AUTHORIZED + 1:
       return "fuelling (or nozzle 1 authorized)";
@@ -66,7 +66,8 @@ std::string status_scan_label(const wire::StatusScan& scan) {
     case wire::StatusFinding::kEndedIdle:
       return code + "idle, transaction ended";
     case wire::StatusFinding::kEndedUnacknowledged:
-      return "transaction ended, " + std::to_string(ZARVO_PUMP_AWAITING_ACK) + " once acknowledged";
+      return "transaction ended, " + std::to_string(ZARVO_PUMP_TRANSACTION_ENDED) +
+             " once acknowledged";
     case wire::StatusFinding::kFault:
       return code + "dispenser fault";
   }
@@ -79,7 +80,7 @@ bool delivery_active(std::uint8_t state) {
 }
 
 bool transaction_ended(std::uint8_t state) {
-  return state == ZARVO_PUMP_ENDED_IDLE || state == ZARVO_PUMP_AWAITING_ACK;
+  return state == ZARVO_PUMP_ENDED_IDLE || state == ZARVO_PUMP_TRANSACTION_ENDED;
 }
 
 }  // namespace zarvo::host

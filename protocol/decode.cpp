@@ -122,7 +122,7 @@ class Decoder {
     StatusScan scan = scan_status(std::span(rx_).subspan<kStatusAt, kStatusChars>());
     if (scan.finding == StatusFinding::kEndedUnacknowledged && files_under_reporting_pump()) {
       AckTransaction(state_);
-      scan.state = ZARVO_PUMP_AWAITING_ACK;
+      scan.state = ZARVO_PUMP_TRANSACTION_ENDED;
     }
     if (scan.state != 0) set_state(scan.state);
   }

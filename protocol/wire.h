@@ -149,7 +149,7 @@ enum class StatusFinding : std::uint8_t {
   kLiftedAuthorized,     // ZARVO_PUMP_LIFTED_AUTHORIZED + nozzle
   kAuthorized,           // ZARVO_PUMP_AUTHORIZED + nozzle
   kEndedIdle,            // ZARVO_PUMP_ENDED_IDLE
-  kEndedUnacknowledged,  // acknowledged, then ZARVO_PUMP_AWAITING_ACK; else kept
+  kEndedUnacknowledged,  // acknowledged, then ZARVO_PUMP_TRANSACTION_ENDED; else kept
   kFault,                // ZARVO_PUMP_FAULT
 };
 
@@ -157,7 +157,7 @@ struct StatusScan {
   StatusFinding finding = StatusFinding::kNoNews;
   std::uint8_t nozzle = 0;  // the deciding character's place, 1..6
   // The state the scan sets; 0 sets none. An ended transaction sets none
-  // here: the decoder sets ZARVO_PUMP_AWAITING_ACK once it has acknowledged.
+  // here: the decoder sets ZARVO_PUMP_TRANSACTION_ENDED once it has acknowledged.
   std::uint8_t state = 0;
 };
 

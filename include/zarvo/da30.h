@@ -101,7 +101,7 @@ extern "C" {
 #define ZARVO_PUMP_NOTHING_DECODED 0 /* also: the last reply was not taken */
 #define ZARVO_PUMP_ENDED_IDLE 1      /* idle after an ended, acknowledged transaction */
 #define ZARVO_PUMP_IDLE 192
-#define ZARVO_PUMP_AWAITING_ACK 216 /* ended, acknowledged by the driver right away */
+#define ZARVO_PUMP_TRANSACTION_ENDED 216 /* ended, acknowledged by the driver right away */
 /* 216 + k: nozzle k authorized. From live readings 216 + the reading's state
  * digit: 217 fuelling, 218 stopped. */
 #define ZARVO_PUMP_AUTHORIZED 216
