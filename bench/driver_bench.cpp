@@ -17,6 +17,8 @@
 #include "protocol/crc.h"
 #include "protocol/exchange.h"
 #include "protocol/frame.h"
+#include "protocol/wire.h"
+#include "tests/support/frames.h"
 #include "tests/support/port_adapter.h"
 
 namespace {
@@ -40,19 +42,10 @@ void operator delete(void* p, std::size_t) noexcept {
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using zarvo::testing::Bytes;
+using zarvo::testing::ReplyFrame;
 constexpr double kBaud = 9600;
 constexpr double kBitsPerByte = 10;  // start, eight data bits, stop
-
-Bytes reply_frame(std::uint8_t address, char type, std::string_view data) {
-  Bytes frame = {0x16, 0x16, address, static_cast<std::uint8_t>(data.size() + 1),
-                 static_cast<std::uint8_t>(type)};
-  for (const char c : data) frame.push_back(static_cast<std::uint8_t>(c));
-  const std::uint16_t crc = zarvo::crc_of(std::span(frame).subspan(2));
-  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-  return frame;
-}
 
 // A port that answers every request from memory, byte by byte under the check:
 // what a real port does, without the wire.
@@ -77,7 +70,10 @@ struct MemoryPort {
   }
   std::int32_t SendAndReceive(std::uint32_t line, const std::uint8_t* tx, std::uint32_t len,
                               std::uint8_t* rx, std::uint32_t, std::uint32_t) {
-    const Bytes& answer = (len > 4 && tx[4] == 'L') ? *ack_reply : *reply;
+    const Bytes& answer = (len > zarvo::wire::kFrame.letter &&
+                           tx[zarvo::wire::kFrame.letter] == zarvo::wire::kAcknowledge)
+                              ? *ack_reply
+                              : *reply;
     wire_bytes += len + answer.size();
     return zarvo::testing::StoreUnderCheck(answer, rx, check, context, line) ? 0 : 1;
   }
@@ -136,7 +132,7 @@ BENCHMARK(BM_BuildFrame);
 
 void BM_StatusExchange(benchmark::State& state) {
   Station station;
-  const Bytes reply = reply_frame(1, 'J', "000300");
+  const Bytes reply = ReplyFrame(1, 'J', "000300");
   station.port.reply = &reply;
   measure(state, station, [&] { benchmark::DoNotOptimize(station.driver.ReadPumpState(1, 1)); });
 }
@@ -144,8 +140,8 @@ BENCHMARK(BM_StatusExchange);
 
 void BM_DeliveryReplyWithAcknowledgement(benchmark::State& state) {
   Station station;
-  const Bytes reply = reply_frame(1, 'a', std::string("\x00\x07", 2) + "0   100.00   2.00");
-  const Bytes ack = reply_frame(1, 'Q', "0");
+  const Bytes reply = ReplyFrame(1, 'a', std::string("\x00\x07", 2) + "0   100.00   2.00");
+  const Bytes ack = ReplyFrame(1, 'Q', "0");
   station.port.reply = &reply;
   station.port.ack_reply = &ack;
   measure(state, station, [&] { benchmark::DoNotOptimize(station.driver.ReadPumpState(1, 1)); });
@@ -154,7 +150,7 @@ BENCHMARK(BM_DeliveryReplyWithAcknowledgement);
 
 void BM_PresetAmount(benchmark::State& state) {
   Station station;
-  const Bytes reply = reply_frame(1, 'Q', "0");
+  const Bytes reply = ReplyFrame(1, 'Q', "0");
   station.port.reply = &reply;
   station.driver.NozzleCount[*zarvo::PumpCell::of(1, 1)] = 6;
   measure(state, station, [&] { station.driver.PresetAmount(1, 1, 1, 123.45); });

@@ -10,11 +10,9 @@
 namespace zarvo {
 namespace {
 
-constexpr std::uint8_t kReadParam = '3';
-constexpr std::uint8_t kWriteParam = '2';
 // A write's answer is filed under no pump; a read's under the pump asked, the
 // only one whose reply it takes.
-constexpr std::uint8_t kWriteFiledUnder = 0;
+constexpr std::uint8_t kWriteFiledUnder = wire::kEveryPump;
 
 // Two characters carry the number: anything above 99 would name another parameter.
 void write_number_field(std::int32_t number, std::span<std::uint8_t, 2> field) {
@@ -38,8 +36,9 @@ void write_value_field(std::int32_t value, std::span<std::uint8_t, 2> field) {
 std::uint8_t TVM30::ReadParam(std::uint8_t line, std::uint8_t pump, std::int32_t number) {
   // Address 0 would have every pump of the line answer at once.
   RequirePumpCell(line, pump);
-  std::array<std::uint8_t, 5> payload = {pump, 3, kReadParam, 0, 0};
-  write_number_field(number, std::span(payload).subspan<3, 2>());
+  std::array<std::uint8_t, 5> payload = {pump, 3, wire::kReadParam, 0, 0};
+  write_number_field(number,
+                     std::span(payload).subspan<wire::kPayload.data, wire::kParamNumberWidth>());
   ExchangeRecord record;
   if (exchange(line, pump, payload, &record) != 0) {
     throw ESerialIO(messages::kReadParamFailed.str());
@@ -53,9 +52,12 @@ void TVM30::WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number
                        std::int32_t value) {
   RequireLine(line);
   if (pump != 0) RequirePumpCell(line, pump);  // 0 writes to every pump
-  std::array<std::uint8_t, 7> payload = {pump, 5, kWriteParam, 0, 0, 0, 0};
-  write_number_field(number, std::span(payload).subspan<3, 2>());
-  write_value_field(value, std::span(payload).subspan<5, 2>());
+  std::array<std::uint8_t, 7> payload = {pump, 5, wire::kWriteParam, 0, 0, 0, 0};
+  write_number_field(number,
+                     std::span(payload).subspan<wire::kPayload.data, wire::kParamNumberWidth>());
+  write_value_field(
+      value, std::span(payload)
+                 .subspan<wire::kPayload.data + wire::kParamNumberWidth, wire::kParamValueWidth>());
   if (exchange(line, kWriteFiledUnder, payload) != 0) {
     throw ESerialIO(messages::kWriteParamFailed.str());
   }

@@ -12,13 +12,12 @@
 namespace zarvo {
 namespace {
 
-constexpr std::uint8_t kMultiStart = '9';
-constexpr std::uint8_t kMonoStart = '1';
-constexpr std::uint8_t kByVolume = 'V';
-constexpr std::uint8_t kByAmount = 'A';
-constexpr std::uint8_t kMonoKind = 'P';
-constexpr std::size_t kMultiHeader = 11;  // pump, length, "9", nozzle, kind, six digits
-constexpr std::size_t kMonoSize = 18;
+using wire::kPayload;
+// Payload positions of the start requests' data.
+constexpr std::size_t kNozzleAt = kPayload.data + wire::kNozzleDigitAt;
+constexpr std::size_t kKindAt = kPayload.data + wire::kPresetKindAt;
+constexpr std::size_t kMultiHeader = kPayload.data + wire::kMultiPricesAt;
+constexpr std::size_t kMonoSize = kPayload.data + wire::kMonoPriceAt + kPriceEntrySize;
 
 enum class PresetKind { kVolume, kAmount };
 
@@ -51,15 +50,17 @@ StartPayload start_payload(PresetKind kind, std::uint8_t pump, std::uint8_t nozz
                            std::uint8_t sum_decimals) {
   StartPayload p;
   auto& b = p.bytes;
-  b[0] = pump;
-  b[3] = static_cast<std::uint8_t>('0' + nozzle);
+  b[kPayload.address] = pump;
+  b[kNozzleAt] = static_cast<std::uint8_t>('0' + nozzle);
   if (nozzle_count >= 1) {
     const auto entries = static_cast<std::size_t>(std::min(nozzle_count, kNozzles));
-    b[1] = static_cast<std::uint8_t>(entries * kPriceEntrySize + 9);
-    b[2] = kMultiStart;
-    b[4] = kind == PresetKind::kVolume ? kByVolume : kByAmount;
+    b[kPayload.length] =
+        static_cast<std::uint8_t>(kMultiHeader - kPayload.letter + entries * kPriceEntrySize);
+    b[kPayload.letter] = wire::kMultiStart;
+    b[kKindAt] = kind == PresetKind::kVolume ? wire::kByVolume : wire::kByAmount;
     if (!WriteDigitField(value, multi_exponent(kind, sum_decimals), Rounding::kHalfEven,
-                         std::span(b).subspan(5, 6))) {
+                         std::span(b).subspan(kPayload.data + wire::kPresetTargetAt,
+                                              wire::kPresetTargetWidth))) {
       refuse(kind, value);
     }
     for (std::size_t i = 0; i < entries; ++i) {
@@ -68,11 +69,13 @@ StartPayload start_payload(PresetKind kind, std::uint8_t pump, std::uint8_t nozz
     p.size = kMultiHeader + entries * kPriceEntrySize;
     return p;
   }
-  b[1] = 16;
-  b[2] = kMonoStart;
-  b[4] = kMonoKind;
-  auto amount_field = std::span(b).subspan(5, 4);
-  auto volume_field = std::span(b).subspan(9, 4);
+  b[kPayload.length] = static_cast<std::uint8_t>(kMonoSize - kPayload.letter);
+  b[kPayload.letter] = wire::kMonoStart;
+  b[kKindAt] = wire::kMonoKind;
+  auto amount_field =
+      std::span(b).subspan(kPayload.data + wire::kMonoAmountAt, wire::kMonoFieldWidth);
+  auto volume_field =
+      std::span(b).subspan(kPayload.data + wire::kMonoVolumeAt, wire::kMonoFieldWidth);
   const bool fits = kind == PresetKind::kVolume
                         ? WriteDigitField(value, 0, Rounding::kHalfAwayFromZero, volume_field) &&
                               WriteDigits(0, amount_field)
@@ -80,7 +83,7 @@ StartPayload start_payload(PresetKind kind, std::uint8_t pump, std::uint8_t nozz
                                           Rounding::kHalfEven, amount_field) &&
                               WriteDigits(0, volume_field);
   if (!fits) refuse(kind, value);
-  std::ranges::copy(block[0], b.begin() + 13);
+  std::ranges::copy(block[0], b.begin() + kPayload.data + wire::kMonoPriceAt);
   p.size = kMonoSize;
   return p;
 }

@@ -12,7 +12,6 @@
 namespace zarvo {
 namespace {
 
-constexpr std::uint8_t kSetPrices = '4';
 constexpr std::size_t kPriceDigits = 4;
 
 // The digits are the price times 10 to the power of its decimals; decimals
@@ -43,14 +42,15 @@ void TVM30::SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, 
   if (unchanged) return;
 
   const auto entries = static_cast<std::size_t>(std::max(count, 1));
-  std::array<std::uint8_t, 3 + kNozzles * kPriceEntrySize> payload{};
-  payload[0] = static_cast<std::uint8_t>(pump);
-  payload[1] = static_cast<std::uint8_t>(entries * kPriceEntrySize + 1);
-  payload[2] = kSetPrices;
+  using wire::kPayload;
+  std::array<std::uint8_t, kPayload.data + kNozzles * kPriceEntrySize> payload{};
+  payload[kPayload.address] = static_cast<std::uint8_t>(pump);
+  payload[kPayload.length] = static_cast<std::uint8_t>(entries * kPriceEntrySize + 1);
+  payload[kPayload.letter] = wire::kSetPrices;
   for (std::size_t i = 0; i < entries; ++i) {
-    std::ranges::copy(PriceBlock[cell][i], payload.begin() + 3 + i * kPriceEntrySize);
+    std::ranges::copy(PriceBlock[cell][i], payload.begin() + kPayload.data + i * kPriceEntrySize);
   }
-  const auto size = 3 + entries * kPriceEntrySize;
+  const auto size = kPayload.data + entries * kPriceEntrySize;
   if (exchange(static_cast<std::uint8_t>(line), static_cast<std::uint8_t>(pump),
                std::span(payload).first(size)) != 0) {
     throw ESerialIO(messages::kPriceFailed.str());

@@ -9,8 +9,6 @@
 namespace zarvo {
 namespace {
 
-constexpr std::uint8_t kStatusRequest = 'J';
-constexpr std::uint8_t kTotalsRequest = 'B';
 // Parameters the driver programs into every pump at its first poll.
 constexpr std::int32_t kSumDecimalsParam = 40;
 constexpr std::int32_t kPriceDecimalsParam = 41;
@@ -27,7 +25,7 @@ double corrected_amount(double preset, double amount, double price) {
 std::uint8_t TVM30::ReadPumpState(std::int32_t line, std::uint8_t pump) {
   const PumpCell cell = RequirePumpCell(line, pump);
   const auto line8 = static_cast<std::uint8_t>(line);
-  const std::array<std::uint8_t, 4> payload = {pump, 2, kStatusRequest, 0};
+  const std::array<std::uint8_t, 4> payload = {pump, 2, wire::kStatusRequest, 0};
   if (exchange(line8, pump, payload) != 0) throw ESerialIO(messages::kStatusFailed.str());
   return Port.ReplyTaken(line8) ? PumpState[cell] : 0;
 }
@@ -61,7 +59,7 @@ std::optional<Totals> TVM30::ReadTotals(std::int32_t line, std::int32_t pump, st
   RequireNozzleCell(cell, nozzle);
   const auto line8 = static_cast<std::uint8_t>(line);
   const auto address = static_cast<std::uint8_t>(pump);
-  const std::array<std::uint8_t, 4> payload = {address, 2, kTotalsRequest,
+  const std::array<std::uint8_t, 4> payload = {address, 2, wire::kTotalsRequest,
                                                static_cast<std::uint8_t>('0' + nozzle)};
   ExchangeRecord record;
   if (exchange(line8, address, payload, &record) != 0) {

@@ -13,11 +13,12 @@
 #include "port/port_dispatcher.h"
 #include "protocol/exchange.h"
 #include "protocol/reply_target.h"
+#include "protocol/wire.h"
 
 namespace zarvo {
 
 // Six entries of five bytes: a code character and four price digits.
-inline constexpr std::size_t kPriceEntrySize = 5;
+inline constexpr std::size_t kPriceEntrySize = wire::kPriceEntryWidth;
 using PriceEntry = std::array<std::uint8_t, kPriceEntrySize>;
 using PriceBlockEntries = std::array<PriceEntry, kNozzles>;
 

@@ -9,11 +9,13 @@
 #include "driver/tvm30.h"
 #include "protocol/crc.h"
 #include "protocol/exchange.h"
+#include "protocol/wire.h"
 #include "tests/support/port_adapter.h"
 
 namespace {
 
 using zarvo::kFrameBufferSize;
+using zarvo::wire::kFrame;
 
 // The input is a series of replies: [flags][count][bytes...], flags bit 0 asks
 // for a valid CRC so the decoder sees the frame, bit 1 a non-zero port result.
@@ -40,12 +42,15 @@ struct FuzzPort {
     const auto bytes = input.subspan(2, std::min(count, kFrameBufferSize));
     input = input.subspan(2 + count);
     std::memcpy(rx, bytes.data(), bytes.size());
-    if ((flags & 1) != 0 && bytes.size() >= 4) {
-      const unsigned n = std::min<unsigned>(rx[3], zarvo::kMaxReplyLength);
-      rx[3] = static_cast<std::uint8_t>(n);
-      const std::uint16_t crc = zarvo::crc_of(std::span<const std::uint8_t>(rx + 2, n + 2));
-      rx[n + 4] = static_cast<std::uint8_t>(crc & 0xFF);
-      rx[n + 5] = static_cast<std::uint8_t>(crc >> 8);
+    // The CRC is sealed in place: the SYNs stay as the input has them.
+    if ((flags & 1) != 0 && bytes.size() > kFrame.length) {
+      const unsigned n = std::min<unsigned>(rx[kFrame.length], zarvo::kMaxReplyLength);
+      rx[kFrame.length] = static_cast<std::uint8_t>(n);
+      const std::size_t crc_at = kFrame.letter + n;
+      const std::uint16_t crc = zarvo::crc_of(
+          std::span<const std::uint8_t>(rx + kFrame.address, crc_at - kFrame.address));
+      rx[crc_at] = static_cast<std::uint8_t>(crc & 0xFF);
+      rx[crc_at + 1] = static_cast<std::uint8_t>(crc >> 8);
     }
     // The whole buffer, so the check also sees counts past the reply's end.
     const bool accepted = zarvo::testing::StoreUnderCheck(
@@ -69,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The first byte picks the request: its pump address and the column it files under.
   const std::uint8_t pump = data[0] % 34;
   port.input = std::span(data + 1, size - 1);
-  const std::uint8_t request[4] = {pump, 2, 'J', 0};
+  const std::uint8_t request[4] = {pump, 2, zarvo::wire::kStatusRequest, 0};
   try {
     zarvo::Exchange(zarvo::Link{driver.Port, driver}, 1 + data[0] % 40, pump, request);
   } catch (const zarvo::Exception&) {

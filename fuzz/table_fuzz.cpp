@@ -28,6 +28,7 @@
 #include "driver/tvm30.h"
 #include "library/driver_object.h"
 #include "protocol/decode.h"
+#include "protocol/wire.h"
 #include "tests/support/port_adapter.h"
 #include "zarvo/da30.h"
 
@@ -36,7 +37,8 @@ namespace {
 using zarvo::FrameBuffer;
 using zarvo::TVM30;
 
-constexpr std::uint8_t kSyn = 0x16;
+using zarvo::wire::kFrame;
+using zarvo::wire::kSyn;
 constexpr int kSlots = 27;
 constexpr int kRecreate = kSlots;  // destroy, write the settings file, GetDA30
 
@@ -166,8 +168,8 @@ struct Exchanged {
   std::uint8_t type() const { return payload[2]; }
   // The row the reply's readings belong in: writes and acknowledgements have none.
   std::uint8_t column() const { return type() == '2' || type() == 'L' ? 0 : asked(); }
-  std::uint8_t address() const { return rx[zarvo::kReplyAddress]; }
-  std::uint8_t letter() const { return rx[zarvo::kReplyType]; }
+  std::uint8_t address() const { return rx[kFrame.address]; }
+  std::uint8_t letter() const { return rx[kFrame.letter]; }
   std::optional<zarvo::PumpCell> row() const {
     if (!filed || column() == 0 || address() != column()) return std::nullopt;
     return zarvo::PumpCell::of(line, column());
@@ -176,7 +178,7 @@ struct Exchanged {
 
 bool intact(const FrameBuffer& rx) {
   if (rx[0] != kSyn && rx[1] != kSyn) return false;
-  const unsigned n = rx[zarvo::kReplyLength];
+  const unsigned n = rx[kFrame.length];
   if (n > zarvo::kMaxReplyLength) return false;
   const std::uint16_t crc = kermit(std::span(rx).subspan(2, n + 2));
   return rx[n + 4] == (crc & 0xFF) && rx[n + 5] == (crc >> 8);
@@ -186,7 +188,7 @@ bool intact(const FrameBuffer& rx) {
 // it: "0", "1" and "8" leave the scan going.
 bool reports_ended_delivery(const FrameBuffer& rx) {
   for (std::size_t k = 1; k <= 6; ++k) {
-    const std::uint8_t c = rx[zarvo::kReplyType + k];
+    const std::uint8_t c = rx[kFrame.letter + k];
     if (c == '0' || c == '1' || c == '8') continue;
     return c == 'A' || c == 'B';
   }
@@ -368,12 +370,8 @@ class FuzzPort {
         for (unsigned n = program->u8() % 32; n > 0; --n) data.push_back(program->u8());
         break;
     }
-    std::vector<std::uint8_t> frame = {kSyn, kSyn, address,
-                                       static_cast<std::uint8_t>(data.size() + 1), type};
-    frame.insert(frame.end(), data.begin(), data.end());
-    const std::uint16_t crc = kermit(std::span(frame).subspan(2));
-    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    std::vector<std::uint8_t> frame(data.size() + 1 + zarvo::wire::kFrameOverhead);
+    frame.resize(zarvo::wire::encode_frame(frame, address, type, data));
     const std::uint8_t damage = program->u8();
     if ((damage & 1) != 0) frame[frame.size() - 2] ^= 0x5A;
     if ((damage & 2) != 0) frame.resize(std::min<std::size_t>(frame.size(), program->u8()));

@@ -15,9 +15,17 @@
 namespace zarvo {
 
 // Codes the reply check reports through SetReplyCode.
-enum class ReplyCode : std::uint8_t { kGood = 0, kBadCrc = 222, kNoSyn = 223, kIncomplete = 246 };
+enum class ReplyCode : std::uint8_t {
+  kGood = ZARVO_REPLY_GOOD,
+  kBadCrc = ZARVO_REPLY_BAD_CRC,
+  kNoSyn = ZARVO_REPLY_NO_SYN,
+  kIncomplete = ZARVO_REPLY_INCOMPLETE
+};
 // Reception states the reply check reports through SetRxState.
-enum class RxState : std::uint8_t { kComplete = 1, kMoreNeeded = 3 };
+enum class RxState : std::uint8_t {
+  kComplete = ZARVO_RX_COMPLETE,
+  kMoreNeeded = ZARVO_RX_MORE_NEEDED
+};
 
 // What the driver registers with the port for a line's replies.
 struct ReplyCheckRegistration {

@@ -6,24 +6,13 @@
 #include <string>
 
 #include "protocol/messages.h"
+#include "protocol/wire.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
 namespace {
 
-// Field positions of the delivery and totals replies.
-constexpr std::size_t kTxnHigh = 5;
-constexpr std::size_t kTxnLow = 6;
-constexpr std::size_t kDeliveryState = 7;
-constexpr std::size_t kDeliveryAmount = 10;
-constexpr std::size_t kDeliveryVolume = 17;
-constexpr std::size_t kDeliveryFieldWidth = 7;
-constexpr std::size_t kTotalVolume = 6;  // overlaps the transaction number's low byte
-constexpr std::size_t kTotalAmount = 19;
-constexpr std::size_t kTotalFieldWidth = 13;
-constexpr std::size_t kStatusChars = 6;
-
-constexpr std::uint8_t kEndedState = 1;
+using namespace wire;
 
 std::optional<std::uint8_t> hex_digit(std::uint8_t c) {
   if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
@@ -44,23 +33,23 @@ class Decoder {
       : state_(state), rx_(state.RxBuf), tables_(state.link.tables) {}
 
   void run() {
-    switch (rx_[kReplyType]) {
-      case '3':
+    switch (rx_[kFrame.letter]) {
+      case kParamReply:
         parameter();
         break;
-      case 'Q':
+      case kAnswer:
         command_answer();
         break;
-      case 'R':
+      case kLiveReadings:
         delivery_readings();
         break;
-      case 'a':
+      case kEndedDelivery:
         if (files_under_reporting_pump()) ended_delivery();
         break;
-      case 'B':
+      case kTotalsReply:
         if (files_under_reporting_pump()) totals();
         break;
-      case 'J':
+      case kStatusReply:
         status();
         break;
       default:
@@ -75,98 +64,67 @@ class Decoder {
   // acknowledgement) it is left to the dispenser, which reports it again at
   // the pump's next status request.
   bool files_under_reporting_pump() const {
-    return state_.Pump == at(kReplyAddress) && tables_.HasRow(state_.Line, state_.Pump);
+    return state_.Pump == at(kFrame.address) && tables_.HasRow(state_.Line, state_.Pump);
   }
   double field(std::size_t pos, std::size_t width) const {
     return ReplyFieldValue(std::span(rx_).subspan(pos, width));
   }
   void set_state(std::uint8_t value) { tables_.SetPumpState(state_.Line, state_.Pump, value); }
   void store_txn() {
-    const auto txn = static_cast<std::uint16_t>(at(kTxnHigh) * 256 + at(kTxnLow));
-    tables_.SetTxnNo(state_.Line, at(kReplyAddress), txn);
+    const auto txn = static_cast<std::uint16_t>(at(kTxnHighAt) * 256 + at(kTxnLowAt));
+    tables_.SetTxnNo(state_.Line, at(kFrame.address), txn);
   }
 
   void parameter() {
-    const auto number = static_cast<std::uint8_t>((at(5) - 48) * 10 + (at(6) - 48));
-    const auto high = hex_digit(at(7));
-    const auto low = hex_digit(at(8));
+    const auto number =
+        static_cast<std::uint8_t>((at(kParamNumberAt) - '0') * 10 + (at(kParamNumberAt + 1) - '0'));
+    const auto high = hex_digit(at(kParamValueAt));
+    const auto low = hex_digit(at(kParamValueAt + 1));
     const auto value = static_cast<std::uint8_t>(high && low ? *high * 16 + *low : 0);
     tables_.SetLastParam(number, value);
     state_.record.parameter = ExchangeRecord::Parameter{number, value};
   }
 
-  void command_answer() { set_state(static_cast<std::uint8_t>(at(5) + 176)); }
+  // Modulo 256, like the digits' own states: any byte files a state.
+  void command_answer() {
+    set_state(static_cast<std::uint8_t>(ZARVO_PUMP_ANSWER + at(kFrame.data) - '0'));
+  }
 
   void delivery_readings() {
     store_txn();
-    set_state(static_cast<std::uint8_t>(at(kDeliveryState) + 168));
-    tables_.SetDispAmount(state_.Line, state_.Pump, field(kDeliveryAmount, kDeliveryFieldWidth));
-    tables_.SetDispVolume(state_.Line, state_.Pump, field(kDeliveryVolume, kDeliveryFieldWidth));
+    set_state(static_cast<std::uint8_t>(ZARVO_PUMP_AUTHORIZED + at(kDeliveryStateAt) - '0'));
+    readings();
+  }
+  void readings() {
+    tables_.SetDispAmount(state_.Line, state_.Pump, field(kDeliveryAmountAt, kDeliveryFieldWidth));
+    tables_.SetDispVolume(state_.Line, state_.Pump, field(kDeliveryVolumeAt, kDeliveryFieldWidth));
   }
 
   void ended_delivery() {
     store_txn();
-    tables_.SetDispAmount(state_.Line, state_.Pump, field(kDeliveryAmount, kDeliveryFieldWidth));
-    tables_.SetDispVolume(state_.Line, state_.Pump, field(kDeliveryVolume, kDeliveryFieldWidth));
+    readings();
     AckTransaction(state_);
-    set_state(kEndedState);
+    set_state(ZARVO_PUMP_ENDED_IDLE);
   }
 
   void totals() {
     store_txn();
-    tables_.SetTotalVolume(state_.Line, state_.Pump, field(kTotalVolume, kTotalFieldWidth));
-    tables_.SetTotalAmount(state_.Line, state_.Pump, field(kTotalAmount, kTotalFieldWidth));
+    tables_.SetTotalVolume(state_.Line, state_.Pump, field(kTotalVolumeAt, kTotalFieldWidth));
+    tables_.SetTotalAmount(state_.Line, state_.Pump, field(kTotalAmountAt, kTotalFieldWidth));
     state_.record.totals = true;
     AckTransaction(state_);
-    set_state(kEndedState);
+    set_state(ZARVO_PUMP_ENDED_IDLE);
   }
 
-  // One character a nozzle; the first that decides something ends the scan,
-  // except "1" and "8", which only set a state when nothing else has.
+  // An ended transaction is acknowledged, and so marked, only in the row of
+  // the pump that reported it.
   void status() {
-    unsigned s = 0;
-    for (unsigned k = 1; k <= kStatusChars; ++k) {
-      const std::uint8_t c = at(kReplyType + k);
-      if (c == '0') continue;
-      if (c == '1' || c == '8') {
-        if (s == 0) s = 192;
-        continue;
-      }
-      switch (c) {
-        case '2':
-          s = 192;
-          break;
-        case '3':
-          s = 224 + k;
-          break;
-        case '4':
-          s = 232 + k;
-          break;
-        case '5':
-          s = 216 + k;
-          break;
-        case '6':
-        case '7':
-        case '9':
-          s = 1;
-          break;
-        case 'A':
-        case 'B':
-          s = 0;
-          if (files_under_reporting_pump()) {
-            s = 216;
-            AckTransaction(state_);
-          }
-          break;
-        case 'C':
-          s = 255;
-          break;
-        default:
-          break;  // any other byte ends the scan and sets nothing
-      }
-      break;
+    StatusScan scan = scan_status(std::span(rx_).subspan<kStatusAt, kStatusChars>());
+    if (scan.finding == StatusFinding::kEndedUnacknowledged && files_under_reporting_pump()) {
+      AckTransaction(state_);
+      scan.state = ZARVO_PUMP_TRANSACTION_ENDED;
     }
-    if (s != 0) set_state(static_cast<std::uint8_t>(s));
+    if (scan.state != 0) set_state(scan.state);
   }
 
   ExchangeState& state_;
@@ -233,12 +191,13 @@ void DecodeReply(ExchangeState& state) {
 }
 
 void AckTransaction(ExchangeState& state) {
-  const std::uint8_t request_address = state.payload.empty() ? 0 : state.payload[0];
+  const std::uint8_t request_address =
+      state.payload.empty() ? wire::kEveryPump : state.payload[wire::kPayload.address];
   // An acknowledgement after a request to every pump names the pump that answered.
   const std::uint8_t numbered_by =
-      request_address != 0 ? request_address : state.RxBuf[kReplyAddress];
+      request_address != wire::kEveryPump ? request_address : state.RxBuf[wire::kFrame.address];
   const std::uint16_t txn = state.link.tables.TxnNoOf(state.Line, numbered_by);
-  const std::array<std::uint8_t, 5> payload = {request_address, 3, 'L',
+  const std::array<std::uint8_t, 5> payload = {request_address, 3, wire::kAcknowledge,
                                                static_cast<std::uint8_t>(txn >> 8),
                                                static_cast<std::uint8_t>(txn & 0xFF)};
   if (state.nesting >= kMaxAckNesting) throw ESerialIO(messages::kAckFailed.str());

@@ -1,18 +1,21 @@
 #include "protocol/exchange.h"
 
-#include "protocol/crc.h"
 #include "protocol/decode.h"
+#include "protocol/wire.h"
 
 namespace zarvo {
 
 ReplyVerdict JudgeReply(std::span<const std::uint8_t, kFrameBufferSize> rx, std::uint8_t stored) {
   // One SYN in the first two positions is enough for the header test.
-  if (rx[0] != kSyn && rx[1] != kSyn) return {ReplyCode::kNoSyn, std::nullopt};
-  const unsigned n = rx[kReplyLength];
+  if (rx[0] != wire::kSyn && rx[1] != wire::kSyn) return {ReplyCode::kNoSyn, std::nullopt};
+  const unsigned n = rx[wire::kFrame.length];
   // A length of 250 or more would not fit the buffer, whatever the count says.
-  if (n > kMaxReplyLength || n + 5U > stored) return {ReplyCode::kIncomplete, RxState::kMoreNeeded};
-  const std::uint16_t crc = crc_of(rx.subspan(kReplyAddress, n + 2));
-  if (rx[n + 4] == (crc & 0xFF) && rx[n + 5] == (crc >> 8)) {
+  const std::size_t crc_at = n + wire::kFrame.letter;
+  if (n > kMaxReplyLength || crc_at + 1 > stored) {
+    return {ReplyCode::kIncomplete, RxState::kMoreNeeded};
+  }
+  const std::uint16_t crc = crc_of(rx.subspan(wire::kFrame.address, crc_at - wire::kFrame.address));
+  if (rx[crc_at] == (crc & 0xFF) && rx[crc_at + 1] == (crc >> 8)) {
     return {ReplyCode::kGood, RxState::kComplete};
   }
   return {ReplyCode::kBadCrc, std::nullopt};
@@ -44,8 +47,8 @@ std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
   // the one asked is a late answer to someone else: filed here it would land
   // in this pump's row and acknowledge this pump's transaction.
   const bool intact = JudgeReply(state.RxBuf, kFrameBufferSize - 1).code == ReplyCode::kGood;
-  const std::uint8_t asked = payload[0];
-  const bool answered = asked == 0 || state.RxBuf[kReplyAddress] == asked;
+  const std::uint8_t asked = payload[wire::kPayload.address];
+  const bool answered = asked == wire::kEveryPump || state.RxBuf[wire::kFrame.address] == asked;
   if (intact && answered) DecodeReply(state);
   if (record) *record = state.record;
   // A port that hands such a reply over has still not heard the pump asked.

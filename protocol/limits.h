@@ -7,7 +7,6 @@
 
 namespace zarvo {
 
-inline constexpr std::uint8_t kSyn = 0x16;
 // Both frame buffers of an exchange hold 255 bytes.
 inline constexpr std::size_t kFrameBufferSize = 255;
 // SYN SYN + payload + CRC + the trailing 0xFF fill the transmit buffer at 250.
@@ -19,11 +18,5 @@ inline constexpr std::uint8_t kMaxReplyLength = 249;
 inline constexpr int kMaxAckNesting = 4;
 
 using FrameBuffer = std::array<std::uint8_t, kFrameBufferSize>;
-
-// Reply frame positions.
-inline constexpr std::size_t kReplyAddress = 2;
-inline constexpr std::size_t kReplyLength = 3;
-inline constexpr std::size_t kReplyType = 4;
-inline constexpr std::size_t kReplyData = 5;
 
 }  // namespace zarvo

@@ -7,9 +7,8 @@
 namespace zarvo::sim {
 namespace {
 
-// Readings travel in 7-character fields, totalizers in 13-character ones.
-constexpr std::size_t kReadingWidth = 7;
-constexpr std::size_t kTotalWidth = 13;
+constexpr std::size_t kReadingWidth = wire::kDeliveryFieldWidth;
+constexpr std::size_t kTotalWidth = wire::kTotalFieldWidth;
 constexpr int kVolumeDecimals = 2;
 constexpr std::int64_t kMillisPerMinute = 60000;
 
@@ -21,10 +20,10 @@ template <class... F>
 Overloaded(F...) -> Overloaded<F...>;
 
 Reply state_reply(std::uint8_t address, char digit) {
-  return {address, 'Q', std::string(1, digit)};
+  return {address, wire::kAnswer, std::string(1, digit)};
 }
-constexpr char kAccepted = '0';
-constexpr char kRefused = '1';
+constexpr char kAccepted = wire::kAccepted;
+constexpr char kRefused = wire::kRefused;
 
 std::string number_bytes(std::uint16_t number) {
   return {static_cast<char>(number >> 8), static_cast<char>(number & 0xFF)};
@@ -273,7 +272,7 @@ Reply Dispenser::answer(Pump& pump, const Command& command, Millis now) {
                           std::string data{static_cast<char>('0' + read.number / 10),
                                            static_cast<char>('0' + read.number % 10),
                                            kHex[value >> 4], kHex[value & 0xF]};
-                          return Reply{address, '3', data};
+                          return Reply{address, wire::kParamReply, data};
                         },
                         [&](const WriteParam& write) {
                           const bool decimals = write.number == kParamAmountDecimals ||
@@ -343,8 +342,9 @@ Reply Dispenser::status(const Pump& pump) const {
   const auto address = static_cast<std::uint8_t>(pump.number);
   if (pump.pending) {
     const Pending& p = pump.pending.value();
-    return Reply{address, 'a',
-                 number_bytes(p.number) + '0' + static_cast<char>('0' + p.nozzle) + '0' +
+    return Reply{address, wire::kEndedDelivery,
+                 number_bytes(p.number) + static_cast<char>(wire::kDeliveryEnded) +
+                     static_cast<char>('0' + p.nozzle) + '0' +
                      field(p.amount, p.amount_decimals, kReadingWidth) +
                      field(p.volume_cl, kVolumeDecimals, kReadingWidth)};
   }
@@ -352,25 +352,26 @@ Reply Dispenser::status(const Pump& pump) const {
     const Delivery& d = pump.delivery.value();
     const std::int64_t amount =
         std::min(amount_for_volume(d.volume_cl, d.target.pricing), d.target.amount);
-    return Reply{address, 'R',
-                 number_bytes(d.number) + (d.stopped ? '2' : '1') +
+    return Reply{address, wire::kLiveReadings,
+                 number_bytes(d.number) +
+                     static_cast<char>(d.stopped ? wire::kStopped : wire::kFuelling) +
                      static_cast<char>('0' + d.target.nozzle) + '0' +
                      field(amount, d.target.pricing.amount_decimals, kReadingWidth) +
                      field(d.volume_cl, kVolumeDecimals, kReadingWidth)};
   }
-  std::string chars(kMaxNozzles, '0');
+  std::string chars(wire::kStatusChars, static_cast<char>(wire::kNoNews));
   for (int k = 1; k <= nozzles_; ++k) {
-    char c = '1';
+    std::uint8_t c = wire::kIdleUnlessDecided;
     if (pump.delivery && pump.delivery->target.nozzle == k) {
-      c = '4';
+      c = wire::kLiftedAuthorized;
     } else if (pump.authorized && pump.authorized->nozzle == k) {
-      c = '5';
+      c = wire::kAuthorized;
     } else if (pump.lifted == k) {
-      c = '3';
+      c = wire::kLifted;
     }
-    chars[static_cast<std::size_t>(k - 1)] = c;
+    chars[static_cast<std::size_t>(k - 1)] = static_cast<char>(c);
   }
-  return Reply{address, 'J', chars};
+  return Reply{address, wire::kStatusReply, chars};
 }
 
 Reply Dispenser::totals_reply(Pump& pump, int nozzle) {
@@ -387,7 +388,8 @@ Reply Dispenser::totals_reply(Pump& pump, int nozzle) {
   const auto low = static_cast<std::uint8_t>(volume[0]);
   if (pump.pending && pump.pending->number == (high << 8 | low)) high ^= 0x80;
   pump.totals_number = static_cast<std::uint16_t>(high << 8 | low);
-  return Reply{address, 'B', std::string(1, static_cast<char>(high)) + volume + amount};
+  return Reply{address, wire::kTotalsReply,
+               std::string(1, static_cast<char>(high)) + volume + amount};
 }
 
 Reply Dispenser::acknowledge(Pump& pump, std::uint16_t number) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/wire.h"
 #include "sim/money.h"
 #include "sim/request.h"
 
@@ -59,7 +60,7 @@ struct NozzleTotals {
 // A reply before framing: the answering pump, the type letter and the data.
 struct Reply {
   std::uint8_t address = 0;
-  char type = 'Q';
+  char type = wire::kAnswer;
   std::string data;
 };
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "protocol/limits.h"
+#include "protocol/wire.h"
 
 namespace zarvo::sim {
 namespace {
@@ -68,7 +68,7 @@ Fate FaultInjector::draw(Millis now) {
     for (std::size_t i = 0; i < count; ++i) {
       // A byte from the 255 values other than SYN.
       auto byte = static_cast<std::uint8_t>(random_() % 255);
-      if (byte >= kSyn) ++byte;
+      if (byte >= wire::kSyn) ++byte;
       fate.noise.push_back(byte);
     }
   }

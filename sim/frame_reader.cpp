@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <span>
 
-#include "protocol/crc.h"
 #include "protocol/limits.h"
+#include "protocol/wire.h"
 
 namespace zarvo::sim {
 namespace {
-// SYN SYN, address, length, the counted bytes, two CRC bytes.
-constexpr std::size_t kHeader = 4;
-constexpr std::size_t kOverhead = 6;
+using wire::kFrame;
+using wire::kSyn;
+// SYN SYN, address, length; then the counted bytes and the CRC.
+constexpr std::size_t kHeader = kFrame.letter;
+constexpr std::size_t kOverhead = wire::kFrameOverhead;
 // The largest request payload is kMaxPayload bytes, so its length byte is
 // at most kMaxPayload - 2.
 constexpr std::size_t kMaxLength = kMaxPayload - 2;
@@ -43,7 +45,7 @@ std::optional<std::vector<std::uint8_t>> FrameReader::next(bool line_idle) {
       drop(1);
       continue;
     }
-    const std::size_t length = buffer_[3];
+    const std::size_t length = buffer_[kFrame.length];
     if (length == 0 || length > kMaxLength) {
       drop(1);
       continue;
@@ -54,9 +56,10 @@ std::optional<std::vector<std::uint8_t>> FrameReader::next(bool line_idle) {
       drop(1);
       continue;
     }
-    const auto counted = std::span(buffer_).subspan(2, length + 2);
+    const auto counted =
+        std::span(buffer_).subspan(kFrame.address, length + kHeader - kFrame.address);
     const std::uint16_t crc = crc_of(counted);
-    if (buffer_[total - 2] == (crc & 0xFF) && buffer_[total - 1] == (crc >> 8)) {
+    if (buffer_[total - wire::kCrcSize] == (crc & 0xFF) && buffer_[total - 1] == (crc >> 8)) {
       std::vector<std::uint8_t> payload(counted.begin(), counted.end());
       buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(total));
       return payload;

@@ -3,11 +3,13 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "protocol/crc.h"
 #include "protocol/limits.h"
+#include "protocol/wire.h"
 
 namespace zarvo::sim {
 namespace {
+
+using namespace wire;
 
 bool is_digit(std::uint8_t c) {
   return c >= '0' && c <= '9';
@@ -39,7 +41,9 @@ std::optional<int> nozzle_digit(std::uint8_t c) {
 std::optional<PriceList> price_entries(std::span<const std::uint8_t> data, int count) {
   PriceList list;
   for (int i = 0; i < count; ++i) {
-    const auto digits = decimal(data.subspan(static_cast<std::size_t>(i) * 5 + 1, 4));
+    const auto entry = data.subspan(static_cast<std::size_t>(i) * kPriceEntryWidth);
+    const auto digits =
+        decimal(entry.subspan(kPriceEntryWidth - kPriceDigitsWidth, kPriceDigitsWidth));
     if (!digits) return std::nullopt;
     list.digits.at(static_cast<std::size_t>(i)) = static_cast<std::uint16_t>(*digits);
   }
@@ -49,8 +53,10 @@ std::optional<PriceList> price_entries(std::span<const std::uint8_t> data, int c
 
 // Whole entries only: a count of 1..6 entries of five bytes each.
 std::optional<int> entry_count(std::size_t bytes) {
-  if (bytes == 0 || bytes % 5 != 0 || bytes / 5 > kMaxNozzles) return std::nullopt;
-  return static_cast<int>(bytes / 5);
+  if (bytes == 0 || bytes % kPriceEntryWidth != 0 || bytes / kPriceEntryWidth > kMaxNozzles) {
+    return std::nullopt;
+  }
+  return static_cast<int>(bytes / kPriceEntryWidth);
 }
 
 std::optional<Command> set_prices(std::span<const std::uint8_t> data) {
@@ -62,17 +68,17 @@ std::optional<Command> set_prices(std::span<const std::uint8_t> data) {
 }
 
 std::optional<Command> multi_start(std::span<const std::uint8_t> data) {
-  if (data.size() < 8) return std::nullopt;
-  const auto nozzle = nozzle_digit(data[0]);
-  const auto target = decimal(data.subspan(2, 6));
-  const auto count = entry_count(data.size() - 8);
+  if (data.size() < kMultiPricesAt) return std::nullopt;
+  const auto nozzle = nozzle_digit(data[kNozzleDigitAt]);
+  const auto target = decimal(data.subspan(kPresetTargetAt, kPresetTargetWidth));
+  const auto count = entry_count(data.size() - kMultiPricesAt);
   if (!nozzle || !target || !count) return std::nullopt;
-  const auto prices = price_entries(data.subspan(8), *count);
+  const auto prices = price_entries(data.subspan(kMultiPricesAt), *count);
   if (!prices) return std::nullopt;
   Start start{*nozzle, PresetKind::volume, *target, false, *prices};
-  if (data[1] == 'A') {
+  if (data[kPresetKindAt] == kByAmount) {
     start.kind = PresetKind::amount;
-  } else if (data[1] != 'V') {
+  } else if (data[kPresetKindAt] != kByVolume) {
     return std::nullopt;
   }
   return start;
@@ -81,11 +87,13 @@ std::optional<Command> multi_start(std::span<const std::uint8_t> data) {
 // The mono-product start carries whole litres or hundreds of amount units,
 // exactly one of them non-zero, and one price entry.
 std::optional<Command> mono_start(std::span<const std::uint8_t> data) {
-  if (data.size() != 15 || data[1] != 'P') return std::nullopt;
-  const auto nozzle = nozzle_digit(data[0]);
-  const auto amount = decimal(data.subspan(2, 4));
-  const auto volume = decimal(data.subspan(6, 4));
-  const auto prices = price_entries(data.subspan(10), 1);
+  if (data.size() != kMonoPriceAt + kPriceEntryWidth || data[kPresetKindAt] != kMonoKind) {
+    return std::nullopt;
+  }
+  const auto nozzle = nozzle_digit(data[kNozzleDigitAt]);
+  const auto amount = decimal(data.subspan(kMonoAmountAt, kMonoFieldWidth));
+  const auto volume = decimal(data.subspan(kMonoVolumeAt, kMonoFieldWidth));
+  const auto prices = price_entries(data.subspan(kMonoPriceAt), 1);
   if (!nozzle || !amount || !volume || !prices) return std::nullopt;
   if (*amount != 0 && *volume != 0) return std::nullopt;
   if (*amount != 0) return Start{*nozzle, PresetKind::amount, *amount * 100, true, *prices};
@@ -94,39 +102,39 @@ std::optional<Command> mono_start(std::span<const std::uint8_t> data) {
 
 std::optional<Command> command(std::uint8_t letter, std::span<const std::uint8_t> data) {
   switch (letter) {
-    case '4':
+    case kSetPrices:
       return set_prices(data);
-    case '9':
+    case kMultiStart:
       return multi_start(data);
-    case '1':
+    case kMonoStart:
       return mono_start(data);
-    case '5':
+    case kStop:
       if (!data.empty()) return std::nullopt;
       return Stop{};
-    case '3': {
-      if (data.size() != 2) return std::nullopt;
+    case kReadParam: {
+      if (data.size() != kParamNumberWidth) return std::nullopt;
       const auto number = decimal(data);
       if (!number) return std::nullopt;
       return ReadParam{static_cast<int>(*number)};
     }
-    case '2': {
-      if (data.size() != 4) return std::nullopt;
-      const auto number = decimal(data.first(2));
-      const auto high = hex_value(data[2]);
-      const auto low = hex_value(data[3]);
+    case kWriteParam: {
+      if (data.size() != kParamNumberWidth + kParamValueWidth) return std::nullopt;
+      const auto number = decimal(data.first(kParamNumberWidth));
+      const auto high = hex_value(data[kParamNumberWidth]);
+      const auto low = hex_value(data[kParamNumberWidth + 1]);
       if (!number || !high || !low) return std::nullopt;
       return WriteParam{static_cast<int>(*number), *high * 16 + *low};
     }
-    case 'J':
+    case kStatusRequest:
       if (data.size() != 1) return std::nullopt;
       return Status{};
-    case 'B': {
+    case kTotalsRequest: {
       if (data.size() != 1) return std::nullopt;
-      const auto nozzle = nozzle_digit(data[0]);
+      const auto nozzle = nozzle_digit(data[kNozzleDigitAt]);
       if (!nozzle) return std::nullopt;
       return Totals{*nozzle};
     }
-    case 'L':
+    case kAcknowledge:
       if (data.size() != 2) return std::nullopt;
       return Ack{static_cast<std::uint16_t>(data[0] << 8 | data[1])};
     default:
@@ -138,26 +146,21 @@ std::optional<Command> command(std::uint8_t letter, std::span<const std::uint8_t
 
 std::optional<Request> parse_request(std::span<const std::uint8_t> payload) {
   // The length byte counts the letter and the data, so it must match exactly.
-  if (payload.size() < 3 || payload[1] != payload.size() - 2) return std::nullopt;
-  if (payload[0] > kMaxPumps) return std::nullopt;
-  auto parsed = command(payload[2], payload.subspan(3));
+  if (payload.size() < kPayload.data ||
+      payload[kPayload.length] != payload.size() - kPayload.letter) {
+    return std::nullopt;
+  }
+  if (payload[kPayload.address] > kMaxPumps) return std::nullopt;
+  auto parsed = command(payload[kPayload.letter], payload.subspan(kPayload.data));
   if (!parsed) return std::nullopt;
-  return Request{payload[0], std::move(*parsed)};
+  return Request{payload[kPayload.address], std::move(*parsed)};
 }
 
 std::vector<std::uint8_t> reply_frame(std::uint8_t address, char type, std::string_view data) {
   if (data.size() + 1 > kMaxReplyLength) throw std::length_error("reply data too long");
-  std::vector<std::uint8_t> frame;
-  frame.reserve(data.size() + 7);
-  frame.push_back(kSyn);
-  frame.push_back(kSyn);
-  frame.push_back(address);
-  frame.push_back(static_cast<std::uint8_t>(data.size() + 1));
-  frame.push_back(static_cast<std::uint8_t>(type));
-  for (const char c : data) frame.push_back(static_cast<std::uint8_t>(c));
-  const std::uint16_t crc = crc_of(std::span(frame).subspan(2));
-  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+  std::vector<std::uint8_t> frame(data.size() + 1 + wire::kFrameOverhead);
+  const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+  frame.resize(wire::encode_frame(frame, address, static_cast<std::uint8_t>(type), bytes));
   return frame;
 }
 

@@ -1,16 +1,19 @@
 #include "host/output/frame_text.h"
 
 #include <cstdio>
-#include <string_view>
+
+#include "host/output/pump_state.h"
+#include "protocol/wire.h"
 
 namespace zarvo::host {
 
 namespace {
 
-// Frame positions: SYN SYN, address, length, letter, data.
-constexpr std::size_t kAddress = 2;
-constexpr std::size_t kLetter = 4;
-constexpr std::size_t kData = 5;
+using namespace wire;
+
+constexpr std::size_t kAddress = kFrame.address;
+constexpr std::size_t kLetter = kFrame.letter;
+constexpr std::size_t kData = kFrame.data;
 
 // The characters at [pos, pos + len) of the frame, or "" when the frame is shorter.
 std::string field(std::span<const std::uint8_t> frame, std::size_t pos, std::size_t len) {
@@ -28,8 +31,8 @@ std::string trimmed(std::string text) {
 }
 
 std::string pump_text(std::span<const std::uint8_t> frame) {
-  return frame[kAddress] == 0 ? std::string("all pumps")
-                              : "pump " + std::to_string(frame[kAddress]);
+  return frame[kAddress] == kEveryPump ? std::string("all pumps")
+                                       : "pump " + std::to_string(frame[kAddress]);
 }
 
 std::string number16(std::span<const std::uint8_t> frame, std::size_t pos) {
@@ -39,38 +42,19 @@ std::string number16(std::span<const std::uint8_t> frame, std::size_t pos) {
 
 std::string price_entries(std::span<const std::uint8_t> frame, std::size_t pos) {
   std::string text;
-  // The data ends two bytes before the frame does (the CRC).
-  for (; pos + 5 + 2 <= frame.size(); pos += 5) {
+  // The data ends before the CRC.
+  for (; pos + kPriceEntryWidth + kCrcSize <= frame.size(); pos += kPriceEntryWidth) {
     if (!text.empty()) text += ' ';
-    text += field(frame, pos, 5);
+    text += field(frame, pos, kPriceEntryWidth);
   }
   return text;
 }
 
-std::string status_meaning(std::string_view status) {
-  for (std::size_t k = 0; k < status.size(); ++k) {
-    const std::string nozzle = "nozzle " + std::to_string(k + 1);
-    switch (status[k]) {
-      case '0':
-        continue;
-      case '1':
-        return "idle";
-      case '3':
-        return nozzle + " lifted";
-      case '4':
-        return nozzle + " lifted and authorized";
-      case '5':
-        return nozzle + " authorized";
-      case 'A':
-      case 'B':
-        return "transaction ended";
-      case 'C':
-        return "fault";
-      default:
-        return std::string("status ") + status[k];
-    }
-  }
-  return "no news";
+// The driver's own reading of the status characters; "?" where the frame ends first.
+std::string status_text(std::span<const std::uint8_t> frame) {
+  if (kStatusAt + kStatusChars > frame.size()) return "?";
+  const StatusScan scan = scan_status(frame.subspan<kStatusAt, kStatusChars>());
+  return field(frame, kStatusAt, kStatusChars) + " (" + status_scan_label(scan) + ")";
 }
 
 }  // namespace
@@ -86,32 +70,37 @@ std::string hex_bytes(std::span<const std::uint8_t> bytes) {
 }
 
 std::string describe_request(std::span<const std::uint8_t> frame) {
-  if (frame.size() < kData + 2) return "short frame";
+  if (frame.size() < kData + kCrcSize) return "short frame";
   const std::string pump = pump_text(frame);
+  const std::string nozzle = field(frame, kData + kNozzleDigitAt, 1);
+  const std::string param = field(frame, kData, kParamNumberWidth);
   switch (frame[kLetter]) {
-    case 'J':
+    case kStatusRequest:
       return "status request, " + pump;
-    case 'B':
-      return "totals request, " + pump + " nozzle " + field(frame, kData, 1);
-    case '5':
+    case kTotalsRequest:
+      return "totals request, " + pump + " nozzle " + nozzle;
+    case kStop:
       return "stop, " + pump;
-    case '3':
-      return "read parameter " + field(frame, kData, 2) + ", " + pump;
-    case '2':
-      return "write parameter " + field(frame, kData, 2) + " = 0x" + field(frame, kData + 2, 2) +
-             ", " + pump;
-    case '4':
+    case kReadParam:
+      return "read parameter " + param + ", " + pump;
+    case kWriteParam:
+      return "write parameter " + param + " = 0x" +
+             field(frame, kData + kParamNumberWidth, kParamValueWidth) + ", " + pump;
+    case kSetPrices:
       return "set prices, " + pump + ": " + price_entries(frame, kData);
-    case '9': {
-      const std::string kind = field(frame, kData + 1, 1) == "V" ? "volume" : "amount";
-      return "start, " + pump + " nozzle " + field(frame, kData, 1) + ", " + kind + " " +
-             field(frame, kData + 2, 6) + ", prices " + price_entries(frame, kData + 8);
+    case kMultiStart: {
+      const bool by_volume =
+          kData + kPresetKindAt < frame.size() && frame[kData + kPresetKindAt] == kByVolume;
+      return "start, " + pump + " nozzle " + nozzle + ", " + (by_volume ? "volume " : "amount ") +
+             field(frame, kData + kPresetTargetAt, kPresetTargetWidth) + ", prices " +
+             price_entries(frame, kData + kMultiPricesAt);
     }
-    case '1':
-      return "mono-product start, " + pump + " nozzle " + field(frame, kData, 1) + ", amount " +
-             field(frame, kData + 2, 4) + " volume " + field(frame, kData + 6, 4) + ", price " +
-             field(frame, kData + 10, 5);
-    case 'L':
+    case kMonoStart:
+      return "mono-product start, " + pump + " nozzle " + nozzle + ", amount " +
+             field(frame, kData + kMonoAmountAt, kMonoFieldWidth) + " volume " +
+             field(frame, kData + kMonoVolumeAt, kMonoFieldWidth) + ", price " +
+             field(frame, kData + kMonoPriceAt, kPriceEntryWidth);
+    case kAcknowledge:
       return "acknowledge transaction " + number16(frame, kData) + ", " + pump;
     default:
       return std::string("command ") + field(frame, kLetter, 1) + ", " + pump;
@@ -119,32 +108,32 @@ std::string describe_request(std::span<const std::uint8_t> frame) {
 }
 
 std::string describe_reply(std::span<const std::uint8_t> frame) {
-  if (frame.size() < kData + 2) return "short frame";
+  if (frame.size() < kData + kCrcSize) return "short frame";
   const std::string from = "from pump " + std::to_string(frame[kAddress]);
+  const std::string amount = trimmed(field(frame, kDeliveryAmountAt, kDeliveryFieldWidth));
+  const std::string volume = trimmed(field(frame, kDeliveryVolumeAt, kDeliveryFieldWidth));
   switch (frame[kLetter]) {
-    case 'J': {
-      const std::string status = field(frame, kData, 6);
-      return "status " + status + " (" + status_meaning(status) + "), " + from;
-    }
-    case 'Q': {
-      const std::string digit = field(frame, kData, 1);
+    case kStatusReply:
+      return "status " + status_text(frame) + ", " + from;
+    case kAnswer: {
+      const std::uint8_t digit = frame[kData];
       const std::string meaning =
-          digit == "0" ? " (accepted)" : (digit == "1" ? " (refused)" : std::string());
-      return "answer " + digit + meaning + ", " + from;
+          digit == kAccepted ? " (accepted)" : (digit == kRefused ? " (refused)" : std::string());
+      return "answer " + field(frame, kData, 1) + meaning + ", " + from;
     }
-    case 'R':
-      return "fuelling, transaction " + number16(frame, kData) + " state " +
-             field(frame, kData + 2, 1) + ", amount " + trimmed(field(frame, 10, 7)) + " volume " +
-             trimmed(field(frame, 17, 7)) + ", " + from;
-    case 'a':
-      return "delivery ended, transaction " + number16(frame, kData) + ", amount " +
-             trimmed(field(frame, 10, 7)) + " volume " + trimmed(field(frame, 17, 7)) + ", " + from;
-    case 'B':
-      return "totals, volume " + trimmed(field(frame, 6, 13)) + " amount " +
-             trimmed(field(frame, 19, 13)) + ", " + from;
-    case '3':
-      return "parameter " + field(frame, kData, 2) + " = 0x" + field(frame, kData + 2, 2) + ", " +
+    case kLiveReadings:
+      return "fuelling, transaction " + number16(frame, kTxnHighAt) + " state " +
+             field(frame, kDeliveryStateAt, 1) + ", amount " + amount + " volume " + volume + ", " +
              from;
+    case kEndedDelivery:
+      return "delivery ended, transaction " + number16(frame, kTxnHighAt) + ", amount " + amount +
+             " volume " + volume + ", " + from;
+    case kTotalsReply:
+      return "totals, volume " + trimmed(field(frame, kTotalVolumeAt, kTotalFieldWidth)) +
+             " amount " + trimmed(field(frame, kTotalAmountAt, kTotalFieldWidth)) + ", " + from;
+    case kParamReply:
+      return "parameter " + field(frame, kParamNumberAt, kParamNumberWidth) + " = 0x" +
+             field(frame, kParamValueAt, kParamValueWidth) + ", " + from;
     default:
       return std::string("reply ") + field(frame, kLetter, 1) + ", " + from;
   }

@@ -2,43 +2,85 @@
 
 namespace zarvo::host {
 
+namespace {
+
+constexpr unsigned kMaxNozzle = wire::kStatusChars;
+
+// The nozzle a "base + k" state carries, or 0 when the state is no such code.
+unsigned nozzle_of(std::uint8_t state, unsigned base) {
+  return state > base && state <= base + kMaxNozzle ? state - base : 0;
+}
+
+std::string nozzle_text(unsigned nozzle, const char* what) {
+  return "nozzle " + std::to_string(nozzle) + " " + what;
+}
+
+}  // namespace
+
 std::string pump_state_label(std::uint8_t state) {
   switch (state) {
-    case 0:
+    case ZARVO_PUMP_NOTHING_DECODED:
       return "nothing decoded yet";
-    case 1:
+    case ZARVO_PUMP_ENDED_IDLE:
       return "idle, transaction ended";
-    case 192:
+    case ZARVO_PUMP_IDLE:
       return "idle";
-    case 216:
+    case ZARVO_PUMP_TRANSACTION_ENDED:
       return "ended, awaiting acknowledgement";
-    case 217:
+    case ZARVO_PUMP_AUTHORIZED + 1:
       return "fuelling (or nozzle 1 authorized)";
-    case 218:
+    case ZARVO_PUMP_AUTHORIZED + 2:
       return "stopped (or nozzle 2 authorized)";
-    case 224:
+    case ZARVO_PUMP_ANSWER:
       return "command accepted";
-    case 225:
+    case ZARVO_PUMP_ANSWER + 1:
       return "command refused (or nozzle 1 lifted)";
-    case 255:
+    case ZARVO_PUMP_FAULT:
       return "dispenser fault";
     default:
       break;
   }
-  if (state >= 219 && state <= 222) return "nozzle " + std::to_string(state - 216) + " authorized";
-  if (state >= 226 && state <= 230) return "nozzle " + std::to_string(state - 224) + " lifted";
-  if (state >= 233 && state <= 238) {
-    return "nozzle " + std::to_string(state - 232) + " lifted and authorized";
+  if (const unsigned k = nozzle_of(state, ZARVO_PUMP_AUTHORIZED)) {
+    return nozzle_text(k, "authorized");
+  }
+  if (const unsigned k = nozzle_of(state, ZARVO_PUMP_LIFTED)) return nozzle_text(k, "lifted");
+  if (const unsigned k = nozzle_of(state, ZARVO_PUMP_LIFTED_AUTHORIZED)) {
+    return nozzle_text(k, "lifted and authorized");
   }
   return "code " + std::to_string(state);
 }
 
+std::string status_scan_label(const wire::StatusScan& scan) {
+  const std::string code = std::to_string(scan.state) + " ";
+  switch (scan.finding) {
+    case wire::StatusFinding::kNoNews:
+      return "no news, state kept";
+    case wire::StatusFinding::kIdle:
+      return code + "idle";
+    case wire::StatusFinding::kLifted:
+      return code + nozzle_text(scan.nozzle, "lifted");
+    case wire::StatusFinding::kLiftedAuthorized:
+      return code + nozzle_text(scan.nozzle, "lifted and authorized");
+    case wire::StatusFinding::kAuthorized:
+      return code + nozzle_text(scan.nozzle, "authorized");
+    case wire::StatusFinding::kEndedIdle:
+      return code + "idle, transaction ended";
+    case wire::StatusFinding::kEndedUnacknowledged:
+      return "transaction ended, " + std::to_string(ZARVO_PUMP_TRANSACTION_ENDED) +
+             " once acknowledged";
+    case wire::StatusFinding::kFault:
+      return code + "dispenser fault";
+  }
+  return code;
+}
+
 bool delivery_active(std::uint8_t state) {
-  return (state >= 217 && state <= 222) || (state >= 233 && state <= 238);
+  return nozzle_of(state, ZARVO_PUMP_AUTHORIZED) != 0 ||
+         nozzle_of(state, ZARVO_PUMP_LIFTED_AUTHORIZED) != 0;
 }
 
 bool transaction_ended(std::uint8_t state) {
-  return state == 1 || state == 216;
+  return state == ZARVO_PUMP_ENDED_IDLE || state == ZARVO_PUMP_TRANSACTION_ENDED;
 }
 
 }  // namespace zarvo::host

@@ -1,18 +1,20 @@
-// What the driver's pump state codes mean for the simulator and this host.
-// The driver files them from replies without interpreting them:
-//   0 nothing decoded yet; 1 idle after an ended transaction; 192 idle;
-//   216 ended, awaiting acknowledgement; 216+k nozzle k authorized (217 also
-//   "fuelling" and 218 "stopped" from live readings); 224 command accepted;
-//   224+k nozzle k lifted (225 also "command refused"); 232+k nozzle k lifted
-//   and authorized; 255 dispenser fault.
+// What the driver's pump states mean for the simulator and this host. The
+// codes are da30.h's ZARVO_PUMP_*; docs/HOSTS.md lists them for host authors.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "protocol/wire.h"
+
 namespace zarvo::host {
 
+// A state as ReadPumpState returns it. Some codes are shared by two replies:
+// 217 is "fuelling" from live readings and "nozzle 1 authorized" from a status.
 std::string pump_state_label(std::uint8_t state);
+
+// What the driver files for a status reply's scan: "218 nozzle 2 authorized".
+std::string status_scan_label(const wire::StatusScan& scan);
 
 // The delivery on the pump is under way (authorized, lifted or fuelling).
 bool delivery_active(std::uint8_t state);

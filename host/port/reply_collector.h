@@ -8,12 +8,15 @@
 #include <functional>
 #include <span>
 
+#include "protocol/limits.h"
+#include "protocol/wire.h"
+
 namespace zarvo::host {
 
 // The driver's reply buffer holds 255 bytes.
-inline constexpr std::size_t kReplyBufferSize = 255;
+inline constexpr std::size_t kReplyBufferSize = kFrameBufferSize;
 // Every frame starts with SYN bytes.
-inline constexpr std::uint8_t kSynByte = 0x16;
+inline constexpr std::uint8_t kSynByte = wire::kSyn;
 
 // What the judge found in the bytes stored so far.
 enum class Verdict { kAccepted, kNeedMore, kBadCrc, kNoSyn };

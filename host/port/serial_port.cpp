@@ -50,14 +50,14 @@ std::optional<speed_t> speed_for(std::uint32_t baud) {
 }
 
 // Frames carry the pump address after the two SYN bytes.
-constexpr std::size_t kAddressPosition = 2;
+constexpr std::size_t kAddressPosition = wire::kFrame.address;
 
 // A reply answers a request to its own pump; a request to address 0 is
 // answered by whichever pump speaks for the line.
 bool answers(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply) {
   if (request.size() <= kAddressPosition || reply.size() <= kAddressPosition) return true;
   const std::uint8_t address = request[kAddressPosition];
-  return address == 0 || reply[kAddressPosition] == address;
+  return address == wire::kEveryPump || reply[kAddressPosition] == address;
 }
 
 std::string errno_text(const std::string& what) {
@@ -437,8 +437,8 @@ Verdict SerialPort::judge(Line& line, std::uint32_t number,
   const std::uint8_t count = last_index;
   const std::uint32_t accepted = line.check(line.context, number, buffer.data(), 0, &count, 0);
   if ((accepted & 0xFFU) != 0) return Verdict::kAccepted;
-  if (line.reply_code == 222U) return Verdict::kBadCrc;
-  if (line.reply_code == 223U) return Verdict::kNoSyn;
+  if (line.reply_code == ZARVO_REPLY_BAD_CRC) return Verdict::kBadCrc;
+  if (line.reply_code == ZARVO_REPLY_NO_SYN) return Verdict::kNoSyn;
   return Verdict::kNeedMore;
 }
 

@@ -2,14 +2,15 @@
 
 #include <cstddef>
 
+#include "protocol/wire.h"
+
 namespace zarvo::host {
 
 namespace {
 
-// Frame positions of a request: SYN SYN, address, length, letter, data.
-constexpr std::size_t kAddress = 2;
-constexpr std::size_t kLetter = 4;
-constexpr std::size_t kData = 5;
+constexpr std::size_t kAddress = wire::kFrame.address;
+constexpr std::size_t kLetter = wire::kFrame.letter;
+constexpr std::size_t kData = wire::kFrame.data;
 
 }  // namespace
 
@@ -23,7 +24,7 @@ void CompletionTracker::observe(const ExchangeRecord& record) {
   std::lock_guard lock(mutex_);
   LastReply& last = replies_[record.line - 1];
   const auto sent = record.sent;
-  const bool acknowledgement = sent.size() >= kData + 2 && sent[kLetter] == 'L';
+  const bool acknowledgement = sent.size() >= kData + wire::kCrcSize && sent[kLetter] == wire::kAcknowledge;
   if (!acknowledgement) {
     last = {};
     const auto reply = record.received;
@@ -41,15 +42,15 @@ void CompletionTracker::observe(const ExchangeRecord& record) {
 
 bool CompletionTracker::releases_delivery(const LastReply& reply, std::uint8_t address,
                                           std::uint32_t number) const {
-  if (reply.type == 'B') return false;
-  if (reply.type == 'a') return reply.address == address && reply.number == number;
+  if (reply.type == wire::kTotalsReply) return false;
+  if (reply.type == wire::kEndedDelivery) return reply.address == address && reply.number == number;
   return true;
 }
 
 std::optional<std::pair<std::uint32_t, std::uint32_t>> CompletionTracker::releases(
     std::uint32_t line, std::span<const std::uint8_t> request) {
   if (line < 1 || line > replies_.size()) return std::nullopt;
-  if (request.size() < kData + 2 || request[kLetter] != 'L') return std::nullopt;
+  if (request.size() < kData + wire::kCrcSize || request[kLetter] != wire::kAcknowledge) return std::nullopt;
   const std::uint8_t pump = request[kAddress];
   const auto number = static_cast<std::uint32_t>(request[kData] * 256 + request[kData + 1]);
   std::lock_guard lock(mutex_);

@@ -95,6 +95,33 @@ extern "C" {
 #define ZARVO_FAILURE_SERIAL_IO 2        /* zarvo::ESerialIO: an exchange failed */
 
 /* ---------------------------------------------------------------------- */
+/* Pump states: what ReadPumpState (slot 10) returns and PollPump writes into
+ * byte 0 of its record. The driver files them from the pump's replies; a
+ * "+ k" state carries the nozzle k (1..6) or the reply's digit. */
+#define ZARVO_PUMP_NOTHING_DECODED 0 /* also: the last reply was not taken */
+#define ZARVO_PUMP_ENDED_IDLE 1      /* idle after an ended, acknowledged transaction */
+#define ZARVO_PUMP_IDLE 192
+#define ZARVO_PUMP_TRANSACTION_ENDED 216 /* ended, acknowledged by the driver right away */
+/* 216 + k: nozzle k authorized. From live readings 216 + the reading's state
+ * digit: 217 fuelling, 218 stopped. */
+#define ZARVO_PUMP_AUTHORIZED 216
+/* 224 + the command answer's digit: 224 accepted, 225 refused. */
+#define ZARVO_PUMP_ANSWER 224
+#define ZARVO_PUMP_LIFTED 224            /* + k: nozzle k lifted */
+#define ZARVO_PUMP_LIFTED_AUTHORIZED 232 /* + k: nozzle k lifted and authorized */
+#define ZARVO_PUMP_FAULT 255
+
+/* The reply check's verdicts, reported through SetReplyCode (port slot 2). */
+#define ZARVO_REPLY_GOOD 0
+#define ZARVO_REPLY_BAD_CRC 222
+#define ZARVO_REPLY_NO_SYN 223
+#define ZARVO_REPLY_INCOMPLETE 246
+
+/* Reception states, reported through SetRxState (port slot 3). */
+#define ZARVO_RX_COMPLETE 1
+#define ZARVO_RX_MORE_NEEDED 3
+
+/* ---------------------------------------------------------------------- */
 /* The host's port object. Its first word points at a table of 20 entries;  */
 /* the driver calls entries 1, 2, 3, 4, 16, 17 and 19 only.                 */
 
@@ -114,11 +141,11 @@ typedef struct zarvo_port_ops {
   zarvo_port_unused slot0;
   /* 1: the line's result code, asked after SendAndReceive raised. */
   int32_t(ZARVO_STDCALL* GetLineResult)(zarvo_port* port, uint32_t line);
-  /* 2: the reply check's verdict: 223 no SYN, 246 incomplete, 222 bad CRC, 0 good. */
+  /* 2: the reply check's verdict, one of ZARVO_REPLY_*. */
   void(ZARVO_STDCALL* SetReplyCode)(zarvo_port* port, uint32_t line, uint32_t code);
-  /* 3: reception state: 3 more bytes needed, 1 reply complete. */
+  /* 3: reception state, one of ZARVO_RX_*. */
   void(ZARVO_STDCALL* SetRxState)(zarvo_port* port, uint32_t line, uint32_t state);
-  /* 4: the reception state; low byte 1 means the last reply was accepted. */
+  /* 4: the reception state; low byte ZARVO_RX_COMPLETE means the last reply was accepted. */
   int32_t(ZARVO_STDCALL* GetRxState)(zarvo_port* port, uint32_t line);
   zarvo_port_unused slot5_to_15[11];
   /* 16: sends txlen bytes, stores the reply from its first SYN byte into rxbuf

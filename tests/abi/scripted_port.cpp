@@ -3,30 +3,16 @@
 #include <span>
 #include <stdexcept>
 
-#include "protocol/crc.h"
+#include "protocol/wire.h"
 
 namespace zarvo::abi {
 namespace {
-constexpr std::uint8_t kSyn = 0x16;
+using wire::kSyn;
 constexpr std::size_t kRxBufSize = 255;
 // What SendAndReceive returns when the whole script step was stored and the
 // check never accepted it, as a port's reply timeout would.
 constexpr std::int32_t kNoReplyAccepted = 5;
 }  // namespace
-
-Bytes reply_frame(std::uint8_t address, char type, std::string_view data) {
-  Bytes frame;
-  frame.reserve(data.size() + 7);
-  for (const std::size_t head : {std::size_t{kSyn}, std::size_t{kSyn}, std::size_t{address},
-                                 data.size() + 1, static_cast<std::size_t>(type)}) {
-    frame.push_back(static_cast<std::uint8_t>(head));
-  }
-  for (const char c : data) frame.push_back(static_cast<std::uint8_t>(c));
-  const std::uint16_t crc = crc_of(std::span(frame).subspan(2));
-  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-  return frame;
-}
 
 const zarvo_port_ops ScriptedPort::kOps = [] {
   zarvo_port_ops ops{};
@@ -124,7 +110,8 @@ std::int32_t ScriptedPort::exchange(std::uint32_t line, const std::uint8_t* txbu
     return kNoReplyAccepted;
   }
   const std::span<const std::uint8_t> frame(txbuf, txlen);
-  const auto payload = frame.subspan(2, txlen - 4);
+  const auto payload =
+      frame.subspan(wire::kFrame.address, txlen - wire::kFrame.address - wire::kCrcSize);
   const std::uint16_t crc = crc_of(payload);
   if (frame[txlen - 2] != (crc & 0xFF) || frame[txlen - 1] != (crc >> 8)) {
     problems_.push_back("a frame with a wrong CRC");

@@ -11,15 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/frames.h"
 #include "zarvo/da30.h"
 
 namespace zarvo::abi {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// A reply as a dispenser sends it: address, length, type letter and data,
-// framed with SYN SYN and the CRC (low byte first).
-Bytes reply_frame(std::uint8_t address, char type, std::string_view data);
+using testing::Bytes;
+using testing::ReplyFrame;
 
 // One call the driver made on the port object, arguments as received.
 struct PortCall {

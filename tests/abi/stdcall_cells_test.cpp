@@ -66,7 +66,7 @@ Bytes concat(Bytes a, const Bytes& b) {
 }
 
 Bytes q_reply(std::uint8_t pump, char state) {
-  return reply_frame(pump, 'Q', std::string(1, state));
+  return ReplyFrame(pump, 'Q', std::string(1, state));
 }
 
 void expect_clean_return(const RawResult& r, int x87_values = 0) {
@@ -285,7 +285,7 @@ TEST_F(StdcallCells, prices_and_presets_take_their_double_from_two_cells) {
 }
 
 TEST_F(StdcallCells, parameter_slots_pass_low_bytes_and_return_the_value_zero_extended) {
-  port_.answer(reply_frame(3, '3', "071F"));
+  port_.answer(ReplyFrame(3, '3', "071F"));
   EXPECT_EQ(call(kReadParam, Cells().u32(kHigh | 1).u32(kHigh | 3).u32(7)).eax, 31u);
   port_.answer(q_reply(3, '0'));
   call(kWriteParam, Cells().u32(kHigh | 1).u32(kHigh | 3).u32(40).u32(2));
@@ -296,7 +296,7 @@ TEST_F(StdcallCells, parameter_slots_pass_low_bytes_and_return_the_value_zero_ex
 
 TEST_F(StdcallCells, polling_fills_the_record_in_the_first_cell_and_removes_five_cells) {
   for (int i = 0; i < 3; ++i) port_.answer(q_reply(4, '0'));
-  port_.answer(reply_frame(4, 'J', "000300"));
+  port_.answer(ReplyFrame(4, 'J', "000300"));
   std::array<std::uint8_t, 16> record;
   record.fill(0xEE);
   call_with_result(kPollPump, record.data(), Cells().u32(kHigh | 1).u32(kHigh | 4).u32(kHigh | 1));
@@ -312,11 +312,11 @@ TEST_F(StdcallCells, polling_fills_the_record_in_the_first_cell_and_removes_five
 
 TEST_F(StdcallCells, readings_come_back_through_out_cells_and_the_x87_register) {
   using std::string_literals::operator""s;
-  port_.answer(reply_frame(3, 'R',
-                           "\x00\x07"s
-                           "3xx"
-                           "0012.34"
-                           "0005.67"));
+  port_.answer(ReplyFrame(3, 'R',
+                          "\x00\x07"s
+                          "3xx"
+                          "0012.34"
+                          "0005.67"));
   EXPECT_EQ(call(kReadPumpState, Cells().u32(1).u32(kHigh | 3)).eax, 219u);
 
   double volume = -1;
@@ -330,10 +330,10 @@ TEST_F(StdcallCells, readings_come_back_through_out_cells_and_the_x87_register) 
   EXPECT_EQ(r.st0, 5.67);
   EXPECT_EQ(amount, 12.34);
 
-  port_.answer(reply_frame(3, 'B',
-                           "\x00"s
-                           "0000001234.50"
-                           "0000009876.54"));
+  port_.answer(ReplyFrame(3, 'B',
+                          "\x00"s
+                          "0000001234.50"
+                          "0000009876.54"));
   port_.answer(q_reply(3, '0'));  // the acknowledgement the totals reply calls for
   double first = -1;
   double second = -1;

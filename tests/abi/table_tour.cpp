@@ -29,7 +29,7 @@
 namespace {
 
 using zarvo::abi::Bytes;
-using zarvo::abi::reply_frame;
+using zarvo::abi::ReplyFrame;
 using zarvo::abi::ScriptedPort;
 
 // Set above the low byte of every 8-bit argument: the driver must ignore it.
@@ -90,7 +90,7 @@ std::string write_settings(const char* sdec, const char* pdec, const char* mono)
 #endif
 
 Bytes q_reply(std::uint8_t pump) {
-  return reply_frame(pump, 'Q', "0");
+  return ReplyFrame(pump, 'Q', "0");
 }
 
 // A write-parameter payload: pump, length 5, then "2", number and value digits.
@@ -131,7 +131,7 @@ void tour_the_table(Tally& t, zarvo_get_da30_fn get_da30) {
 
   // The first poll programs parameters 40 and 41 from the settings file.
   for (int i = 0; i < 3; ++i) port.answer(q_reply(4));
-  port.answer(reply_frame(4, 'J', "000300"));
+  port.answer(ReplyFrame(4, 'J', "000300"));
   zarvo_poll_result record;
   std::memset(&record, 0xEE, sizeof record);
   ops.PollPump(&record, self, kHigh | 1, kHigh | 4, kHigh | 1);
@@ -156,12 +156,12 @@ void tour_the_table(Tally& t, zarvo_get_da30_fn get_da30) {
   port.answer(q_reply(0));
   CHECK(t, ops.StopAllPumps(self, kHigh | 1) == 1);
 
-  port.answer(reply_frame(3, 'R', std::string("\x00\x07", 2) + "3xx" + "0012.34" + "0005.67"));
+  port.answer(ReplyFrame(3, 'R', std::string("\x00\x07", 2) + "3xx" + "0012.34" + "0005.67"));
   CHECK(t, ops.ReadPumpState(self, 1, kHigh | 3) == 219);
   double amount = -1;
   CHECK(t, ops.GetDeliveryVolume(self, 1, 3, &amount) == 5.67 && amount == 12.34);
 
-  port.answer(reply_frame(3, '3', "07FF"));
+  port.answer(ReplyFrame(3, '3', "07FF"));
   CHECK(t, ops.ReadParam(self, kHigh | 1, kHigh | 3, 7) == 255);
 
   // Failures cross the library boundary as C++ exceptions of the header's types.

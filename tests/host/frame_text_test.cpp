@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <string>
+
+#include "tests/support/frames.h"
+#include "tests/support/status_cases.h"
 
 namespace zarvo::host {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using zarvo::testing::Bytes;
+using zarvo::testing::ReplyFrame;
 
 TEST(FrameText, requests_read_as_their_command_and_pump) {
   EXPECT_EQ(describe_request(Bytes{0x16, 0x16, 0x01, 0x01, 0x35, 0x2A, 0x25}), "stop, pump 1");
@@ -28,11 +32,22 @@ TEST(FrameText, requests_read_as_their_command_and_pump) {
 
 TEST(FrameText, replies_read_as_what_the_dispenser_says) {
   const Bytes status{0x16, 0x16, 0x01, 0x07, 0x4A, 0x30, 0x30, 0x30, 0x33, 0x30, 0x30, 0xBA, 0x4E};
-  EXPECT_EQ(describe_reply(status), "status 000300 (nozzle 4 lifted), from pump 1");
+  EXPECT_EQ(describe_reply(status), "status 000300 (228 nozzle 4 lifted), from pump 1");
   EXPECT_EQ(describe_reply(Bytes{0x16, 0x16, 0x01, 0x02, 'Q', '1', 0, 0}),
             "answer 1 (refused), from pump 1");
   EXPECT_EQ(describe_reply(Bytes{0x16, 0x16, 0x01, 0x05, '3', '4', '1', '0', 'A', 0, 0}),
             "parameter 41 = 0x0A, from pump 1");
+}
+
+TEST(FrameText, a_status_reads_as_the_state_the_driver_files_for_it) {
+  for (const auto& c : zarvo::testing::kStatusCases) {
+    const std::string chars(c.chars);
+    EXPECT_EQ(describe_reply(ReplyFrame(1, 'J', c.chars)),
+              "status " + chars + " (" + std::string(c.reading) + "), from pump 1");
+    if (c.stored != 0) {
+      EXPECT_NE(c.reading.find(std::to_string(c.stored)), c.reading.npos) << c.chars;
+    }
+  }
 }
 
 TEST(FrameText, frames_shorter_than_their_fields_are_described_without_reading_past_them) {

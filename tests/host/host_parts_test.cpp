@@ -15,6 +15,8 @@
 #include "host/session/menu.h"
 #include "host/tools/delivery_tracker.h"
 #include "host/tools/journal.h"
+#include "protocol/wire.h"
+#include "tests/support/frames.h"
 
 namespace zarvo::host {
 namespace {
@@ -52,6 +54,19 @@ TEST(ProgressBar, the_bar_fills_with_the_fraction_and_stays_within_its_width) {
   EXPECT_EQ(progress_text(-1, 4), "[....]   0%");
 }
 
+using testing::Bytes;
+
+Bytes status_request(std::uint8_t pump) {
+  return testing::Frame(pump, wire::kStatusRequest, Bytes{0});
+}
+Bytes acknowledgement(std::uint8_t pump, std::uint8_t number) {
+  return testing::Frame(pump, wire::kAcknowledge, Bytes{0, number});
+}
+Bytes ended_delivery(std::uint8_t pump, std::uint8_t number) {
+  return testing::Frame(pump, wire::kEndedDelivery,
+                        testing::DeliveryData(number, '0', "  16.25", "   2.50"));
+}
+
 ExchangeRecord sent(const std::vector<std::uint8_t>& frame, std::uint32_t line = 1) {
   ExchangeRecord record;
   record.line = line;
@@ -60,9 +75,9 @@ ExchangeRecord sent(const std::vector<std::uint8_t>& frame, std::uint32_t line =
 }
 
 TEST(CompletionTracker, each_acknowledged_transaction_is_taken_once) {
-  const std::vector<std::uint8_t> ack7{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x07, 0x00, 0x00};
-  const std::vector<std::uint8_t> ack8{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x08, 0x00, 0x00};
-  const std::vector<std::uint8_t> status{0x16, 0x16, 0x02, 0x02, 'J', 0x00, 0x00, 0x00};
+  const Bytes ack7 = acknowledgement(2, 7);
+  const Bytes ack8 = acknowledgement(2, 8);
+  const Bytes status = status_request(2);
   CompletionTracker tracker;
   tracker.observe(sent(status));
   EXPECT_FALSE(tracker.take(1, 2).has_value());
@@ -76,18 +91,18 @@ TEST(CompletionTracker, each_acknowledged_transaction_is_taken_once) {
   tracker.observe(sent(ack8));
   EXPECT_EQ(tracker.take(1, 2), 8U);
   // Acknowledgements to all pumps and lines beyond the table are ignored.
-  tracker.observe(sent({0x16, 0x16, 0x00, 0x03, 'L', 0x00, 0x09, 0, 0}));
+  tracker.observe(sent(acknowledgement(wire::kEveryPump, 9)));
   tracker.observe(sent(ack8, 41));
   EXPECT_FALSE(tracker.take(41, 2).has_value());
 }
 
 TEST(CompletionTracker, only_an_acknowledgement_that_releases_a_delivery_counts) {
-  using Frame = std::vector<std::uint8_t>;
-  const Frame status2{0x16, 0x16, 0x02, 0x02, 'J', 0x00, 0x00, 0x00};
-  const Frame ack2_7{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x07, 0x00, 0x00};
-  const Frame ended2_7{0x16, 0x16, 0x02, 0x11, 'a', 0x00, 0x07, '0', '1', '0'};
-  const Frame ended3_9{0x16, 0x16, 0x03, 0x11, 'a', 0x00, 0x09, '0', '1', '0'};
-  const Frame totals2{0x16, 0x16, 0x02, 0x1B, 'B', 0x00, 0x07, ' ', ' '};
+  using Frame = Bytes;
+  const Frame status2 = status_request(2);
+  const Frame ack2_7 = acknowledgement(2, 7);
+  const Frame ended2_7 = ended_delivery(2, 7);
+  const Frame ended3_9 = ended_delivery(3, 9);
+  const Frame totals2 = testing::Frame(2, wire::kTotalsReply, Bytes{0x00, 0x07, ' ', ' '});
   const auto exchanged = [](const Frame& request, const Frame& reply) {
     ExchangeRecord record = sent(request);
     record.received = reply;
@@ -124,12 +139,12 @@ TEST(Journal, deliveries_survive_reopening_the_file) {
 }
 
 TEST(DeliveryGate, a_delivery_is_journaled_before_its_release_once_across_restarts) {
-  using Frame = std::vector<std::uint8_t>;
-  const Frame status2{0x16, 0x16, 0x02, 0x02, 'J', 0x00, 0x00, 0x00};
-  const Frame ended2_7{0x16, 0x16, 0x02, 0x11, 'a', 0x00, 0x07, '0', '1', '0'};
-  const Frame ack2_7{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x07, 0x00, 0x00};
-  const Frame ended2_8{0x16, 0x16, 0x02, 0x11, 'a', 0x00, 0x08, '0', '1', '0'};
-  const Frame ack2_8{0x16, 0x16, 0x02, 0x03, 'L', 0x00, 0x08, 0x00, 0x00};
+  using Frame = Bytes;
+  const Frame status2 = status_request(2);
+  const Frame ended2_7 = ended_delivery(2, 7);
+  const Frame ack2_7 = acknowledgement(2, 7);
+  const Frame ended2_8 = ended_delivery(2, 8);
+  const Frame ack2_8 = acknowledgement(2, 8);
   const auto path =
       std::filesystem::temp_directory_path() / ("zarvo-gate-" + std::to_string(::getpid()) + ".db");
   std::filesystem::remove(path);

@@ -5,6 +5,7 @@
 
 #include "codepage/cp1251.h"
 #include "tests/support/driver_fixture.h"
+#include "tests/support/status_cases.h"
 
 namespace zarvo {
 namespace {
@@ -39,26 +40,20 @@ class DecodeTest : public testing::DriverTest {
 };
 
 TEST_F(DecodeTest, TheStatusScanFollowsItsTable) {
-  const struct {
-    std::string_view chars;
-    std::uint8_t state;
-  } cases[] = {
-      {"000300", 228}, {"110000", 192}, {"100005", 222}, {"230000", 192},
-      {"040000", 234}, {"006000", 1},   {"000007", 1},   {"900000", 1},
-      {"C00000", 255}, {"800000", 192}, {"000050", 221},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : testing::kStatusCases) {
+    if (c.stored == 0) continue;
     driver.PumpState[cell(1, 1)] = 77;
     exchange_with(ReplyFrame(1, 'J', c.chars));
-    EXPECT_EQ(state(), c.state) << c.chars;
+    EXPECT_EQ(state(), c.stored) << c.chars;
   }
 }
 
 TEST_F(DecodeTest, AStatusThatDecidesNothingKeepsTheLastState) {
-  for (std::string_view chars : {"000000", "0:5000", "0@0000", "Z50000"}) {
+  for (const auto& c : testing::kStatusCases) {
+    if (c.stored != 0) continue;
     driver.PumpState[cell(1, 1)] = 77;
-    exchange_with(ReplyFrame(1, 'J', chars));
-    EXPECT_EQ(state(), 77) << chars;
+    exchange_with(ReplyFrame(1, 'J', c.chars));
+    EXPECT_EQ(state(), 77) << c.chars;
   }
 }
 

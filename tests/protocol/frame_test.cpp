@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string_view>
 #include <vector>
 
 #include "protocol/crc.h"
+#include "protocol/wire.h"
 
 namespace zarvo {
 namespace {
@@ -70,6 +72,17 @@ TEST(BuildFrame, TheLargestPayloadFillsTheBufferAndLargerOnesAreRefused) {
   EXPECT_EQ(frame.TxBuf[254], 0xFF);
   EXPECT_THROW(BuildFrame(frame, Bytes(251, 0x33)), std::length_error);
   EXPECT_THROW(BuildFrame(frame, Bytes{}), std::length_error);
+}
+
+TEST(BuildFrame, the_encoder_frames_letter_and_data_and_refuses_a_buffer_too_small) {
+  std::array<std::uint8_t, 8> out{};
+  const Bytes data{'0'};
+  ASSERT_EQ(wire::encode_frame(out, 1, wire::kAnswer, data), 8U);
+  EXPECT_EQ(Bytes(out.begin(), out.end()), (Bytes{0x16, 0x16, 0x01, 0x02, 0x51, 0x30, 0xAF, 0x52}));
+  out.fill(0);
+  EXPECT_EQ(wire::encode_frame(std::span(out).first(7), 1, wire::kAnswer, data), 0U);
+  EXPECT_EQ(wire::encode_payload(std::span(out).first(7), Bytes{1, 2, 'J', 0}), 0U);
+  EXPECT_EQ(out, (std::array<std::uint8_t, 8>{}));
 }
 
 }  // namespace

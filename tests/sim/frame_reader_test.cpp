@@ -4,12 +4,12 @@
 
 #include <random>
 
-#include "tests/sim/bytes.h"
+#include "tests/support/frames.h"
 
 namespace zarvo::sim {
 namespace {
 
-using testing::hex;
+using zarvo::testing::hex;
 
 std::vector<std::vector<std::uint8_t>> read_all(const std::vector<std::uint8_t>& bytes,
                                                 bool then_idle = false) {

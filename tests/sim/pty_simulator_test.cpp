@@ -7,15 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/crc.h"
 #include "sim/frame_reader.h"
-#include "tests/sim/bytes.h"
+#include "tests/support/frames.h"
 
 namespace zarvo::sim {
 namespace {
 
 using std::chrono_literals::operator""ms;
-using testing::hex;
+using zarvo::testing::hex;
 
 Options fast_options() {
   Options o;
@@ -68,12 +67,7 @@ class Host {
 
   // Sends a request payload framed and returns the payload of the reply.
   std::vector<std::uint8_t> exchange(const std::vector<std::uint8_t>& payload) {
-    std::vector<std::uint8_t> frame{0x16, 0x16};
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    const std::uint16_t crc = crc_of(payload);
-    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    send(frame);
+    send(zarvo::testing::FramedPayload(payload));
     return first_payload(receive());
   }
 

@@ -4,12 +4,12 @@
 
 #include <random>
 
-#include "tests/sim/bytes.h"
+#include "tests/support/frames.h"
 
 namespace zarvo::sim {
 namespace {
 
-using testing::hex;
+using zarvo::testing::hex;
 
 template <class T>
 T parsed_as(const std::string& payload) {

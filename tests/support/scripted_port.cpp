@@ -3,41 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "protocol/crc.h"
+#include "protocol/wire.h"
 
 namespace zarvo::testing {
-
-Bytes ReplyFrame(std::uint8_t address, char type, const Bytes& data) {
-  Bytes frame;
-  frame.reserve(data.size() + 7);
-  for (const std::uint8_t b :
-       {std::uint8_t{0x16}, std::uint8_t{0x16}, address, static_cast<std::uint8_t>(data.size() + 1),
-        static_cast<std::uint8_t>(type)}) {
-    frame.push_back(b);
-  }
-  for (const std::uint8_t b : data) frame.push_back(b);
-  const std::uint16_t crc = crc_of(std::span(frame).subspan(2));
-  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-  return frame;
-}
-
-Bytes ReplyFrame(std::uint8_t address, char type, std::string_view data) {
-  return ReplyFrame(address, type, Bytes(data.begin(), data.end()));
-}
-
-Bytes DeliveryData(std::uint16_t txn, char state, std::string_view amount,
-                   std::string_view volume) {
-  Bytes data;
-  for (const std::uint8_t b :
-       {static_cast<std::uint8_t>(txn >> 8), static_cast<std::uint8_t>(txn & 0xFF),
-        static_cast<std::uint8_t>(state), std::uint8_t{' '}, std::uint8_t{' '}}) {
-    data.push_back(b);
-  }
-  for (const char c : amount) data.push_back(static_cast<std::uint8_t>(c));
-  for (const char c : volume) data.push_back(static_cast<std::uint8_t>(c));
-  return data;
-}
 
 ScriptedPort::ScriptedPort() = default;
 
@@ -99,8 +67,7 @@ ScriptedPort& ScriptedPort::raise(std::int32_t result) {
 }
 
 Bytes ScriptedPort::payload(std::size_t index) const {
-  const Bytes& frame = frames.at(index);
-  return Bytes(frame.begin() + 2, frame.end() - 2);
+  return PayloadOf(frames.at(index));
 }
 
 std::vector<Bytes> ScriptedPort::payloads() const {
@@ -111,7 +78,8 @@ std::vector<Bytes> ScriptedPort::payloads() const {
 
 namespace {
 bool is_acknowledgement(const Bytes& payload) {
-  return payload.size() >= 3 && payload[2] == 'L';
+  return payload.size() > wire::kPayload.letter &&
+         payload[wire::kPayload.letter] == wire::kAcknowledge;
 }
 }  // namespace
 
@@ -140,8 +108,9 @@ std::int32_t ScriptedPort::SendAndReceive(std::uint32_t line, const std::uint8_t
   if (!script_.empty()) {
     step = std::move(script_.front());
     script_.pop_front();
-  } else if (auto_ack && len > 4 && tx[4] == 'L') {
-    step = {Step::Kind::kReply, ReplyFrame(tx[2], 'Q', "0"), 0, false};
+  } else if (auto_ack && len > wire::kFrame.letter &&
+             tx[wire::kFrame.letter] == wire::kAcknowledge) {
+    step = {Step::Kind::kReply, Frame(tx[wire::kFrame.address], wire::kAnswer, "0"), 0, false};
   }
   if (step.kind == Step::Kind::kRaise) {
     line_result = step.result;

@@ -11,20 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/frames.h"
 #include "tests/support/port_adapter.h"
 #include "zarvo/da30.h"
 
 namespace zarvo::testing {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// A valid reply frame: SYN SYN, address, length, type letter, data, CRC.
-Bytes ReplyFrame(std::uint8_t address, char type, std::string_view data);
-Bytes ReplyFrame(std::uint8_t address, char type, const Bytes& data);
-
-// Data of a delivery reply ("R" or "a"): transaction number high byte first,
-// the state character, two unread bytes, then the 7-character amount and volume.
-Bytes DeliveryData(std::uint16_t txn, char state, std::string_view amount, std::string_view volume);
 
 class ScriptedPort {
  public:

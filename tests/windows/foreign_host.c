@@ -40,7 +40,7 @@ static int line_result_asked;
 static int32_t rx_state;
 static zarvo_reply_check check;
 static void* check_context;
-/* reply_frame(4, 'J', "000300") of tests/abi: pump 4 idle, state 228. */
+/* ReplyFrame(4, 'J', "000300") of tests/abi: pump 4 idle, state 228. */
 static const uint8_t status_reply[] = {0x16, 0x16, 0x04, 0x07, 0x4A, 0x30, 0x30,
                                        0x30, 0x33, 0x30, 0x30, 0xA2, 0x3C};
 
