@@ -1,6 +1,4 @@
 // A whole delivery: price, preset, follow to the end, readings and totals.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -9,6 +7,7 @@
 #include "host/commands/commands.h"
 #include "host/output/progress_bar.h"
 #include "host/output/pump_state.h"
+#include "host/session/console.h"
 
 namespace zarvo::host {
 
@@ -41,7 +40,7 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
   }
   const double target = order.amount ? *order.amount : *order.volume;
 
-  ProgressBar bar(out.err(), !out.json() && ::isatty(STDERR_FILENO) == 1);
+  ProgressBar bar(out.err(), !out.json() && is_terminal(StandardStream::kError));
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::seconds(order.timeout_s);
   bool started = false;

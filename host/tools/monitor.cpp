@@ -1,8 +1,5 @@
 #include "host/tools/monitor.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -10,6 +7,7 @@
 
 #include "host/output/pump_state.h"
 #include "host/output/text.h"
+#include "host/session/console.h"
 #include "host/session/line_threads.h"
 #include "host/tools/journal.h"
 
@@ -28,28 +26,6 @@ struct Row {
   std::uint8_t state = 0;
   Delivery delivery;
   std::string error;
-};
-
-// Blocks the interrupt signals while the monitor runs, so that they end it
-// between two refreshes instead of in the middle of an exchange.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-  }
-  ~InterruptGuard() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  // Waits up to `ms`; true when an interrupt arrived.
-  bool wait(std::uint32_t ms) const {
-    timespec timeout{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
-    return sigtimedwait(&set_, nullptr, &timeout) > 0;
-  }
-
- private:
-  sigset_t set_{};
-  sigset_t previous_{};
 };
 
 std::string error_text(const zarvo::Exception& e) {
@@ -208,7 +184,8 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
       session.set_listener(nullptr);
     }
   } unhook{session};
-  InterruptGuard interrupts;
+  // Interrupts end the monitor between two refreshes, not in an exchange.
+  const InterruptWatch interrupts;
 
   // Every line is polled on its own thread; the results are reported in line
   // order on this one. Keys exist before the threads start, so that each
@@ -231,7 +208,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
       out.err() << "zarvo: line " << line << ": " << pumps.at(line).size() << " pumps answer\n";
     }
   }
-  const bool live = !out.json() && ::isatty(STDOUT_FILENO) == 1;
+  const bool live = !out.json() && is_terminal(StandardStream::kOutput);
   std::map<std::pair<std::uint32_t, std::uint32_t>, Row> previous;
   std::size_t journaled = 0;
   for (std::uint32_t cycle = 0; options.cycles == 0 || cycle < options.cycles; ++cycle) {
