@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "codepage/cp1251.h"
 #include "host/output/json.h"
 #include "host/output/progress_bar.h"
 #include "host/output/pump_state.h"
@@ -14,7 +15,6 @@
 #include "host/session/menu.h"
 #include "host/tools/journal.h"
 #include "host/tools/monitor.h"
-#include "platform/cp1251.h"
 
 namespace zarvo::host {
 namespace {
