@@ -10,10 +10,10 @@
 
 #include "host/commands/commands.h"
 #include "host/commands/scenes.h"
-#include "host/output/text.h"
 #include "host/tools/bench.h"
 #include "host/tools/monitor.h"
 #include "host/tools/soak.h"
+#include "platform/cp1251.h"
 
 #ifndef ZARVO_VERSION
 #define ZARVO_VERSION "unknown"
@@ -248,7 +248,7 @@ class CommandSet {
 };
 
 std::string driver_message(const zarvo::Exception& e) {
-  const std::string message = from_cp1251(e.what());
+  const std::string message = utf8_from_cp1251(e.what());
   return message.empty() ? std::string("the driver rejected the reply") : message;
 }
 
@@ -268,8 +268,8 @@ int run_guarded(const Action& action, Session& session, Output& out, const std::
     error = e.what();
     status = 2;
   }
-  out.err() << "zarvo " << name << ": " << error << '\n';
-  if (out.json()) out.result(Json::object().set("command", name).set("error", error), error);
+  out.error("zarvo " + name + ": " + error);
+  if (out.json()) out.result(Json{{"command", name}, {"error", error}}, error);
   return status;
 }
 
@@ -278,9 +278,9 @@ int run_standalone(const Standalone& action, const SessionOptions& options, Outp
   try {
     return action(options, out);
   } catch (const zarvo::Exception& e) {
-    out.err() << "zarvo " << name << ": " << driver_message(e) << '\n';
+    out.error("zarvo " + name + ": " + driver_message(e));
   } catch (const std::exception& e) {
-    out.err() << "zarvo " << name << ": " << e.what() << '\n';
+    out.error("zarvo " + name + ": " + e.what());
   }
   return 2;
 }

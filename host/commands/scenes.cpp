@@ -74,8 +74,7 @@ void open_settings(Session& session, Output& out) {
   }
   out.note("Opening the driver's settings dialog...");
   entry->click();
-  out.result(Json::object().set("command", "settings").set("opened", true),
-             "The settings dialog was closed.");
+  out.result(Json{{"command", "settings"}, {"opened", true}}, "The settings dialog was closed.");
 }
 
 }  // namespace zarvo::host

@@ -175,7 +175,7 @@ Json report_line(Output& out, const LineRun& run, const LineFigures& f,
   Json reasons = Json::object();
   std::string reason_text;
   for (const auto& [result, count] : run.wire.failures) {
-    reasons.set(describe(result), static_cast<std::int64_t>(count));
+    reasons[describe(result)] = count;
     reason_text +=
         (reason_text.empty() ? "" : ", ") + std::to_string(count) + " " + describe(result);
   }
@@ -184,15 +184,14 @@ Json report_line(Output& out, const LineRun& run, const LineFigures& f,
             " failed (" + reason_text + ")";
   }
   out.note(text);
-  return Json::object()
-      .set("line", f.line)
-      .set("polls", static_cast<std::int64_t>(run.polls))
-      .set("failed", static_cast<std::int64_t>(run.failures))
-      .set("failed_exchanges", std::move(reasons))
-      .set("polls_per_second", rounded(f.polls_per_second, 2))
-      .set("limit_per_second", rounded(f.limit_per_second, 2))
-      .set("bytes_per_poll", rounded(f.bytes_per_poll, 2))
-      .set("ratio", rounded(f.ratio, 4));
+  return Json{{"line", f.line},
+              {"polls", run.polls},
+              {"failed", run.failures},
+              {"failed_exchanges", std::move(reasons)},
+              {"polls_per_second", rounded(f.polls_per_second, 2)},
+              {"limit_per_second", rounded(f.limit_per_second, 2)},
+              {"bytes_per_poll", rounded(f.bytes_per_poll, 2)},
+              {"ratio", rounded(f.ratio, 4)}};
 }
 
 // The station's cycle: all pumps of all lines once. Cycle k of the station
@@ -202,9 +201,11 @@ void report_cycle(Output& out, Json& result, const std::vector<std::uint32_t>& l
                   double single_cycle_ms) {
   std::size_t cycles = SIZE_MAX;
   for (const std::uint32_t line : lines) cycles = std::min(cycles, runs[line - 1].passes.size());
-  result.set("single_line_cycle_ms", rounded(single_cycle_ms, 3));
+  result["single_line_cycle_ms"] = rounded(single_cycle_ms, 3);
   if (cycles == 0) {
-    result.set("full_cycle_ms", Json()).set("full_cycles", 0).set("cycle_ratio", Json());
+    result["full_cycle_ms"] = nullptr;
+    result["full_cycles"] = 0;
+    result["cycle_ratio"] = nullptr;
     out.note("full cycle: none completed in " + fixed(options.seconds, 1) +
              " s; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms");
     return;
@@ -216,9 +217,9 @@ void report_cycle(Output& out, Json& result, const std::vector<std::uint32_t>& l
   const double full_cycle_ms =
       std::chrono::duration<double, std::milli>(last_end).count() / static_cast<double>(cycles);
   const double ratio = single_cycle_ms > 0 ? full_cycle_ms / single_cycle_ms : 0;
-  result.set("full_cycle_ms", rounded(full_cycle_ms, 3))
-      .set("full_cycles", static_cast<std::int64_t>(cycles))
-      .set("cycle_ratio", rounded(ratio, 4));
+  result["full_cycle_ms"] = rounded(full_cycle_ms, 3);
+  result["full_cycles"] = cycles;
+  result["cycle_ratio"] = rounded(ratio, 4);
   out.note("full cycle (" + std::to_string(options.lines * options.pumps) +
            " pumps): " + fixed(full_cycle_ms, 1) + " ms over " + std::to_string(cycles) +
            " cycles; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms; " +
@@ -248,7 +249,7 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
   Session session(session_options, out.err());
   const std::array<LineRun, kLastLine> runs = measure(session, options);
 
-  Json::Array per_line;
+  Json::array_t per_line;
   double worst = 1e9;
   double wire_per_poll = 0;
   std::string silent_lines;
@@ -261,16 +262,15 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
     if (run.polls == 0) silent_lines += " " + std::to_string(line);
     per_line.push_back(report_line(out, run, f, turnaround));
   }
-  Json result = Json::object()
-                    .set("command", "bench")
-                    .set("baud", options.baud)
-                    .set("lines", options.lines)
-                    .set("pumps", options.pumps)
-                    .set("seconds", options.seconds)
-                    .set("turnaround_ms", static_cast<std::int64_t>(turnaround.count()))
-                    .set("per_line", std::move(per_line));
+  Json result = Json{{"command", "bench"},
+                     {"baud", options.baud},
+                     {"lines", options.lines},
+                     {"pumps", options.pumps},
+                     {"seconds", options.seconds},
+                     {"turnaround_ms", turnaround.count()},
+                     {"per_line", std::move(per_line)}};
   report_cycle(out, result, lines, runs, options, wire_per_poll * options.pumps * 1000);
-  result.set("utilization", rounded(worst, 4));
+  result["utilization"] = rounded(worst, 4);
   out.result(result, "utilization: " + fixed(worst, 2) + " of the line limit");
   if (!silent_lines.empty()) {
     out.err() << "zarvo bench: no poll succeeded on line" << silent_lines << '\n';

@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "host/output/pump_state.h"
-#include "host/output/text.h"
 #include "host/session/console.h"
 #include "host/session/line_threads.h"
 #include "host/tools/journal.h"
+#include "platform/cp1251.h"
 
 namespace zarvo::host {
 
@@ -29,7 +29,7 @@ struct Row {
 };
 
 std::string error_text(const zarvo::Exception& e) {
-  const std::string message = from_cp1251(e.what());
+  const std::string message = utf8_from_cp1251(e.what());
   return message.empty() ? std::string("the driver refused the reply") : message;
 }
 
@@ -221,13 +221,12 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
       char text[128];
       std::snprintf(text, sizeof text, "line %u pump %u: transaction %u ended, %.2f l for %.2f",
                     e.line, e.pump, e.transaction, e.volume, e.amount);
-      out.result(Json::object()
-                     .set("event", "delivery")
-                     .set("line", e.line)
-                     .set("pump", e.pump)
-                     .set("transaction", e.transaction)
-                     .set("volume", e.volume)
-                     .set("amount", e.amount),
+      out.result(Json{{"event", "delivery"},
+                      {"line", e.line},
+                      {"pump", e.pump},
+                      {"transaction", e.transaction},
+                      {"volume", e.volume},
+                      {"amount", e.amount}},
                  text);
     }
     std::vector<Row> rows;
@@ -239,13 +238,12 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
         const bool changed = before == previous.end() || before->second.state != row.state ||
                              before->second.error != row.error;
         if (changed && !live) {
-          Json event = Json::object()
-                           .set("event", "state")
-                           .set("line", line)
-                           .set("pump", pump)
-                           .set("state", row.state)
-                           .set("label", pump_state_label(row.state));
-          if (!row.error.empty()) event.set("error", row.error);
+          Json event = Json{{"event", "state"},
+                            {"line", line},
+                            {"pump", pump},
+                            {"state", row.state},
+                            {"label", pump_state_label(row.state)}};
+          if (!row.error.empty()) event["error"] = row.error;
           out.result(event,
                      "line " + std::to_string(line) + " pump " + std::to_string(pump) + ": " +
                          (row.error.empty()
