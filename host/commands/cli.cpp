@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "codepage/cp1251.h"
 #include "host/commands/commands.h"
 #include "host/commands/scenes.h"
 #include "host/tools/bench.h"
 #include "host/tools/monitor.h"
 #include "host/tools/soak.h"
-#include "platform/cp1251.h"
 
 #ifndef ZARVO_VERSION
 #define ZARVO_VERSION "unknown"
@@ -186,7 +186,7 @@ class CommandSet {
     add_soak_command(app);
     auto* settings =
         app.add_subcommand("settings", "open the driver's settings dialog through its menu entry");
-    choose(settings, [](Session& s, Output& o) { open_settings(s, o); });
+    settings->callback([this] { standalone_ = open_settings; });
     auto* shell = app.add_subcommand("shell", "run one command a line from standard input");
     shell->callback(
         [this] { chosen_ = [this](Session& s, Output& o) { return run_shell(s, o, in_); }; });

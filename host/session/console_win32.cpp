@@ -126,12 +126,27 @@ struct ConsoleText::Saved {
   std::streambuf* previous_err = nullptr;
 };
 
+namespace {
+
+// Lets a console draw the progress bar's and the monitor's escape sequences
+// (Windows 10 and later; older consoles show them as they are).
+void use_escape_sequences(HANDLE console) {
+  DWORD mode = 0;
+  if (GetConsoleMode(console, &mode)) {
+    SetConsoleMode(console, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  }
+}
+
+}  // namespace
+
 ConsoleText::ConsoleText() : saved_(std::make_unique<Saved>()) {
   if (HANDLE out = handle_of(StandardStream::kOutput); is_console(out)) {
+    use_escape_sequences(out);
     saved_->out = std::make_unique<ConsoleBuffer>(out);
     saved_->previous_out = std::cout.rdbuf(saved_->out.get());
   }
   if (HANDLE err = handle_of(StandardStream::kError); is_console(err)) {
+    use_escape_sequences(err);
     saved_->err = std::make_unique<ConsoleBuffer>(err);
     saved_->previous_err = std::cerr.rdbuf(saved_->err.get());
   }

@@ -38,7 +38,7 @@ Session::Session(const SessionOptions& options, std::ostream& diagnostics)
                  << simulator_->device_path() << '\n';
   }
   port_.set_observer([this](const ExchangeRecord& record) { observe(record); });
-  driver_ = std::make_unique<Driver>(library_.get_da30(), port_.port());
+  driver_ = std::make_unique<Driver>(library_.get_da30(), options.window, port_.port());
   // Open every line through the driver now, so that a wrong device shows at once;
   // a line that fails is tried again on its first exchange.
   for (const std::uint32_t line : lines_) {

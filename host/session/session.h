@@ -25,6 +25,8 @@ struct SessionOptions {
   // How to open the devices among `lines` that live in this process, by name.
   std::map<std::string, DeviceOpener> openers;
   bool trace = false;
+  // The host's main window, which owns the driver's dialogs (Windows); null for none.
+  void* window = nullptr;
   PortTimeouts timeouts;
   BuiltinSimOptions simulator;
 };

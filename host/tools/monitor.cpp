@@ -5,11 +5,11 @@
 #include <map>
 #include <memory>
 
+#include "codepage/cp1251.h"
 #include "host/output/pump_state.h"
 #include "host/session/console.h"
 #include "host/session/line_threads.h"
 #include "host/tools/journal.h"
-#include "platform/cp1251.h"
 
 namespace zarvo::host {
 
