@@ -30,8 +30,8 @@ SQLITE_DIR ?= /opt/zarvo-sqlite/3.50.4
 SQLITE_C_SHA256 = 90b7189566ea710ee18361b25d893f5cda3fcf43033223a16384762f53e99a85
 SQLITE_H_SHA256 = abd1514e0351f79393d1be882830afdb40a8099e8257f311f0bfdf8486f11bea
 
-.PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize tsan \
-  bench coverage clean format
+.PHONY: all deps build test test-native test-i386 test-windows windows dist demo fuzz sanitize \
+  tsan bench coverage clean format
 
 all: build
 
@@ -151,10 +151,19 @@ windows: $(WIN32_BUILD)/build.ninja $(WIN64_BUILD)/build.ninja
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 	cmake --build $(WIN64_BUILD) -j $(JOBS)
 
-# The 32-bit DLL's headers and exports; both DLLs loaded by test hosts under wine.
-test-windows: windows
+# The 32-bit DLL's headers and exports; both DLLs loaded by test hosts under wine;
+# zarvo-sim.exe on a COM port driven by the native zarvo; the archives' contents.
+test-windows: windows build
 	cd $(WIN32_BUILD) && ctest --output-on-failure
 	cd $(WIN64_BUILD) && ctest --output-on-failure
+	$(MAKE) dist
+	sh tests/windows/check_dist.sh $(DIST) \
+	  $$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(BUILD)/CMakeCache.txt)
+
+# What ships: a zip per Windows build and a Linux tarball (cmake/make-dist.sh).
+DIST ?= dist
+dist: build windows
+	sh cmake/make-dist.sh $(DIST) $(BUILD) $(WIN32_BUILD) $(WIN64_BUILD)
 
 demo: deps
 	$(MAKE) build
@@ -165,4 +174,4 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(I386_BUILD) $(WIN32_BUILD) \
-	  $(WIN64_BUILD)
+	  $(WIN64_BUILD) $(DIST)
