@@ -62,7 +62,7 @@ if [ -z "$ready" ]; then
 fi
 echo "zarvo --json status 1 1: $(cat "$work/status.json")"
 
-echo "zarvo --json fuel 1 1 1 --amount 100 --price 50 --line 1=COM$com (pty $(readlink -f "$work/host")):"
+echo "zarvo --json --line 1=$(readlink -f "$work/host") fuel 1 1 1 --amount 100 --price 50 (zarvo-sim.exe on COM$com):"
 "$host" --json --line "1=$work/host" fuel 1 1 1 --amount 100 --price 50 > "$work/fuel.json"
 status=$?
 cat "$work/fuel.json"
