@@ -50,16 +50,21 @@ std::wstring device_name(const std::string& path) {
   return std::wstring(name.begin(), name.end());
 }
 
+HANDLE open_port(const std::string& path) {
+  HANDLE port = CreateFileW(device_name(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) fail("open " + path);
+  return port;
+}
+
 // A COM port opened for overlapped I/O, so that every wait also watches the stop event.
 class ComPort final : public ByteStream {
  public:
   ComPort(const std::string& path, int baud)
-      : port_(CreateFileW(device_name(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)),
+      : port_(open_port(path)),
         read_done_(new_event()),
         write_done_(new_event()),
         event_seen_(new_event()) {
-    if (port_.get() == INVALID_HANDLE_VALUE) fail("open " + path);
     configure(path, baud);
   }
 
