@@ -13,9 +13,15 @@ if(EXISTS ${ZARVO_SQLITE_DIR}/sqlite3.c AND EXISTS ${ZARVO_SQLITE_DIR}/sqlite3.h
   # Third-party code: its own warnings are not ours to fix.
   set_source_files_properties(${ZARVO_SQLITE_DIR}/sqlite3.c PROPERTIES COMPILE_OPTIONS
                               "-w;-Wno-error")
-  target_compile_definitions(zarvo_sqlite PRIVATE SQLITE_DQS=0 SQLITE_DEFAULT_FOREIGN_KEYS=1
-                                                  SQLITE_OMIT_DEPRECATED SQLITE_OMIT_LOAD_EXTENSION)
-  target_compile_definitions(zarvo_sqlite PUBLIC SQLITE_THREADSAFE=1)
+  # Debian's defaults otherwise, so that the journal behaves alike on both
+  # systems; no loadable extensions, which nothing here uses.
+  target_compile_definitions(zarvo_sqlite PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION)
+  # The name Linux builds get from find_package(SQLite3).
+  if(NOT TARGET SQLite::SQLite3)
+    add_library(SQLite::SQLite3 ALIAS zarvo_sqlite)
+  endif()
+elseif(ZARVO_BUILD_TOOLS)
+  message(FATAL_ERROR "No SQLite amalgamation in ${ZARVO_SQLITE_DIR}: run make deps")
 else()
   message(STATUS "No SQLite amalgamation in ${ZARVO_SQLITE_DIR}: run make deps "
                  "(only the Windows reference host needs it)")

@@ -50,16 +50,21 @@ std::wstring device_name(const std::string& path) {
   return std::wstring(name.begin(), name.end());
 }
 
+HANDLE open_port(const std::string& path) {
+  HANDLE port = CreateFileW(device_name(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) fail("open " + path);
+  return port;
+}
+
 // A COM port opened for overlapped I/O, so that every wait also watches the stop event.
 class ComPort final : public ByteStream {
  public:
   ComPort(const std::string& path, int baud)
-      : port_(CreateFileW(device_name(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)),
+      : port_(open_port(path)),
         read_done_(new_event()),
         write_done_(new_event()),
         event_seen_(new_event()) {
-    if (port_.get() == INVALID_HANDLE_VALUE) fail("open " + path);
     configure(path, baud);
   }
 
@@ -71,7 +76,7 @@ class ComPort final : public ByteStream {
       const std::size_t count = read_waiting(into);
       if (count > 0 || stop.requested()) return count;
       if (deadline && Clock::now() >= *deadline) return 0;
-      wait_for_input(deadline, stop);
+      if (const std::size_t late = wait_for_input(into, deadline, stop); late > 0) return late;
     }
   }
 
@@ -112,16 +117,23 @@ class ComPort final : public ByteStream {
     return count;
   }
 
-  // Until a byte arrives, the deadline passes or a stop is requested.
-  void wait_for_input(std::optional<Clock::time_point> deadline, const StopSignal& stop) {
+  // Until a byte arrives, the deadline passes or a stop is requested. Returns
+  // the bytes of a second look once the wait is armed: a byte that came just
+  // before may have left no event to end it.
+  std::size_t wait_for_input(std::span<std::uint8_t> into,
+                             std::optional<Clock::time_point> deadline, const StopSignal& stop) {
     OVERLAPPED o{};
     o.hEvent = event_seen_.get();
     DWORD seen = 0;
-    if (WaitCommEvent(port_.get(), &seen, &o)) return;
+    if (WaitCommEvent(port_.get(), &seen, &o)) return 0;
     if (GetLastError() != ERROR_IO_PENDING) fail("WaitCommEvent");
-    const HANDLE events[2] = {event_seen_.get(), static_cast<HANDLE>(stop.event())};
-    const DWORD woke =
-        WaitForMultipleObjects(2, events, FALSE, deadline ? millis_until(*deadline) : INFINITE);
+    const std::size_t count = read_waiting(into);
+    DWORD woke = WAIT_TIMEOUT;
+    if (count == 0) {
+      const HANDLE events[2] = {event_seen_.get(), static_cast<HANDLE>(stop.event())};
+      woke =
+          WaitForMultipleObjects(2, events, FALSE, deadline ? millis_until(*deadline) : INFINITE);
+    }
     if (woke != WAIT_OBJECT_0) {
       // Setting the mask ends a pending wait; cancelling is the fallback.
       SetCommMask(port_.get(), EV_RXCHAR);
@@ -129,6 +141,7 @@ class ComPort final : public ByteStream {
     }
     DWORD ignored = 0;
     (void)GetOverlappedResult(port_.get(), &o, &ignored, TRUE);
+    return count;
   }
 
   void configure(const std::string& path, int baud) {

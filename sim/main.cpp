@@ -118,6 +118,10 @@ int run(const CommandLine& cl) {
   // A serial device delivers each request byte after its time on the wire.
   zarvo::sim::Options options = cl.options;
   options.link.instant_input = false;
+#if defined(_WIN32)
+  // A wait lasts a millisecond at best there, about a byte's time at 9600 baud.
+  options.link.output_paced_by_line = true;
+#endif
   zarvo::sim::Simulator simulator(options);
   const auto line = zarvo::sim::open_serial(cl.device, options.link.baud);
   zarvo::sim::ServingThread serving(simulator, *line);

@@ -114,7 +114,7 @@ void Simulator::respond(ByteStream& line, const std::vector<std::uint8_t>& paylo
 
 bool Simulator::send(ByteStream& line, std::span<const std::uint8_t> bytes, Clock::time_point start,
                      const StopSignal& stop) {
-  if (!link_.pacing) return line.write_all(bytes, stop);
+  if (!link_.pacing || link_.output_paced_by_line) return line.write_all(bytes, stop);
   // A receiver has a byte once its stop bit ends, so byte i is handed over
   // i + 1 byte times after the reply starts.
   for (std::size_t i = 0; i < bytes.size(); ++i) {

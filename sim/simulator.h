@@ -25,6 +25,10 @@ struct LinkOptions {
   // pseudo-terminal), so pacing adds their wire time; a real serial line has
   // spent it already.
   bool instant_input = true;
+  // The device sends at the line's rate by itself, as a UART does: a reply is
+  // written whole once due. Where timed waits are coarse (Windows, wine) this
+  // keeps the bytes together better than pacing each one.
+  bool output_paced_by_line = false;
   // Time from the last request byte to the first reply byte: a dispenser's
   // controller answers a poll within a few milliseconds.
   Millis turnaround{2};
