@@ -37,11 +37,8 @@ pack_windows() {
   name=zarvo-$version-$2
   dir=$stage/$name
   mkdir -p "$dir"
-  cp "$build/library/ZarvoDll.dll" "$build/sim/zarvo-sim.exe" "$source_dir/include/zarvo/da30.h" \
-    "$source_dir/docs/HOSTS.md" "$dir/"
-  # The reference host, in the builds that have it.
-  host=$(find "$build" -name zarvo.exe -not -path '*/CMakeFiles/*' | head -n 1)
-  [ -n "$host" ] && cp "$host" "$dir/"
+  cp "$build/library/ZarvoDll.dll" "$build/host/zarvo.exe" "$build/sim/zarvo-sim.exe" \
+    "$source_dir/include/zarvo/da30.h" "$source_dir/docs/HOSTS.md" "$dir/"
   station_readme "$dir"
   rm -f "$out/$name.zip"
   (cd "$stage" && zip -q -X -r "$out/$name.zip" "$name")

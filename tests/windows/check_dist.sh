@@ -17,7 +17,7 @@ for arch in win32 win64; do
   unzip -l "$zip"
   unzip -q "$zip" -d "$work/$arch" || { fail "cannot unpack $zip"; continue; }
   dir=$work/$arch/zarvo-$version-$arch
-  for file in ZarvoDll.dll zarvo-sim.exe da30.h HOSTS.md README.txt; do
+  for file in ZarvoDll.dll zarvo.exe zarvo-sim.exe da30.h HOSTS.md README.txt; do
     [ -s "$dir/$file" ] || fail "$arch: no $file"
   done
   case $arch in
