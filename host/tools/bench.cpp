@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/commands/checks.h"
 #include "host/session/builtin_sim.h"
 #include "host/session/line_threads.h"
 
@@ -109,20 +110,20 @@ CLI::App* add_bench_options(CLI::App& app, BenchOptions& options) {
       ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
       ->capture_default_str();
   command->add_option("--lines", options.lines, "lines polled at once, one thread each")
-      ->check(CLI::Range(1, 40))
+      ->check(between(1, 40))
       ->capture_default_str();
   command->add_option("--pumps", options.pumps, "pumps on each line")
-      ->check(CLI::Range(1, 32))
+      ->check(between(1, 32))
       ->capture_default_str();
   command->add_option("--seconds", options.seconds, "how long to poll")
-      ->check(CLI::Range(0.1, 3600.0))
+      ->check(between(0.1, 3600.0))
       ->capture_default_str();
   command
       ->add_option_function<std::uint32_t>(
           "--turnaround",
           [&options](std::uint32_t ms) { options.turnaround = std::chrono::milliseconds(ms); },
           "the simulators' milliseconds from a request to its reply (default: theirs)")
-      ->check(CLI::Range(0, 1000));
+      ->check(between(0, 1000));
   return command;
 }
 

@@ -343,6 +343,22 @@ TEST_F(EndToEnd, a_driver_failure_prints_its_message_and_ends_with_a_failure_sta
   EXPECT_THAT(status.err, ::testing::HasSubstr("no reply"));
 }
 
+TEST(CommandLine, a_number_out_of_range_is_refused_with_the_range_a_person_writes) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{"price", "1", "1", "1", "-5"}, "price: must be 0 or more\n"},
+      {{"totals", "1", "1", "9"}, "nozzle: must be 1 to 6\n"},
+      {{"status", "41", "1"}, "line: must be 1 to 40\n"},
+      {{"fuel", "1", "1", "1", "--amount", "0"}, "--amount: must be more than 0\n"},
+      {{"bench", "--seconds", "0.05"}, "--seconds: must be 0.1 to 3600\n"},
+      {{"preset", "volume", "1", "1", "1", "lots"}, "value: must be a number 0 or more\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    const CliRun run = run_cli(args);
+    EXPECT_NE(run.status, 0) << args.front();
+    EXPECT_THAT(run.err, ::testing::StartsWith(message)) << args.front();
+  }
+}
+
 TEST_F(EndToEnd, the_monitor_polls_every_line_and_reports_them_in_line_order) {
   sim::PtySimulator line1(fast_line());
   sim::PtySimulator line2(fast_line());
