@@ -12,6 +12,7 @@
 #include "host/commands/commands.h"
 #include "host/commands/scenes.h"
 #include "host/tools/bench.h"
+#include "host/tools/journal_list.h"
 #include "host/tools/monitor.h"
 #include "host/tools/soak.h"
 #include "platform/cp1251.h"
@@ -191,6 +192,11 @@ class CommandSet {
     auto* demo_cmd = app.add_subcommand("demo", "a full fuelling cycle, explained step by step");
     choose(demo_cmd, [](Session& s, Output& o) { demo(s, o); });
     add_bench_command(app);
+    add_journal_options(app, journal_)->callback([this] {
+      standalone_ = [this](const SessionOptions&, Output& out) {
+        return list_journal(out, journal_);
+      };
+    });
   }
 
   void add_bench_command(CLI::App& app) {
@@ -243,6 +249,7 @@ class CommandSet {
   std::int32_t param_value_ = 0;
   MonitorOptions monitor_;
   BenchOptions bench_;
+  JournalListOptions journal_;
 };
 
 std::string driver_message(const zarvo::Exception& e) {

@@ -359,6 +359,29 @@ TEST(CommandLine, a_number_out_of_range_is_refused_with_the_range_a_person_write
   }
 }
 
+TEST_F(EndToEnd, the_journal_lists_its_deliveries_as_a_table_csv_or_json) {
+  const std::string path = (settings_dir_ / "listed.db").string();
+  Journal(path).record({2, 12, 123, 3.0, 150.5});
+  const CliRun table = run_cli({"journal", path});
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_THAT(table.out,
+              ::testing::MatchesRegex("id  recorded_at +line  pump  transaction  volume  "
+                                      "amount\n 1  20[^ ]+Z     2    12          123    "
+                                      "3.00  150.50\n1 delivery\n"));
+  const CliRun csv = run_cli({"journal", path, "--csv"});
+  EXPECT_THAT(csv.out,
+              ::testing::MatchesRegex("id,recorded_at,line,pump,transaction,volume,amount\n"
+                                      "1,20[^,]+Z,2,12,123,3.00,150.50\n"));
+  const CliRun json = run_cli({"journal", path, "--json", "--since", "2000-01-01T00:00"});
+  EXPECT_THAT(json.out,
+              ::testing::MatchesRegex(R"(\{"id":1,"recorded_at":"[^"]+","line":2,"pump":12,)"
+                                      R"("transaction":123,"volume":3,"amount":150.5\})"
+                                      "\n"));
+  EXPECT_EQ(run_cli({"journal", path, "--json", "--since", "2999-01-01"}).out, "");
+  EXPECT_NE(run_cli({"journal", path, "--since", "yesterday"}).status, 0);
+  EXPECT_NE(run_cli({"journal", path, "--csv", "--json"}).status, 0);
+}
+
 TEST_F(EndToEnd, the_monitor_polls_every_line_and_reports_them_in_line_order) {
   sim::PtySimulator line1(fast_line());
   sim::PtySimulator line2(fast_line());
