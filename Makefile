@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 
 # Debian packages the build, the tools and the tests need.
 DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config \
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libncurses-dev libsqlite3-dev \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev \
   libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64 gcovr
 # The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
 # model: see cmake/mingw-w64-common.cmake), wine for both DLLs' tests (its 32-bit

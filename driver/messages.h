@@ -2,7 +2,7 @@
 // always been shown; the second names arguments the driver refuses.
 #pragma once
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 
 namespace zarvo::messages {
 

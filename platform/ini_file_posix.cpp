@@ -11,7 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "platform/ini_file.h"
 #include "platform/ini_text.h"
 

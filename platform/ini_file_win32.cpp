@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "platform/ini_file.h"
 
 namespace zarvo::platform {

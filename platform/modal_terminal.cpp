@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "platform/modal_runner.h"
 #include "platform/terminal_form.h"
 #include "platform/terminal_text.h"

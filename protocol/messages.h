@@ -1,7 +1,7 @@
 // Messages of the link layer, code page 1251.
 #pragma once
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 
 namespace zarvo::messages {
 

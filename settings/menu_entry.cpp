@@ -6,9 +6,9 @@
 #include <string_view>
 #include <utility>
 
+#include "codepage/cp1251.h"
 #include "driver/settings_file.h"
 #include "driver/tvm30.h"
-#include "platform/cp1251.h"
 #include "platform/port_guard.h"
 #include "platform/window_menu.h"
 #include "settings/param_form.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 
 namespace zarvo {
 namespace {

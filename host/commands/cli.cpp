@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage/cp1251.h"
 #include "host/commands/checks.h"
 #include "host/commands/commands.h"
 #include "host/commands/scenes.h"
@@ -15,7 +16,6 @@
 #include "host/tools/journal_list.h"
 #include "host/tools/monitor.h"
 #include "host/tools/soak.h"
-#include "platform/cp1251.h"
 
 #ifndef ZARVO_VERSION
 #define ZARVO_VERSION "unknown"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "codepage/cp1251.h"
 #include "host/output/pump_state.h"
-#include "platform/cp1251.h"
 
 namespace zarvo::host {
 

@@ -4,10 +4,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "codepage/cp1251.h"
 #include "host/commands/commands.h"
 #include "host/output/pump_state.h"
 #include "host/session/menu.h"
-#include "platform/cp1251.h"
 
 namespace zarvo::host {
 

@@ -59,8 +59,7 @@ struct SimFaultCounts {
 
 class BuiltinSimulator {
  public:
-  // Throws std::runtime_error when the build has no simulator, and
-  // std::invalid_argument for options out of range.
+  // Throws std::invalid_argument for options out of range.
   explicit BuiltinSimulator(const BuiltinSimOptions& options);
   ~BuiltinSimulator();
   BuiltinSimulator(const BuiltinSimulator&) = delete;

@@ -11,9 +11,9 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "codepage/cp1251.h"
 #include "host/session/line_threads.h"
-#include "host/tools/monitor.h"
-#include "platform/cp1251.h"
+#include "host/tools/delivery_tracker.h"
 
 namespace zarvo::host {
 

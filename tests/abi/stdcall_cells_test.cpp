@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "tests/abi/raw_call_i386.h"
 #include "tests/abi/scripted_port.h"
 #include "zarvo/da30.h"

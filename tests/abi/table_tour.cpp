@@ -15,7 +15,7 @@
 #include <string_view>
 #include <typeinfo>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "tests/abi/scripted_port.h"
 #include "tests/support/tally.h"
 #include "zarvo/da30.h"

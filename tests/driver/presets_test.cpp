@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "tests/support/driver_fixture.h"
 
 namespace zarvo {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "tests/support/driver_fixture.h"
 
 namespace zarvo {

@@ -12,12 +12,12 @@
 #include <sstream>
 #include <thread>
 
+#include "codepage/cp1251.h"
 #include "host/commands/cli.h"
 #include "host/output/pump_state.h"
 #include "host/session/session.h"
 #include "host/tools/journal.h"
 #include "host/tools/monitor.h"
-#include "platform/cp1251.h"
 #include "pty_peer.h"
 #include "sim/pty_simulator.h"
 

@@ -9,16 +9,16 @@
 #include <limits>
 #include <sstream>
 
+#include "codepage/cp1251.h"
 #include "host/output/json.h"
 #include "host/output/output.h"
 #include "host/output/progress_bar.h"
 #include "host/output/pump_state.h"
 #include "host/output/text.h"
 #include "host/session/menu.h"
+#include "host/tools/delivery_tracker.h"
 #include "host/tools/journal.h"
 #include "host/tools/journal_list.h"
-#include "host/tools/monitor.h"
-#include "platform/cp1251.h"
 
 namespace zarvo::host {
 namespace {

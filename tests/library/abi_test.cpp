@@ -6,8 +6,8 @@
 #include <array>
 #include <cstring>
 
+#include "codepage/cp1251.h"
 #include "platform/application.h"
-#include "platform/cp1251.h"
 #include "tests/support/driver_fixture.h"
 #include "zarvo/da30.h"
 

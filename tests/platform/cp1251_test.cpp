@@ -1,4 +1,4 @@
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "tests/support/driver_fixture.h"
 
 namespace zarvo {

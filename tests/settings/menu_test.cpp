@@ -10,9 +10,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "codepage/cp1251.h"
 #include "fresh_process.h"
 #include "host_menu.h"
-#include "platform/cp1251.h"
 #include "pty_session.h"
 #include "settings_dir.h"
 #include "zarvo/da30.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/cp1251.h"
+#include "codepage/cp1251.h"
 #include "tests/abi/scripted_port.h"
 #include "tests/settings/host_menu.h"
 #include "tests/support/tally.h"
