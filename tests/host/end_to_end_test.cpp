@@ -411,10 +411,15 @@ TEST_F(EndToEnd, bench_polls_its_own_simulated_lines_and_ends_with_the_worst_uti
   EXPECT_THAT(last_line,
               ::testing::MatchesRegex("utilization: [0-9]\\.[0-9][0-9] of the line limit\n"));
 
+  // A line given as a device: here a simulator on a pseudo-terminal.
+  sim::PtySimulator device(fast_line());
   const CliRun on_a_device =
-      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=/dev/null", "bench"});
-  EXPECT_EQ(on_a_device.status, 2);
-  EXPECT_THAT(on_a_device.err, ::testing::HasSubstr("leave out --line"));
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--json", "bench", "--line",
+               "3=" + device.device_path(), "--pumps", "2", "--seconds", "0.5"});
+  ASSERT_EQ(on_a_device.status, 0) << on_a_device.err;
+  EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("lines":1,"simulated":false,)"));
+  EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("per_line":[{"line":3,)"));
+  EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("failed":0,)"));
 }
 
 }  // namespace
