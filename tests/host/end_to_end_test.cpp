@@ -287,6 +287,44 @@ TEST_F(EndToEnd, an_ended_delivery_reported_again_after_a_lost_answer_is_journal
   }
 }
 
+TEST_F(EndToEnd, a_monitor_restarted_after_a_lost_acknowledgement_answer_journals_no_repeat) {
+  const auto accepted = [] { return testing::reply_frame(1, 'Q', "0"); };
+  const auto ended = [] {
+    return testing::reply_frame(1, 'a', std::string{'\0', 7} + "010  50.00   2.00");
+  };
+  const auto journal_path = settings_dir_ / "journal.db";
+  // Each run: a new session, whose first poll programs three parameters.
+  const auto run = [&](testing::PtyPeer& peer, Bytes acknowledged) {
+    for (int i = 0; i < 3; ++i) peer.answer(accepted());
+    peer.answer(ended());
+    peer.answer(std::move(acknowledged));
+    SessionOptions options;
+    options.library = ZARVO_TEST_LIBRARY;
+    options.lines = {{1, peer.device()}};
+    options.timeouts = {100ms, 50ms};
+    session_ = std::make_unique<Session>(options, diagnostics_);
+    std::ostringstream results, notes;
+    Output out(true, results, notes);
+    MonitorOptions monitoring;
+    monitoring.pumps = 1;
+    monitoring.interval_ms = 0;
+    monitoring.cycles = 1;
+    monitoring.journal = journal_path.string();
+    monitor(*session_, out, monitoring);
+    session_.reset();
+    return peer.requests();
+  };
+  testing::PtyPeer first;  // the acknowledgement's answer is lost; the monitor stops
+  const auto first_requests = run(first, {});
+  ASSERT_EQ(first_requests.size(), 5U);
+  EXPECT_EQ(letter_of(first_requests[4]), 'L');
+  testing::PtyPeer second;  // the pump reports delivery 7 again
+  const auto second_requests = run(second, accepted());
+  ASSERT_EQ(second_requests.size(), 5U);
+  EXPECT_EQ(letter_of(second_requests[4]), 'L');
+  EXPECT_EQ(Journal(journal_path.string()).count(), 1);
+}
+
 // The command line, in this process.
 struct CliRun {
   int status = 0;
