@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/commands/checks.h"
 #include "host/session/builtin_sim.h"
 #include "host/session/line_threads.h"
 
@@ -104,25 +105,30 @@ LineFigures figures_of(std::uint32_t line, const LineRun& run, std::uint32_t bau
 
 CLI::App* add_bench_options(CLI::App& app, BenchOptions& options) {
   auto* command = app.add_subcommand(
-      "bench", "poll every pump of N built-in simulated lines at once, against the line limit");
-  command->add_option("--baud", options.baud, "the simulated lines' speed")
+      "bench",
+      "poll every pump of every line at once, against the line limit: N built-in simulated "
+      "lines, or the lines given with --line N=DEVICE (repeatable)");
+  command
+      ->add_option("--baud", options.baud,
+                   "the lines' speed (real lines: as the driver opens them)")
       ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
       ->capture_default_str();
-  command->add_option("--lines", options.lines, "lines polled at once, one thread each")
-      ->check(CLI::Range(1, 40))
+  command->add_option("--lines", options.lines, "simulated lines polled at once, one thread each")
+      ->check(between(1, 40))
       ->capture_default_str();
   command->add_option("--pumps", options.pumps, "pumps on each line")
-      ->check(CLI::Range(1, 32))
+      ->check(between(1, 32))
       ->capture_default_str();
   command->add_option("--seconds", options.seconds, "how long to poll")
-      ->check(CLI::Range(0.1, 3600.0))
+      ->check(between(0.1, 3600.0))
       ->capture_default_str();
   command
       ->add_option_function<std::uint32_t>(
           "--turnaround",
           [&options](std::uint32_t ms) { options.turnaround = std::chrono::milliseconds(ms); },
-          "the simulators' milliseconds from a request to its reply (default: theirs)")
-      ->check(CLI::Range(0, 1000));
+          "milliseconds from a request to its reply: the simulators' (default: theirs), or "
+          "the dispensers' counted in a real line's limit (default 0)")
+      ->check(between(0, 1000));
   return command;
 }
 
@@ -220,7 +226,7 @@ void report_cycle(Output& out, Json& result, const std::vector<std::uint32_t>& l
   result["full_cycle_ms"] = rounded(full_cycle_ms, 3);
   result["full_cycles"] = cycles;
   result["cycle_ratio"] = rounded(ratio, 4);
-  out.note("full cycle (" + std::to_string(options.lines * options.pumps) +
+  out.note("full cycle (" + std::to_string(lines.size() * options.pumps) +
            " pumps): " + fixed(full_cycle_ms, 1) + " ms over " + std::to_string(cycles) +
            " cycles; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms; " +
            fixed(ratio, 3) + " times");
@@ -229,23 +235,30 @@ void report_cycle(Output& out, Json& result, const std::vector<std::uint32_t>& l
 }  // namespace
 
 int bench(const SessionOptions& base, Output& out, const BenchOptions& options) {
-  if (!base.lines.empty()) {
-    throw std::invalid_argument("bench runs on its own simulated lines: leave out --line");
+  const bool simulated = base.lines.empty();
+  if (!simulated && options.lines != 1) {
+    throw std::invalid_argument("--lines counts simulated lines: with --line, leave it out");
   }
   SessionOptions session_options = base;
-  // Fault-free lines at the simulator's own speeds, unless told otherwise.
-  BuiltinSimOptions& sim = session_options.simulator;
-  sim = BuiltinSimOptions{};
-  sim.pacing = base.simulator.pacing;
-  sim.baud = options.baud;
-  sim.pumps = static_cast<int>(options.pumps);
-  if (options.turnaround) sim.turnaround = *options.turnaround;
-  const std::vector<std::unique_ptr<BuiltinSimulator>> simulators =
-      bind_simulated_lines(session_options, options.lines);
-  const std::chrono::milliseconds turnaround = simulators.front()->options().turnaround;
-  out.err() << "zarvo bench: " << options.lines << (options.lines == 1 ? " line x " : " lines x ")
-            << options.pumps << " pumps at " << options.baud << " baud for " << options.seconds
-            << " s, turnaround " << turnaround.count() << " ms\n";
+  std::vector<std::unique_ptr<BuiltinSimulator>> simulators;
+  // Real lines: the dispensers' turnaround is not known; counted only when given.
+  std::chrono::milliseconds turnaround = options.turnaround.value_or(std::chrono::milliseconds(0));
+  if (simulated) {
+    // Fault-free lines at the simulator's own speeds, unless told otherwise.
+    BuiltinSimOptions& sim = session_options.simulator;
+    sim = BuiltinSimOptions{};
+    sim.pacing = base.simulator.pacing;
+    sim.baud = options.baud;
+    sim.pumps = static_cast<int>(options.pumps);
+    if (options.turnaround) sim.turnaround = *options.turnaround;
+    simulators = bind_simulated_lines(session_options, options.lines);
+    turnaround = simulators.front()->options().turnaround;
+  }
+  const std::size_t line_count = session_options.lines.size();
+  out.err() << "zarvo bench: " << line_count << (simulated ? " simulated" : "")
+            << (line_count == 1 ? " line x " : " lines x ") << options.pumps << " pumps at "
+            << options.baud << " baud for " << options.seconds << " s, turnaround "
+            << turnaround.count() << " ms\n";
   Session session(session_options, out.err());
   const std::array<LineRun, kLastLine> runs = measure(session, options);
 
@@ -264,7 +277,8 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
   }
   Json result = Json{{"command", "bench"},
                      {"baud", options.baud},
-                     {"lines", options.lines},
+                     {"lines", lines.size()},
+                     {"simulated", simulated},
                      {"pumps", options.pumps},
                      {"seconds", options.seconds},
                      {"turnaround_ms", turnaround.count()},

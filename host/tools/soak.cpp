@@ -13,7 +13,7 @@
 
 #include "codepage/cp1251.h"
 #include "host/session/line_threads.h"
-#include "host/tools/monitor.h"
+#include "host/tools/delivery_tracker.h"
 
 namespace zarvo::host {
 

@@ -16,8 +16,9 @@
 #include "host/output/pump_state.h"
 #include "host/output/text.h"
 #include "host/session/menu.h"
+#include "host/tools/delivery_tracker.h"
 #include "host/tools/journal.h"
-#include "host/tools/monitor.h"
+#include "host/tools/journal_list.h"
 
 namespace zarvo::host {
 namespace {
@@ -120,8 +121,25 @@ TEST(Journal, deliveries_survive_reopening_the_file) {
   }
   Journal reopened(path.string());
   EXPECT_EQ(reopened.count(), 2);
+  const Journal listing(path.string(), Journal::Access::kRead);
+  const auto rows = listing.rows_since("");
+  ASSERT_EQ(rows.size(), 2U);
+  EXPECT_EQ(rows[1].entry.transaction, 8U);
+  EXPECT_THAT(rows[1].recorded_at, ::testing::MatchesRegex("20[0-9-]+T[0-9:.]+Z"));
+  EXPECT_EQ(listing.rows_since("2999-01-01").size(), 0U);
+  EXPECT_EQ(listing.rows_since("2000-01-01 00:00+03:00").size(), 2U);
   std::filesystem::remove(path);
   EXPECT_THROW(Journal("/nonexistent/dir/journal.db"), std::runtime_error);
+  // Reading neither creates a missing file nor takes another file for a journal.
+  EXPECT_THROW(Journal(path.string(), Journal::Access::kRead), std::runtime_error);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_THROW(Journal("/etc/hostname", Journal::Access::kRead), std::runtime_error);
+}
+
+TEST(Journal, csv_fields_are_quoted_only_when_they_must_be) {
+  EXPECT_EQ(csv_field("2026-12-09T01:15:23.123Z"), "2026-12-09T01:15:23.123Z");
+  EXPECT_EQ(csv_field("a,b"), "\"a,b\"");
+  EXPECT_EQ(csv_field("say \"hi\"\n"), "\"say \"\"hi\"\"\n\"");
 }
 
 TEST(DeliveryGate, a_delivery_is_journaled_before_its_release_once_across_restarts) {
