@@ -218,11 +218,12 @@ StopSignal::~StopSignal() {
 }
 
 void StopSignal::request() {
+  requested_ = true;
   SetEvent(static_cast<HANDLE>(event_));
 }
 
 bool StopSignal::requested() const {
-  return WaitForSingleObject(static_cast<HANDLE>(event_), 0) == WAIT_OBJECT_0;
+  return requested_;
 }
 
 void use_precise_timers() {
