@@ -3,6 +3,7 @@
 // short. The OS calls live in line_io_posix.cpp and line_io_win32.cpp.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -57,7 +58,8 @@ class StopSignal {
 
  private:
 #if defined(_WIN32)
-  void* event_ = nullptr;  // manual reset: stays set once requested
+  void* event_ = nullptr;               // manual reset: stays set once requested
+  std::atomic<bool> requested_{false};  // asked without a system call
 #else
   UniqueFd read_;
   UniqueFd write_;

@@ -61,23 +61,29 @@ HANDLE open_port(const std::string& path) {
 class ComPort final : public ByteStream {
  public:
   ComPort(const std::string& path, int baud)
-      : port_(open_port(path)),
-        read_done_(new_event()),
+      : queued_read_(new_event()),
+        byte_read_(new_event()),
         write_done_(new_event()),
-        event_seen_(new_event()) {
+        port_(open_port(path)) {
     configure(path, baud);
   }
 
   std::optional<std::size_t> read_some(std::span<std::uint8_t> into,
                                        std::optional<Clock::time_point> deadline,
                                        const StopSignal& stop) override {
-    for (;;) {
-      // Reads return at once with what is there (see configure).
-      const std::size_t count = read_waiting(into);
-      if (count > 0 || stop.requested()) return count;
-      if (deadline && Clock::now() >= *deadline) return 0;
-      if (const std::size_t late = wait_for_input(into, deadline, stop); late > 0) return late;
+    if (into.empty()) return 0;
+    if (!byte_pending_) {
+      if (const std::size_t count = read_queued(into); count > 0) return count;
+      if (start_byte_read()) return take_byte(into);
     }
+    const HANDLE events[2] = {byte_read_.get(), static_cast<HANDLE>(stop.event())};
+    const DWORD woke =
+        WaitForMultipleObjects(2, events, FALSE, deadline ? millis_until(*deadline) : INFINITE);
+    if (woke != WAIT_OBJECT_0) return 0;  // the read stays pending for the next call
+    DWORD count = 0;
+    if (!GetOverlappedResult(port_.get(), &byte_wait_, &count, FALSE)) fail("ReadFile");
+    byte_pending_ = false;
+    return count == 1 ? take_byte(into) : 0;
   }
 
   bool write_all(std::span<const std::uint8_t> bytes, const StopSignal& stop) override {
@@ -106,42 +112,41 @@ class ComPort final : public ByteStream {
   }
 
  private:
-  std::size_t read_waiting(std::span<std::uint8_t> into) {
+  // Reads what the driver holds already, which completes at once.
+  std::size_t read_queued(std::span<std::uint8_t> into) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(port_.get(), &errors, &status)) fail("ClearCommError");
+    if (status.cbInQue == 0) return 0;
     OVERLAPPED o{};
-    o.hEvent = read_done_.get();
+    o.hEvent = queued_read_.get();
     DWORD count = 0;
-    if (!ReadFile(port_.get(), into.data(), static_cast<DWORD>(into.size()), &count, &o)) {
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(into.size(), status.cbInQue));
+    if (!ReadFile(port_.get(), into.data(), wanted, &count, &o)) {
       if (GetLastError() != ERROR_IO_PENDING) fail("ReadFile");
       if (!GetOverlappedResult(port_.get(), &o, &count, TRUE)) fail("ReadFile");
     }
     return count;
   }
 
-  // Until a byte arrives, the deadline passes or a stop is requested. Returns
-  // the bytes of a second look once the wait is armed: a byte that came just
-  // before may have left no event to end it.
-  std::size_t wait_for_input(std::span<std::uint8_t> into,
-                             std::optional<Clock::time_point> deadline, const StopSignal& stop) {
-    OVERLAPPED o{};
-    o.hEvent = event_seen_.get();
-    DWORD seen = 0;
-    if (WaitCommEvent(port_.get(), &seen, &o)) return 0;
-    if (GetLastError() != ERROR_IO_PENDING) fail("WaitCommEvent");
-    const std::size_t count = read_waiting(into);
-    DWORD woke = WAIT_TIMEOUT;
-    if (count == 0) {
-      const HANDLE events[2] = {event_seen_.get(), static_cast<HANDLE>(stop.event())};
-      woke =
-          WaitForMultipleObjects(2, events, FALSE, deadline ? millis_until(*deadline) : INFINITE);
-    }
-    if (woke != WAIT_OBJECT_0) {
-      // Setting the mask ends a pending wait; cancelling is the fallback.
-      SetCommMask(port_.get(), EV_RXCHAR);
-      if (WaitForSingleObject(event_seen_.get(), 500) != WAIT_OBJECT_0) CancelIo(port_.get());
-    }
-    DWORD ignored = 0;
-    (void)GetOverlappedResult(port_.get(), &o, &ignored, TRUE);
-    return count;
+  // Starts the read of one byte that ends when a byte arrives: the wait for
+  // input. True when it completed at once. A pending read is never cancelled
+  // (wine ends none by CancelIo): the next call waits on, and closing the
+  // port ends it.
+  bool start_byte_read() {
+    byte_wait_ = OVERLAPPED{};
+    byte_wait_.hEvent = byte_read_.get();
+    DWORD count = 0;
+    if (ReadFile(port_.get(), &byte_, 1, &count, &byte_wait_)) return count == 1;
+    if (GetLastError() != ERROR_IO_PENDING) fail("ReadFile");
+    byte_pending_ = true;
+    return false;
+  }
+
+  // The byte just read, and whatever came after it.
+  std::size_t take_byte(std::span<std::uint8_t> into) {
+    into[0] = byte_;
+    return 1 + read_queued(into.subspan(1));
   }
 
   void configure(const std::string& path, int baud) {
@@ -179,19 +184,21 @@ class ComPort final : public ByteStream {
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
     if (!SetCommState(port_.get(), &dcb)) fail("SetCommState " + path);
-    // A read takes what is there and returns at once; WaitCommEvent waits
-    // for more. Writes have no limit.
+    // No timeouts: a read ends when it has all it asked for, and the
+    // deadlines are ours. (Wine leaves a read that should return at once with
+    // nothing pending until a byte comes, and ends no WaitCommEvent early.)
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
     if (!SetCommTimeouts(port_.get(), &timeouts)) fail("SetCommTimeouts " + path);
-    if (!SetCommMask(port_.get(), EV_RXCHAR)) fail("SetCommMask " + path);
     PurgeComm(port_.get(), PURGE_RXCLEAR | PURGE_TXCLEAR);
   }
 
-  Handle port_;
-  Handle read_done_;
+  Handle queued_read_;
+  Handle byte_read_;
   Handle write_done_;
-  Handle event_seen_;
+  OVERLAPPED byte_wait_{};
+  std::uint8_t byte_ = 0;
+  bool byte_pending_ = false;
+  Handle port_;  // last: closed first, which ends a pending read before what it uses goes
 };
 
 // Set by the console's Ctrl+C, Ctrl+Break and close; the handler is a plain function.
@@ -211,11 +218,12 @@ StopSignal::~StopSignal() {
 }
 
 void StopSignal::request() {
+  requested_ = true;
   SetEvent(static_cast<HANDLE>(event_));
 }
 
 bool StopSignal::requested() const {
-  return WaitForSingleObject(static_cast<HANDLE>(event_), 0) == WAIT_OBJECT_0;
+  return requested_;
 }
 
 void use_precise_timers() {
