@@ -367,7 +367,7 @@ int run_zarvo(int argc, const char* const* argv, std::istream& in, std::ostream&
               std::ostream& err) {
   CLI::App app(
       "zarvo: the reference host of the Zarvo dispenser driver.\n"
-      "Without --line, line 1 is the built-in simulator on a pseudo-terminal.",
+      "Without --line, line 1 is the built-in simulator, run in this process.",
       "zarvo");
   app.set_version_flag("--version", std::string("zarvo ") + ZARVO_VERSION);
   app.require_subcommand(1);
