@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <regex>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "host/tools/journal.h"
@@ -15,24 +15,60 @@ namespace zarvo::host {
 
 namespace {
 
-// YYYY-MM-DD, then optionally [T or space]HH:MM[:SS[.fff]], then optionally Z or +HH:MM.
+// Takes `count` digits at `at` when they make a number within low..high.
+bool number_at(std::string_view text, std::size_t& at, std::size_t count, int low, int high) {
+  if (text.size() < at + count) return false;
+  int value = 0;
+  for (std::size_t k = at; k < at + count; ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
+    value = value * 10 + (text[k] - '0');
+  }
+  at += count;
+  return value >= low && value <= high;
+}
+
+bool char_at(std::string_view text, std::size_t& at, char c) {
+  if (at >= text.size() || text[at] != c) return false;
+  ++at;
+  return true;
+}
+
+// YYYY-MM-DD, then optionally [T or space]HH:MM[:SS[.fff]][Z or +HH:MM]: forms SQLite reads.
+bool valid_since(std::string_view text) {
+  std::size_t at = 0;
+  if (!number_at(text, at, 4, 0, 9999) || !char_at(text, at, '-') ||
+      !number_at(text, at, 2, 1, 12) || !char_at(text, at, '-') || !number_at(text, at, 2, 1, 31)) {
+    return false;
+  }
+  if (at == text.size()) return true;
+  if (!char_at(text, at, 'T') && !char_at(text, at, ' ')) return false;
+  if (!number_at(text, at, 2, 0, 23) || !char_at(text, at, ':') || !number_at(text, at, 2, 0, 59)) {
+    return false;
+  }
+  if (char_at(text, at, ':')) {
+    if (!number_at(text, at, 2, 0, 59)) return false;
+    if (char_at(text, at, '.')) {
+      const std::size_t fraction = at;
+      while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+      if (at == fraction) return false;
+    }
+  }
+  if (char_at(text, at, 'Z')) return at == text.size();
+  if (char_at(text, at, '+') || char_at(text, at, '-')) {
+    if (!number_at(text, at, 2, 0, 23) || !char_at(text, at, ':') ||
+        !number_at(text, at, 2, 0, 59)) {
+      return false;
+    }
+  }
+  return at == text.size();
+}
+
 // The problem with a --since text, empty when there is none.
 std::string since_problem(const std::string& text) {
-  static const std::regex form(
-      R"((\d{4})-(\d{2})-(\d{2})(?:[T ](\d{2}):(\d{2})(?::(\d{2})(?:\.\d+)?)?)?(Z|[+-]\d{2}:\d{2})?)");
-  std::smatch parts;
-  const auto within = [&parts](std::size_t k, int low, int high) {
-    if (!parts[k].matched) return true;
-    const int value = std::stoi(parts[k].str());
-    return value >= low && value <= high;
-  };
-  if (!std::regex_match(text, parts, form) || !within(2, 1, 12) || !within(3, 1, 31) ||
-      !within(4, 0, 23) || !within(5, 0, 59) || !within(6, 0, 59)) {
-    return "expected a date and time such as 2026-12-09, 2026-12-09T14:30 or "
-           "2026-12-09 14:30:00+03:00, got '" +
-           text + "'";
-  }
-  return {};
+  if (valid_since(text)) return {};
+  return "expected a date and time such as 2026-12-09, 2026-12-09T14:30 or "
+         "2026-12-09 14:30:00+03:00, got '" +
+         text + "'";
 }
 
 std::string fixed2(double value) {

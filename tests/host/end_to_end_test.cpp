@@ -416,7 +416,12 @@ TEST_F(EndToEnd, the_journal_lists_its_deliveries_as_a_table_csv_or_json) {
                                       R"("transaction":123,"volume":3,"amount":150.5\})"
                                       "\n"));
   EXPECT_EQ(run_cli({"journal", path, "--json", "--since", "2999-01-01"}).out, "");
-  EXPECT_NE(run_cli({"journal", path, "--since", "yesterday"}).status, 0);
+  for (const char* since : {"2000-01-01 00:00:00.5Z", "2000-01-01T03:00+03:00"}) {
+    EXPECT_EQ(run_cli({"journal", path, "--csv", "--since", since}).out, csv.out) << since;
+  }
+  for (const char* since : {"yesterday", "2026-13-01", "2026-12-09T24:00", "2026-12-09Z"}) {
+    EXPECT_NE(run_cli({"journal", path, "--since", since}).status, 0) << since;
+  }
   EXPECT_NE(run_cli({"journal", path, "--csv", "--json"}).status, 0);
 }
 
