@@ -13,8 +13,9 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-c
 # The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
 # model: see cmake/mingw-w64-common.cmake), wine for both DLLs' tests (its 32-bit
 # half comes from Debian's i386 architecture) and a virtual X display (xvfb-run)
-# for the windows the settings dialog tests make (xwininfo finds them); socat joins the hosts to the
-# Windows simulator's COM port, npm fetches SQLite (below), zip packs make dist.
+# for the windows the settings dialog tests make (xwininfo finds them); socat joins
+# the hosts to the Windows simulator's COM port, npm fetches SQLite (below), zip
+# packs make dist.
 CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   wine wine64 wine32:i386 xvfb xauth x11-utils socat npm zip
 # Free Pascal for Linux and its sources, from which deps builds the compiler for
