@@ -9,20 +9,30 @@ CMAKE_FLAGS ?=
 # Debian packages the build, the tools and the tests need.
 DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev \
-  libcli11-dev g++-mingw-w64-x86-64 gcovr
+  libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64 gcovr
 # The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
 # model: see cmake/mingw-w64-common.cmake), wine for both DLLs' tests (its 32-bit
 # half comes from Debian's i386 architecture) and a virtual X display (xvfb-run)
-# for the windows the settings dialog test makes.
+# for the windows the settings dialog tests make (xwininfo finds them); socat joins
+# the hosts to the Windows simulator's COM port, npm fetches SQLite (below), zip
+# packs make dist.
 CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  wine wine64 wine32:i386 xvfb xauth
+  wine wine64 wine32:i386 xvfb xauth x11-utils socat npm zip
 # Free Pascal for Linux and its sources, from which deps builds the compiler for
 # 32-bit Windows that the Pascal test host needs (tests/pascal/build-fpc.sh).
 FPC_DEB_PACKAGES = fp-compiler-3.2.2 fp-utils-3.2.2 fpc-source-3.2.2 make
 FPC_PREFIX ?= /opt/zarvo-fpc
+# SQLite for the MinGW builds, which Debian has none of: the amalgamation that an
+# npm package ships, checked against these sums. Outside the tree like the Pascal
+# compiler, so that every clone and build folder shares one copy and a clean
+# tree stays clean; cmake/sqlite_amalgamation.cmake finds it there.
+SQLITE_NPM_PACKAGE = better-sqlite3@12.4.1
+SQLITE_DIR ?= /opt/zarvo-sqlite/3.50.4
+SQLITE_C_SHA256 = 90b7189566ea710ee18361b25d893f5cda3fcf43033223a16384762f53e99a85
+SQLITE_H_SHA256 = abd1514e0351f79393d1be882830afdb40a8099e8257f311f0bfdf8486f11bea
 
-.PHONY: all deps build test test-native test-i386 test-windows windows demo fuzz sanitize tsan \
-  bench coverage clean format
+.PHONY: all deps build test test-native test-i386 test-windows windows dist demo fuzz sanitize \
+  tsan bench coverage clean format
 
 all: build
 
@@ -39,6 +49,7 @@ deps:
 	  apt-get update -q && apt-get install -y -q --no-install-recommends $$missing; \
 	fi
 	sh tests/pascal/build-fpc.sh $(FPC_PREFIX)
+	sh cmake/fetch-sqlite.sh $(SQLITE_DIR) $(SQLITE_NPM_PACKAGE) $(SQLITE_C_SHA256) $(SQLITE_H_SHA256)
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
@@ -131,20 +142,29 @@ test-i386: $(I386_BUILD)/build.ninja
 # A changed toolchain file needs a fresh cache: its *_INIT flags apply only to a new one.
 $(WIN32_BUILD)/build.ninja: cmake/mingw-w64-i686.cmake cmake/mingw-w64-common.cmake
 	cmake --fresh -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release
+	  -DCMAKE_BUILD_TYPE=Release -DZARVO_NATIVE_HOST=$(CURDIR)/$(BUILD)/host/zarvo
 
 $(WIN64_BUILD)/build.ninja: cmake/mingw-w64-x86_64.cmake cmake/mingw-w64-common.cmake
 	cmake --fresh -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release
+	  -DCMAKE_BUILD_TYPE=Release -DZARVO_NATIVE_HOST=$(CURDIR)/$(BUILD)/host/zarvo
 
 windows: $(WIN32_BUILD)/build.ninja $(WIN64_BUILD)/build.ninja
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 	cmake --build $(WIN64_BUILD) -j $(JOBS)
 
-# The 32-bit DLL's headers and exports; both DLLs loaded by test hosts under wine.
-test-windows: windows
+# The 32-bit DLL's headers and exports; both DLLs loaded by test hosts under wine;
+# zarvo-sim.exe on a COM port driven by the native zarvo; the archives' contents.
+test-windows: windows build
 	cd $(WIN32_BUILD) && ctest --output-on-failure
 	cd $(WIN64_BUILD) && ctest --output-on-failure
+	$(MAKE) dist
+	sh tests/windows/check_dist.sh $(DIST) \
+	  $$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(BUILD)/CMakeCache.txt)
+
+# What ships: a zip per Windows build and a Linux tarball (cmake/make-dist.sh).
+DIST ?= dist
+dist: build windows
+	sh cmake/make-dist.sh $(DIST) $(BUILD) $(WIN32_BUILD) $(WIN64_BUILD)
 
 demo: deps
 	$(MAKE) build
@@ -155,4 +175,4 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(I386_BUILD) $(WIN32_BUILD) \
-	  $(WIN64_BUILD)
+	  $(WIN64_BUILD) $(DIST)

@@ -1,19 +1,15 @@
-// zarvo-sim: a simulated dispenser line on a pseudo-terminal or a serial device.
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
+// zarvo-sim: a simulated dispenser line on a pseudo-terminal or a serial device
+// (a COM port on Windows).
 #include <CLI/CLI.hpp>
-#include <cerrno>
-#include <cstdio>
 #include <exception>
-#include <functional>
 #include <iostream>
-#include <mutex>
+#include <stdexcept>
 #include <string>
-#include <thread>
 
+#include "sim/simulator.h"
+#if !defined(_WIN32)
 #include "sim/pty_simulator.h"
+#endif
 
 namespace {
 
@@ -97,44 +93,6 @@ void add_options(CLI::App& app, CommandLine& cl) {
       ->capture_default_str();
 }
 
-// Blocks the stop signals in every thread; ppoll lets them in only while the
-// main thread waits, so their arrival is seen as EINTR there.
-sigset_t block_stop_signals() {
-  struct sigaction action {};
-  action.sa_handler = [](int) {};
-  sigemptyset(&action.sa_mask);
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(s, &action, nullptr);
-    sigaddset(&stop_signals, s);
-  }
-  // A background job must not be stopped for looking at the terminal.
-  signal(SIGTTIN, SIG_IGN);
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&previous, s);
-  return previous;
-}
-
-// Waits for a stop signal, for the end of standard input (when watched), or
-// for `failed` to report that serving ended.
-void wait_for_end(const sigset_t& wait_mask, bool watch_stdin,
-                  const std::function<bool()>& failed) {
-  const timespec tick{0, 200'000'000};
-  while (!failed()) {
-    pollfd in{STDIN_FILENO, POLLIN, 0};
-    const int ready = ppoll(&in, watch_stdin ? 1 : 0, &tick, &wait_mask);
-    if (ready < 0 && errno == EINTR) return;
-    if (ready > 0) {
-      char buffer[256];
-      const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n == 0) return;
-      if (n < 0 && errno != EINTR && errno != EAGAIN) watch_stdin = false;
-    }
-  }
-}
-
 void report(const std::vector<zarvo::sim::Transaction>& record) {
   std::size_t acknowledged = 0;
   for (const auto& t : record) acknowledged += t.acknowledged ? 1 : 0;
@@ -143,41 +101,33 @@ void report(const std::vector<zarvo::sim::Transaction>& record) {
 }
 
 int run(const CommandLine& cl) {
-  const sigset_t wait_mask = block_stop_signals();
+  zarvo::sim::RunEnd run_end;
   if (cl.pty) {
+#if defined(_WIN32)
+    throw std::runtime_error(
+        "--pty needs pseudo-terminals, which Windows lacks: use --device COMn");
+#else
     zarvo::sim::PtySimulator sim(cl.options);
     std::cout << sim.device_path() << std::endl;
-    wait_for_end(wait_mask, true, [&sim] { return !sim.error().empty(); });
+    run_end.wait(true, [&sim] { return !sim.error().empty(); });
     if (!sim.error().empty()) throw std::runtime_error(sim.error());
     report(sim.simulator().transactions());
     return 0;
+#endif
   }
   // A serial device delivers each request byte after its time on the wire.
   zarvo::sim::Options options = cl.options;
   options.link.instant_input = false;
+#if defined(_WIN32)
+  // A wait lasts a millisecond at best there, about a byte's time at 9600 baud.
+  options.link.output_paced_by_line = true;
+#endif
   zarvo::sim::Simulator simulator(options);
-  const zarvo::sim::UniqueFd fd = zarvo::sim::open_serial(cl.device, options.link.baud);
-  zarvo::sim::StopSignal stop;
-  std::mutex mutex;
-  std::string error;
-  bool ended = false;
-  std::thread server([&] {
-    try {
-      simulator.serve(fd.get(), stop);
-    } catch (const std::exception& e) {
-      std::lock_guard lock(mutex);
-      error = e.what();
-    }
-    std::lock_guard lock(mutex);
-    ended = true;
-  });
-  wait_for_end(wait_mask, false, [&] {
-    std::lock_guard lock(mutex);
-    return ended;
-  });
-  stop.request();
-  server.join();
-  if (!error.empty()) throw std::runtime_error(error);
+  const auto line = zarvo::sim::open_serial(cl.device, options.link.baud);
+  zarvo::sim::ServingThread serving(simulator, *line);
+  run_end.wait(false, [&serving] { return serving.ended(); });
+  serving.stop();
+  if (!serving.error().empty()) throw std::runtime_error(serving.error());
   report(simulator.transactions());
   return 0;
 }

@@ -1,12 +1,10 @@
 #include "sim/simulator.h"
 
-#include <poll.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <array>
-#include <cerrno>
+#include <exception>
+#include <optional>
 #include <stdexcept>
-#include <system_error>
 
 #include "sim/frame_reader.h"
 
@@ -57,7 +55,7 @@ FaultCounts Simulator::fault_counts() const {
   return faults_.counts();
 }
 
-void Simulator::serve(int fd, const StopSignal& stop) {
+void Simulator::serve(ByteStream& line, const StopSignal& stop) {
   if (link_.pacing) use_precise_timers();
   FrameReader reader;
   const bool model_input = link_.pacing && link_.instant_input;
@@ -66,45 +64,31 @@ void Simulator::serve(int fd, const StopSignal& stop) {
   Clock::time_point heard = last_byte;
   std::array<std::uint8_t, 256> chunk{};
   for (;;) {
-    int timeout = -1;
-    if (reader.holds_bytes()) {
-      const auto left = std::chrono::ceil<Millis>(last_byte + link_.idle_gap - Clock::now());
-      timeout = static_cast<int>(std::max<Millis::rep>(0, left.count()));
-    }
-    pollfd fds[2] = {{fd, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
-    const int ready = poll(fds, 2, timeout);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "poll");
-    }
-    if (fds[1].revents != 0) return;
-    if (ready == 0) {
-      while (auto payload = reader.next(true)) respond(fd, *payload, heard, stop);
+    std::optional<Clock::time_point> gap_ends;
+    if (reader.holds_bytes()) gap_ends = last_byte + link_.idle_gap;
+    const auto n = line.read_some(chunk, gap_ends, stop);
+    if (stop.requested() || !n) return;  // stopped, or the line was closed
+    if (*n == 0) {
+      if (gap_ends && Clock::now() >= *gap_ends) {
+        while (auto payload = reader.next(true)) respond(line, *payload, heard, stop);
+      }
       continue;
     }
-    if ((fds[0].revents & POLLNVAL) != 0) throw std::invalid_argument("the line is not open");
-    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-    const ssize_t n = read(fd, chunk.data(), chunk.size());
-    if (n == 0) return;  // the line was closed
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "read");
-    }
     last_byte = Clock::now();
-    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+    for (std::size_t i = 0; i < *n; ++i) {
       // Each byte leaves the host's side no earlier than it was written and
       // no earlier than the one before it has crossed.
       heard = model_input ? std::max(heard, last_byte) + wire_time(link_.baud, 1) : last_byte;
       reader.push(chunk[i]);
       while (auto payload = reader.next()) {
-        respond(fd, *payload, heard, stop);
+        respond(line, *payload, heard, stop);
         if (stop.requested()) return;
       }
     }
   }
 }
 
-void Simulator::respond(int fd, const std::vector<std::uint8_t>& payload,
+void Simulator::respond(ByteStream& line, const std::vector<std::uint8_t>& payload,
                         Clock::time_point received, const StopSignal& stop) {
   const auto request = parse_request(payload);
   if (!request) return;
@@ -125,19 +109,51 @@ void Simulator::respond(int fd, const std::vector<std::uint8_t>& payload,
   // Paced from when the reply is due, not from when this thread woke up.
   const auto due = received + link_.turnaround + fate.delay;
   if (!wait_until(due, stop)) return;
-  send(fd, bytes, due, stop);
+  send(line, bytes, due, stop);
 }
 
-bool Simulator::send(int fd, std::span<const std::uint8_t> bytes, Clock::time_point start,
+bool Simulator::send(ByteStream& line, std::span<const std::uint8_t> bytes, Clock::time_point start,
                      const StopSignal& stop) {
-  if (!link_.pacing) return write_all(fd, bytes, stop);
+  if (!link_.pacing || link_.output_paced_by_line) return line.write_all(bytes, stop);
   // A receiver has a byte once its stop bit ends, so byte i is handed over
   // i + 1 byte times after the reply starts.
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (!wait_until(start + wire_time(link_.baud, i + 1), stop)) return false;
-    if (!write_all(fd, bytes.subspan(i, 1), stop)) return false;
+    if (!line.write_all(bytes.subspan(i, 1), stop)) return false;
   }
   return true;
+}
+
+ServingThread::ServingThread(Simulator& simulator, ByteStream& line)
+    : thread_([this, &simulator, &line] {
+        std::string error;
+        try {
+          simulator.serve(line, stop_);
+        } catch (const std::exception& e) {
+          error = e.what();
+        }
+        std::lock_guard lock(mutex_);
+        error_ = std::move(error);
+        ended_ = true;
+      }) {}
+
+ServingThread::~ServingThread() {
+  stop();
+}
+
+void ServingThread::stop() {
+  stop_.request();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool ServingThread::ended() const {
+  std::lock_guard lock(mutex_);
+  return ended_;
+}
+
+std::string ServingThread::error() const {
+  std::lock_guard lock(mutex_);
+  return error_;
 }
 
 }  // namespace zarvo::sim

@@ -1,9 +1,11 @@
 // One simulated line: the dispensers, the faults and the serving loop that
-// answers request frames on a file descriptor. Thread-safe: tests may lift
+// answers request frames on a byte stream. Thread-safe: tests may lift
 // nozzles and read the record while another thread serves.
 #pragma once
 
 #include <mutex>
+#include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -23,6 +25,10 @@ struct LinkOptions {
   // pseudo-terminal), so pacing adds their wire time; a real serial line has
   // spent it already.
   bool instant_input = true;
+  // The device sends at the line's rate by itself, as a UART does: a reply is
+  // written whole once due. Where timed waits are coarse (Windows, wine) this
+  // keeps the bytes together better than pacing each one.
+  bool output_paced_by_line = false;
   // Time from the last request byte to the first reply byte: a dispenser's
   // controller answers a poll within a few milliseconds.
   Millis turnaround{2};
@@ -41,9 +47,9 @@ class Simulator {
   // Throws std::invalid_argument for options out of range.
   explicit Simulator(const Options& options);
 
-  // Answers requests on `fd` until `stop` is requested or the line closes.
+  // Answers requests on `line` until `stop` is requested or the line closes.
   // Throws std::system_error when the line fails.
-  void serve(int fd, const StopSignal& stop);
+  void serve(ByteStream& line, const StopSignal& stop);
 
   bool lift(int pump, int nozzle);
   bool hang_up(int pump);
@@ -62,9 +68,9 @@ class Simulator {
   Millis now() const;
 
  private:
-  void respond(int fd, const std::vector<std::uint8_t>& payload, Clock::time_point received,
-               const StopSignal& stop);
-  bool send(int fd, std::span<const std::uint8_t> bytes, Clock::time_point start,
+  void respond(ByteStream& line, const std::vector<std::uint8_t>& payload,
+               Clock::time_point received, const StopSignal& stop);
+  bool send(ByteStream& line, std::span<const std::uint8_t> bytes, Clock::time_point start,
             const StopSignal& stop);
 
   LinkOptions link_;
@@ -72,6 +78,28 @@ class Simulator {
   mutable std::mutex mutex_;
   Dispenser dispenser_;
   FaultInjector faults_;
+};
+
+// Serves a line in a thread of its own until stopped, the line closes or it fails.
+class ServingThread {
+ public:
+  // Starts at once; `simulator` and `line` must outlive this object.
+  ServingThread(Simulator& simulator, ByteStream& line);
+  ~ServingThread();  // stops and joins
+  ServingThread(const ServingThread&) = delete;
+  ServingThread& operator=(const ServingThread&) = delete;
+
+  void stop();
+  bool ended() const;
+  // Why serving ended early (a failed line); empty otherwise.
+  std::string error() const;
+
+ private:
+  StopSignal stop_;
+  mutable std::mutex mutex_;
+  bool ended_ = false;
+  std::string error_;
+  std::thread thread_;  // last: it starts after everything it uses exists
 };
 
 }  // namespace zarvo::sim

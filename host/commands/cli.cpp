@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "codepage/cp1251.h"
+#include "host/commands/checks.h"
 #include "host/commands/commands.h"
 #include "host/commands/scenes.h"
-#include "host/output/text.h"
 #include "host/tools/bench.h"
+#include "host/tools/journal_list.h"
 #include "host/tools/monitor.h"
 #include "host/tools/soak.h"
 
@@ -50,13 +52,13 @@ class CommandSet {
   void add_target(CLI::App* command) {
     command->add_option("line", target_.line, "line number 1..40")
         ->required()
-        ->check(CLI::Range(1, 40));
+        ->check(between(1, 40));
     command->add_option("pump", target_.pump, "pump address 1..32")
         ->required()
-        ->check(CLI::Range(1, 32));
+        ->check(between(1, 32));
   }
   void add_nozzle(CLI::App* command) {
-    command->add_option("nozzle", nozzle_, "nozzle 1..6")->required()->check(CLI::Range(1, 6));
+    command->add_option("nozzle", nozzle_, "nozzle 1..6")->required()->check(between(1, 6));
   }
   void choose(CLI::App* command, std::function<void(Session&, Output&)> action) {
     command->callback([this, action = std::move(action)] {
@@ -77,13 +79,13 @@ class CommandSet {
         "poll a pump as a station host does (parameters on the first poll, then the state)");
     add_target(poll);
     poll->add_option("--nozzles", nozzles_, "the pump's nozzle count (0 or 1: leave the driver's)")
-        ->check(CLI::Range(0, 6));
+        ->check(between(0, 6));
     choose(poll, [this](Session& s, Output& o) { poll_pump(s, o, target_, nozzles_); });
 
     auto* price = app.add_subcommand("price", "set a nozzle's unit price");
     add_target(price);
     add_nozzle(price);
-    price->add_option("price", value_, "unit price")->required()->check(CLI::NonNegativeNumber);
+    price->add_option("price", value_, "unit price")->required()->check(at_least(0));
     choose(price, [this](Session& s, Output& o) { set_price(s, o, target_, nozzle_, value_); });
 
     auto* stop = app.add_subcommand("stop", "stop a pump");
@@ -93,7 +95,7 @@ class CommandSet {
     auto* stop_every = app.add_subcommand("stop-all", "stop every pump of a line");
     stop_every->add_option("line", target_.line, "line number 1..40")
         ->required()
-        ->check(CLI::Range(1, 40));
+        ->check(between(1, 40));
     choose(stop_every, [this](Session& s, Output& o) { stop_all(s, o, target_.line); });
 
     auto* totals = app.add_subcommand("totals", "read a nozzle's totalizers");
@@ -109,9 +111,7 @@ class CommandSet {
         ->check(CLI::IsMember({"volume", "amount"}));
     add_target(preset_cmd);
     add_nozzle(preset_cmd);
-    preset_cmd->add_option("value", value_, "litres or money")
-        ->required()
-        ->check(CLI::NonNegativeNumber);
+    preset_cmd->add_option("value", value_, "litres or money")->required()->check(at_least(0));
     choose(preset_cmd, [this](Session& s, Output& o) {
       preset(s, o, kind_ == "volume" ? PresetKind::kVolume : PresetKind::kAmount, target_, nozzle_,
              value_);
@@ -126,16 +126,15 @@ class CommandSet {
     add_target(fuel_cmd);
     add_nozzle(fuel_cmd);
     auto* amount =
-        fuel_cmd->add_option("--amount", amount_, "money to deliver")->check(CLI::PositiveNumber);
+        fuel_cmd->add_option("--amount", amount_, "money to deliver")->check(more_than(0));
     auto* volume =
-        fuel_cmd->add_option("--volume", volume_, "litres to deliver")->check(CLI::PositiveNumber);
+        fuel_cmd->add_option("--volume", volume_, "litres to deliver")->check(more_than(0));
     amount->excludes(volume);
-    fuel_cmd->add_option("--price", price_, "set this unit price first")
-        ->check(CLI::NonNegativeNumber);
+    fuel_cmd->add_option("--price", price_, "set this unit price first")->check(at_least(0));
     fuel_cmd->add_option("--interval", fuel_.interval_ms, "milliseconds between polls")
-        ->check(CLI::Range(0, 10000));
+        ->check(between(0, 10000));
     fuel_cmd->add_option("--timeout", fuel_.timeout_s, "seconds the delivery may take")
-        ->check(CLI::Range(1, 86400));
+        ->check(between(1, 86400));
     fuel_cmd->callback([this, amount, volume] {
       if (amount->count() + volume->count() != 1) {
         throw CLI::ValidationError("fuel", "give --amount or --volume");
@@ -158,12 +157,12 @@ class CommandSet {
     param->require_subcommand(1);
     auto* get = param->add_subcommand("get", "read a parameter");
     add_target(get);
-    get->add_option("number", param_no_, "parameter 0..99")->required()->check(CLI::Range(0, 99));
+    get->add_option("number", param_no_, "parameter 0..99")->required()->check(between(0, 99));
     choose(get, [this](Session& s, Output& o) { read_param(s, o, target_, param_no_); });
     auto* set = param->add_subcommand("set", "write a parameter");
     add_target(set);
-    set->add_option("number", param_no_, "parameter 0..99")->required()->check(CLI::Range(0, 99));
-    set->add_option("value", param_value_, "value 0..255")->required()->check(CLI::Range(0, 255));
+    set->add_option("number", param_no_, "parameter 0..99")->required()->check(between(0, 99));
+    set->add_option("value", param_value_, "value 0..255")->required()->check(between(0, 255));
     choose(set,
            [this](Session& s, Output& o) { write_param(s, o, target_, param_no_, param_value_); });
   }
@@ -176,9 +175,9 @@ class CommandSet {
         "monitor", "live table of every pump, lines polled at once, with a journal");
     mon->add_option("--journal", monitor_.journal, "SQLite file recording each delivery once");
     mon->add_option("--pumps", monitor_.pumps, "pumps 1..N on each line (0: find them)")
-        ->check(CLI::Range(0, 32));
+        ->check(between(0, 32));
     mon->add_option("--interval", monitor_.interval_ms, "milliseconds between refreshes")
-        ->check(CLI::Range(0, 60000));
+        ->check(between(0, 60000));
     mon->add_option("--count", monitor_.cycles, "refreshes before ending (0: until Ctrl-C)");
     choose(mon, [this](Session& s, Output& o) { monitor(s, o, monitor_); });
 
@@ -186,13 +185,18 @@ class CommandSet {
     add_soak_command(app);
     auto* settings =
         app.add_subcommand("settings", "open the driver's settings dialog through its menu entry");
-    choose(settings, [](Session& s, Output& o) { open_settings(s, o); });
+    settings->callback([this] { standalone_ = open_settings; });
     auto* shell = app.add_subcommand("shell", "run one command a line from standard input");
     shell->callback(
         [this] { chosen_ = [this](Session& s, Output& o) { return run_shell(s, o, in_); }; });
     auto* demo_cmd = app.add_subcommand("demo", "a full fuelling cycle, explained step by step");
     choose(demo_cmd, [](Session& s, Output& o) { demo(s, o); });
     add_bench_command(app);
+    add_journal_options(app, journal_)->callback([this] {
+      standalone_ = [this](const SessionOptions&, Output& out) {
+        return list_journal(out, journal_);
+      };
+    });
   }
 
   void add_bench_command(CLI::App& app) {
@@ -208,16 +212,16 @@ class CommandSet {
         "against its simulator's record");
     cmd->add_option("--exchanges", soak_.exchanges,
                     "exchanges on each line before its last deliveries end")
-        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{100'000'000}));
+        ->check(between(1, 100e6));
     cmd->add_option("--faults", soak_.faults,
                     "none, default (5 % corrupted, 2 % dropped, 1 % silent), harsh (also noise "
                     "and late replies), then key=percent: corrupt, drop, silent, noise, late; "
                     "silent-ms, late-ms; e.g. default,noise=2");
     cmd->add_option("--seed", soak_.seed, "seed of the faults and the deliveries");
     cmd->add_option("--journal", soak_.journal, "SQLite journal file (default: in memory)");
-    cmd->add_option("--pumps", soak_.pumps, "pumps 1..N on each line")->check(CLI::Range(1, 32));
+    cmd->add_option("--pumps", soak_.pumps, "pumps 1..N on each line")->check(between(1, 32));
     cmd->add_option("--lines", soak_.lines, "simulated lines driven at once, one thread each")
-        ->check(CLI::Range(1, 40))
+        ->check(between(1, 40))
         ->capture_default_str();
     cmd->callback([this] {
       soak_chosen_ = true;
@@ -245,10 +249,11 @@ class CommandSet {
   std::int32_t param_value_ = 0;
   MonitorOptions monitor_;
   BenchOptions bench_;
+  JournalListOptions journal_;
 };
 
 std::string driver_message(const zarvo::Exception& e) {
-  const std::string message = from_cp1251(e.what());
+  const std::string message = utf8_from_cp1251(e.what());
   return message.empty() ? std::string("the driver rejected the reply") : message;
 }
 
@@ -268,8 +273,8 @@ int run_guarded(const Action& action, Session& session, Output& out, const std::
     error = e.what();
     status = 2;
   }
-  out.err() << "zarvo " << name << ": " << error << '\n';
-  if (out.json()) out.result(Json::object().set("command", name).set("error", error), error);
+  out.error("zarvo " + name + ": " + error);
+  if (out.json()) out.result(Json{{"command", name}, {"error", error}}, error);
   return status;
 }
 
@@ -278,9 +283,9 @@ int run_standalone(const Standalone& action, const SessionOptions& options, Outp
   try {
     return action(options, out);
   } catch (const zarvo::Exception& e) {
-    out.err() << "zarvo " << name << ": " << driver_message(e) << '\n';
+    out.error("zarvo " + name + ": " + driver_message(e));
   } catch (const std::exception& e) {
-    out.err() << "zarvo " << name << ": " << e.what() << '\n';
+    out.error("zarvo " + name + ": " + e.what());
   }
   return 2;
 }
@@ -362,7 +367,7 @@ int run_zarvo(int argc, const char* const* argv, std::istream& in, std::ostream&
               std::ostream& err) {
   CLI::App app(
       "zarvo: the reference host of the Zarvo dispenser driver.\n"
-      "Without --line, line 1 is the built-in simulator on a pseudo-terminal.",
+      "Without --line, line 1 is the built-in simulator, run in this process.",
       "zarvo");
   app.set_version_flag("--version", std::string("zarvo ") + ZARVO_VERSION);
   app.require_subcommand(1);
@@ -378,9 +383,9 @@ int run_zarvo(int argc, const char* const* argv, std::istream& in, std::ostream&
   app.add_flag("--trace", options.trace, "show every frame in hex with its meaning (stderr)");
   app.add_flag("--json", json, "one JSON object a result on standard output");
   app.add_option("--first-byte-timeout", first_byte_ms, "milliseconds to wait for a reply")
-      ->check(CLI::Range(1, 60000));
+      ->check(between(1, 60000));
   app.add_option("--inter-byte-timeout", inter_byte_ms, "milliseconds allowed between reply bytes")
-      ->check(CLI::Range(1, 60000));
+      ->check(between(1, 60000));
   app.add_flag("--no-pacing", no_pacing, "the built-in simulator answers at full speed");
   CommandSet commands(app, true, in);
 

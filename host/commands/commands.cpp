@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "codepage/cp1251.h"
 #include "host/output/pump_state.h"
-#include "host/output/text.h"
 
 namespace zarvo::host {
 
@@ -16,8 +16,11 @@ std::string money(double value) {
   return text;
 }
 
-Json target_json(const char* command, PumpTarget target) {
-  return Json::object().set("command", command).set("line", target.line).set("pump", target.pump);
+// The command and its pump, then the command's own members in their order.
+Json target_json(const char* command, PumpTarget target, const Json& more = Json::object()) {
+  Json result{{"command", command}, {"line", target.line}, {"pump", target.pump}};
+  for (const auto& [key, value] : more.items()) result[key] = value;
+  return result;
 }
 
 std::string target_text(PumpTarget target) {
@@ -32,47 +35,42 @@ std::string state_text(std::uint8_t state) {
 
 void show_info(Session& session, Output& out) {
   const std::string name = session.driver().name();
-  const std::string shown = from_cp1251(name, out.json() ? "UTF-8" : terminal_charset());
-  Json::Array capabilities;
+  const std::string shown = utf8_from_cp1251(name);
+  Json::array_t capabilities;
   std::string text = "driver: " + shown + "\ncapabilities:";
   for (std::uint32_t kind = 0; kind <= 10; ++kind) {
     const auto value = session.driver().capability(kind);
-    capabilities.push_back(
-        Json::object()
-            .set("kind", kind)
-            .set("supported", value.has_value())
-            .set("value", value ? Json(static_cast<std::int64_t>(*value)) : Json()));
+    capabilities.push_back(Json{{"kind", kind},
+                                {"supported", value.has_value()},
+                                {"value", value ? Json(*value) : Json()}});
     text += "\n  kind " + std::to_string(kind) + ": " +
             (value ? "yes, value " + std::to_string(*value) : std::string("no"));
   }
   std::string line_text;
-  Json::Array line_list;
+  Json::array_t line_list;
   for (const std::uint32_t line : session.lines()) {
-    line_list.push_back(
-        Json::object().set("line", line).set("device", session.port().device(line)));
+    line_list.push_back(Json{{"line", line}, {"device", session.port().device(line)}});
     line_text += "\nline " + std::to_string(line) + ": " + session.port().device(line);
   }
-  out.result(Json::object()
-                 .set("command", "info")
-                 .set("driver", shown)
-                 .set("capabilities", std::move(capabilities))
-                 .set("lines", std::move(line_list)),
+  out.result(Json{{"command", "info"},
+                  {"driver", shown},
+                  {"capabilities", std::move(capabilities)},
+                  {"lines", std::move(line_list)}},
              text + line_text);
 }
 
 void show_status(Session& session, Output& out, PumpTarget target) {
   const std::uint8_t state = session.driver().read_pump_state(target.line, target.pump);
-  out.result(
-      target_json("status", target).set("state", state).set("label", pump_state_label(state)),
-      target_text(target) + ": state " + state_text(state));
+  out.result(target_json("status", target, {{"state", state}, {"label", pump_state_label(state)}}),
+             target_text(target) + ": state " + state_text(state));
 }
 
 void poll_pump(Session& session, Output& out, PumpTarget target, std::uint32_t nozzles) {
   const PollReading reading = session.driver().poll(target.line, target.pump, nozzles);
-  out.result(target_json("poll", target)
-                 .set("state", reading.state)
-                 .set("label", pump_state_label(reading.state))
-                 .set("low_bits", reading.low_bits),
+  out.result(target_json("poll", target,
+                         {{"state", reading.state},
+                          {"label", pump_state_label(reading.state)},
+                          {"low_bits", reading.low_bits}}),
              target_text(target) + ": state " + state_text(reading.state));
 }
 
@@ -80,7 +78,7 @@ void set_price(Session& session, Output& out, PumpTarget target, std::uint32_t n
                double price) {
   session.driver().set_price(target.line, target.pump, nozzle, price);
   out.result(
-      target_json("price", target).set("nozzle", nozzle).set("price", price),
+      target_json("price", target, {{"nozzle", nozzle}, {"price", price}}),
       target_text(target) + " nozzle " + std::to_string(nozzle) + ": price " + number_text(price));
 }
 
@@ -92,18 +90,17 @@ void preset(Session& session, Output& out, PresetKind kind, PumpTarget target, s
   } else {
     session.driver().preset_amount(target.line, target.pump, nozzle, value);
   }
-  out.result(target_json("preset", target)
-                 .set("nozzle", nozzle)
-                 .set("kind", volume ? "volume" : "amount")
-                 .set("value", value),
-             target_text(target) + " nozzle " + std::to_string(nozzle) + ": preset " +
-                 (volume ? "volume " : "amount ") + number_text(value));
+  out.result(
+      target_json("preset", target,
+                  {{"nozzle", nozzle}, {"kind", volume ? "volume" : "amount"}, {"value", value}}),
+      target_text(target) + " nozzle " + std::to_string(nozzle) + ": preset " +
+          (volume ? "volume " : "amount ") + number_text(value));
 }
 
 void show_delivery(Session& session, Output& out, PumpTarget target) {
   const Delivery delivery = session.driver().delivery(target.line, target.pump);
   out.result(
-      target_json("delivery", target).set("volume", delivery.volume).set("amount", delivery.amount),
+      target_json("delivery", target, {{"volume", delivery.volume}, {"amount", delivery.amount}}),
       target_text(target) + ": volume " + money(delivery.volume) + " l, amount " +
           money(delivery.amount));
 }
@@ -115,27 +112,29 @@ void stop_pump(Session& session, Output& out, PumpTarget target) {
 
 void stop_all(Session& session, Output& out, std::uint32_t line) {
   session.driver().stop_all(line);
-  out.result(Json::object().set("command", "stop-all").set("line", line),
+  out.result(Json{{"command", "stop-all"}, {"line", line}},
              "line " + std::to_string(line) + ": every pump stopped");
 }
 
 void show_totals(Session& session, Output& out, PumpTarget target, std::uint32_t nozzle) {
   const auto totals = session.driver().totals(target.line, target.pump, nozzle);
-  Json result = target_json("totals", target).set("nozzle", nozzle);
+  Json result = target_json("totals", target, {{"nozzle", nozzle}});
   const std::string where = target_text(target) + " nozzle " + std::to_string(nozzle);
   if (!totals) {
-    out.result(result.set("volume", Json()).set("amount", Json()),
-               where + ": no totals reply was taken");
+    result["volume"] = nullptr;
+    result["amount"] = nullptr;
+    out.result(result, where + ": no totals reply was taken");
     return;
   }
-  out.result(
-      result.set("volume", totals->volume).set("amount", totals->amount),
-      where + ": totals volume " + money(totals->volume) + " l, amount " + money(totals->amount));
+  result["volume"] = totals->volume;
+  result["amount"] = totals->amount;
+  out.result(result, where + ": totals volume " + money(totals->volume) + " l, amount " +
+                         money(totals->amount));
 }
 
 void read_param(Session& session, Output& out, PumpTarget target, std::int32_t number) {
   const std::uint8_t value = session.driver().read_param(target.line, target.pump, number);
-  out.result(target_json("param", target).set("number", number).set("value", value),
+  out.result(target_json("param", target, {{"number", number}, {"value", value}}),
              target_text(target) + ": parameter " + std::to_string(number) + " = " +
                  std::to_string(value));
 }
@@ -143,7 +142,7 @@ void read_param(Session& session, Output& out, PumpTarget target, std::int32_t n
 void write_param(Session& session, Output& out, PumpTarget target, std::int32_t number,
                  std::int32_t value) {
   session.driver().write_param(target.line, target.pump, number, value);
-  out.result(target_json("param", target).set("number", number).set("value", value),
+  out.result(target_json("param", target, {{"number", number}, {"value", value}}),
              target_text(target) + ": parameter " + std::to_string(number) + " set to " +
                  std::to_string(value));
 }

@@ -1,6 +1,4 @@
 // A whole delivery: price, preset, follow to the end, readings and totals.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -9,6 +7,7 @@
 #include "host/commands/commands.h"
 #include "host/output/progress_bar.h"
 #include "host/output/pump_state.h"
+#include "host/session/console.h"
 
 namespace zarvo::host {
 
@@ -41,7 +40,7 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
   }
   const double target = order.amount ? *order.amount : *order.volume;
 
-  ProgressBar bar(out.err(), !out.json() && ::isatty(STDERR_FILENO) == 1);
+  ProgressBar bar(out.err(), !out.json() && is_terminal(StandardStream::kError));
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::seconds(order.timeout_s);
   bool started = false;
@@ -78,26 +77,24 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
   bar.finish();
   const auto totals = driver.totals(line, pump, order.nozzle);
 
-  Json result = Json::object()
-                    .set("command", "fuel")
-                    .set("line", line)
-                    .set("pump", pump)
-                    .set("nozzle", order.nozzle)
-                    .set("preset", Json::object().set(order.amount ? "amount" : "volume", target))
-                    .set("volume", reading.volume)
-                    .set("amount", reading.amount);
+  Json result = Json{{"command", "fuel"},
+                     {"line", line},
+                     {"pump", pump},
+                     {"nozzle", order.nozzle},
+                     {"preset", Json{{order.amount ? "amount" : "volume", target}}},
+                     {"volume", reading.volume},
+                     {"amount", reading.amount}};
   char text[160];
   std::snprintf(text, sizeof text, "line %u pump %u nozzle %u: delivered %.2f l for %.2f", line,
                 pump, order.nozzle, reading.volume, reading.amount);
   std::string shown = text;
   if (totals) {
-    result.set("totals",
-               Json::object().set("volume", totals->volume).set("amount", totals->amount));
+    result["totals"] = Json{{"volume", totals->volume}, {"amount", totals->amount}};
     std::snprintf(text, sizeof text, "\ntotals: volume %.2f l, amount %.2f", totals->volume,
                   totals->amount);
     shown += text;
   } else {
-    result.set("totals", Json());
+    result["totals"] = nullptr;
     shown += "\ntotals: no reply was taken";
   }
   out.result(result, shown);

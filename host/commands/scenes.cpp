@@ -4,10 +4,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "codepage/cp1251.h"
 #include "host/commands/commands.h"
 #include "host/output/pump_state.h"
-#include "host/session/menu.h"
 
 namespace zarvo::host {
 
@@ -60,22 +58,6 @@ void demo(Session& session, Output& out) {
   poll_pump(session, out, second, 0);
   show_delivery(session, out, second);
   step(out, "Done: every step went through the driver library and the serial port object.");
-}
-
-void open_settings(Session& session, Output& out) {
-  MenuItem root;
-  root.add_child(-1, cp1251("&Файл").str());
-  MenuItem& pumps = root.add_child(-1, cp1251("&ТРК").str());
-  session.driver().add_menu_items(root.handle(), MenuItem::new_item());
-  MenuItem* entry = pumps.child_count() > 0 ? pumps.child(pumps.child_count() - 1) : nullptr;
-  if (entry == nullptr || !entry->clickable()) {
-    throw std::runtime_error(
-        "the driver added no settings entry to the menu (it adds one once per loaded library)");
-  }
-  out.note("Opening the driver's settings dialog...");
-  entry->click();
-  out.result(Json::object().set("command", "settings").set("opened", true),
-             "The settings dialog was closed.");
 }
 
 }  // namespace zarvo::host

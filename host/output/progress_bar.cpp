@@ -10,10 +10,17 @@ std::string progress_text(double fraction, int width) {
   fraction = std::clamp(fraction, 0.0, 1.0);
   const int filled = static_cast<int>(std::lround(fraction * width));
   const int percent = static_cast<int>(std::floor(fraction * 100 + 1e-9));
-  std::string text = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                     std::string(static_cast<std::size_t>(width - filled), '.') + "] ";
   const std::string number = std::to_string(percent);
-  return text + std::string(3 - std::min<std::size_t>(3, number.size()), ' ') + number + "%";
+  // Appended piece by piece: g++ 12 at -O3 mistakes the sum of temporaries
+  // for overlapping copies (-Wrestrict).
+  std::string text = "[";
+  text.append(static_cast<std::size_t>(filled), '#');
+  text.append(static_cast<std::size_t>(width - filled), '.');
+  text += "] ";
+  text.append(3 - std::min<std::size_t>(3, number.size()), ' ');
+  text += number;
+  text += '%';
+  return text;
 }
 
 void ProgressBar::show(double fraction, const std::string& label) {

@@ -1,4 +1,5 @@
-// Texts from the driver are code page 1251; the terminal has its own encoding.
+// The host's texts are UTF-8; a terminal may want another character set. The
+// conversion lives in one file a system (text_posix.cpp: iconv).
 #pragma once
 
 #include <string>
@@ -9,10 +10,7 @@ namespace zarvo::host {
 // The terminal's character set from the locale; UTF-8 where the locale names none.
 std::string terminal_charset();
 
-// Converts code page 1251 bytes with iconv; a byte that cannot be shown becomes '?'.
-std::string from_cp1251(std::string_view bytes, const std::string& charset);
-inline std::string from_cp1251(std::string_view bytes) {
-  return from_cp1251(bytes, terminal_charset());
-}
+// UTF-8 text in `charset`; a character the set lacks becomes '?'.
+std::string to_charset(std::string_view utf8, const std::string& charset);
 
 }  // namespace zarvo::host

@@ -1,15 +1,10 @@
+// What every line shares: the table's entries, collecting and judging a
+// reply, strays and results. The OS's calls are in serial_port_posix.cpp and
+// serial_port_win32.cpp.
 #include "host/port/serial_port.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
-#include <cstring>
 #include <stdexcept>
 
 namespace zarvo::host {
@@ -26,29 +21,6 @@ constexpr std::chrono::milliseconds kWriteTimeout{1000};
 // Noise and replies together: a babbling peer cannot hold an exchange forever.
 constexpr std::size_t kMaxBytesPerExchange = 4096;
 
-std::optional<speed_t> speed_for(std::uint32_t baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      return std::nullopt;
-  }
-}
-
 // Frames carry the pump address after the two SYN bytes.
 constexpr std::size_t kAddressPosition = wire::kFrame.address;
 
@@ -60,17 +32,13 @@ bool answers(std::span<const std::uint8_t> request, std::span<const std::uint8_t
   return address == wire::kEveryPump || reply[kAddressPosition] == address;
 }
 
-std::string errno_text(const std::string& what) {
-  return what + ": " + std::strerror(errno);
-}
-
-// poll() counts whole milliseconds; round up so that a deadline is never cut short.
-int poll_ms(Clock::duration remaining) {
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
-  return static_cast<int>(std::clamp<long long>(ms, 0, 60'000));
-}
-
 }  // namespace
+
+bool supported_baud(std::uint32_t baud) {
+  constexpr std::array<std::uint32_t, 8> kRates{1200,  2400,  4800,  9600,
+                                                19200, 38400, 57600, 115200};
+  return std::ranges::find(kRates, baud) != kRates.end();
+}
 
 const char* describe(PortResult result) {
   switch (result) {
@@ -90,18 +58,6 @@ const char* describe(PortResult result) {
       return "unsupported line settings";
   }
   return "unknown result";
-}
-
-SerialPort::Fd& SerialPort::Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-SerialPort::Fd::~Fd() {
-  if (fd_ >= 0) ::close(fd_);
 }
 
 namespace {
@@ -157,7 +113,7 @@ SerialPort::SerialPort(PortTimeouts timeouts)
 
 SerialPort::~SerialPort() = default;
 
-void SerialPort::bind(std::uint32_t line, std::string device) {
+void SerialPort::bind(std::uint32_t line, std::string device, DeviceOpener opener) {
   Line* slot = line_at(line);
   if (slot == nullptr) {
     throw std::invalid_argument("line " + std::to_string(line) + " is outside 1..40");
@@ -168,8 +124,9 @@ void SerialPort::bind(std::uint32_t line, std::string device) {
       throw std::invalid_argument(device + " is already bound to line " + std::to_string(other));
     }
   }
-  slot->fd = Fd();
+  slot->io.reset();
   slot->device = std::move(device);
+  slot->opener = std::move(opener);
 }
 
 bool SerialPort::bound(std::uint32_t line) const {
@@ -259,7 +216,7 @@ std::int32_t SerialPort::ConfigureLine(std::uint32_t line, std::uint32_t mode, s
     if (slot != nullptr) fail(*slot, PortResult::kNoDevice, describe(PortResult::kNoDevice));
     return static_cast<std::int32_t>(PortResult::kNoDevice);
   }
-  if (mode != kMode8N1 || !speed_for(baud)) {
+  if (mode != kMode8N1 || !supported_baud(baud)) {
     return static_cast<std::int32_t>(
         fail(*slot, PortResult::kBadSettings,
              "mode " + std::to_string(mode) + " at " + std::to_string(baud) + " baud"));
@@ -271,28 +228,12 @@ std::int32_t SerialPort::ConfigureLine(std::uint32_t line, std::uint32_t mode, s
 
 PortResult SerialPort::open_line(Line& line, std::uint32_t baud) {
   // Close first: the line is held exclusively, so a second open would be refused.
-  line.fd = Fd();
-  Fd fd(::open(line.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) return fail(line, PortResult::kIoError, errno_text("open"));
-  termios tio{};
-  if (::tcgetattr(fd.get(), &tio) != 0) {
-    return fail(line, PortResult::kIoError, errno_text("not a serial device"));
+  line.io.reset();
+  try {
+    line.io = line.opener ? line.opener(baud) : open_serial_device(line.device, baud);
+  } catch (const std::exception& e) {
+    return fail(line, PortResult::kIoError, e.what());
   }
-  // Keep other programs off a line that is in use; pseudo-terminals may refuse.
-  (void)::ioctl(fd.get(), TIOCEXCL);
-  ::cfmakeraw(&tio);
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-  tio.c_cflag |= CS8 | CLOCAL | CREAD;
-  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  const speed_t speed = speed_for(baud).value_or(B9600);
-  if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-      ::tcsetattr(fd.get(), TCSANOW, &tio) != 0) {
-    return fail(line, PortResult::kIoError, errno_text("line settings"));
-  }
-  ::tcflush(fd.get(), TCIOFLUSH);
-  line.fd = std::move(fd);
   line.error.clear();
   return PortResult::kOk;
 }
@@ -317,7 +258,7 @@ std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t
   PortResult result = PortResult::kOk;
   if (line->device.empty()) {
     result = fail(*line, PortResult::kNoDevice, describe(PortResult::kNoDevice));
-  } else if (!line->fd.valid()) {
+  } else if (line->io == nullptr) {
     result = open_line(*line, kDefaultBaud);
   }
   if (result == PortResult::kOk) result = pass_gate(*line, number, request);
@@ -335,49 +276,30 @@ std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t
 }
 
 PortResult SerialPort::transmit(Line& line, std::span<const std::uint8_t> request) {
-  const int fd = line.fd.get();
-  // Whatever a late reply left behind belongs to an earlier request.
-  ::tcflush(fd, TCIFLUSH);
-  const auto deadline = Clock::now() + kWriteTimeout;
-  std::size_t written = 0;
-  while (written < request.size()) {
-    const ssize_t n = ::write(fd, request.data() + written, request.size() - written);
-    if (n > 0) {
-      written += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      return fail(line, PortResult::kIoError, errno_text("write"));
-    }
-    const auto now = Clock::now();
-    if (now >= deadline) return fail(line, PortResult::kIoError, "write timed out");
-    pollfd pfd{fd, POLLOUT, 0};
-    if (::poll(&pfd, 1, poll_ms(deadline - now)) < 0 && errno != EINTR) {
-      return fail(line, PortResult::kIoError, errno_text("poll"));
-    }
+  try {
+    // Whatever a late reply left behind belongs to an earlier request.
+    line.io->purge_input();
+    line.io->write_all(request, Clock::now() + kWriteTimeout);
+  } catch (const DeviceError& e) {
+    return fail(line, PortResult::kIoError, e.what());
   }
   return PortResult::kOk;
 }
 
 PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request,
                                ReplyCollector& collector, std::size_t& strays) {
-  const int fd = line.fd.get();
   const auto first_byte_deadline = Clock::now() + timeouts_.first_byte;
   auto deadline = first_byte_deadline;
   std::size_t received = 0;
   std::array<std::uint8_t, 64> chunk{};
   for (;;) {
-    // A deadline that ran out while this thread was kept off the processor
-    // still gets one look at the line: bytes that came in time are not late.
-    const auto now = Clock::now();
-    pollfd pfd{fd, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, now >= deadline ? 0 : poll_ms(deadline - now));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return fail(line, PortResult::kIoError, errno_text("poll"));
+    std::size_t n = 0;
+    try {
+      n = line.io->read_some(chunk, deadline);
+    } catch (const DeviceError& e) {
+      return fail(line, PortResult::kIoError, e.what());
     }
-    if (ready == 0) {
-      if (Clock::now() < deadline) continue;
+    if (n == 0) {
       if (collector.stored() == 0) {
         if (strays > 0) return fail(line, PortResult::kTimeout, "no reply, only another pump's");
         return fail(line, PortResult::kTimeout,
@@ -386,17 +308,8 @@ PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request
       return fail(line, PortResult::kIncomplete,
                   "reply stopped after " + std::to_string(collector.stored()) + " bytes");
     }
-    if ((pfd.revents & POLLIN) == 0) {
-      return fail(line, PortResult::kIoError, "the line hung up");
-    }
-    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) continue;
-      return fail(line, PortResult::kIoError, errno_text("read"));
-    }
-    if (n == 0) return fail(line, PortResult::kIoError, "the line hung up");
     const auto arrived = Clock::now();
-    for (const std::uint8_t byte : std::span(chunk).first(static_cast<std::size_t>(n))) {
+    for (const std::uint8_t byte : std::span(chunk).first(n)) {
       switch (collector.Process(byte)) {
         case ReplyCollector::Step::kAccepted:
           if (answers(request, collector.reply())) return PortResult::kOk;
@@ -416,7 +329,7 @@ PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request
           break;
       }
     }
-    received += static_cast<std::size_t>(n);
+    received += n;
     if (received > kMaxBytesPerExchange) {
       return fail(line, PortResult::kIncomplete, "too many bytes without a reply");
     }

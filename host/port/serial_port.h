@@ -1,6 +1,7 @@
-// The host's port object: the table of 20 entries the driver calls, over real
-// serial devices (termios). Lines 1..40 are bound to devices by the host; a
-// line opens 9600 baud 8N1 raw on ConfigureLine or lazily on its first exchange.
+// The host's port object: the table of 20 entries the driver calls, over the
+// OS's serial devices or lines inside this process (line_device.h). Lines
+// 1..40 are bound to devices by the host; a line opens 9600 baud 8N1 raw on
+// ConfigureLine or lazily on its first exchange.
 //
 // Thread safety: exchanges on different lines may run at the same time; calls
 // for one line must not overlap. Bind devices before the first exchange.
@@ -10,12 +11,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <utility>
 
+#include "host/port/line_device.h"
 #include "host/port/reply_collector.h"
 #include "zarvo/da30.h"
 
@@ -75,8 +78,9 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Binds a device to a line; throws std::invalid_argument for a line outside
-  // 1..40 or a device already bound to another line.
-  void bind(std::uint32_t line, std::string device);
+  // 1..40 or a device already bound to another line. Without an opener the
+  // device is the OS's serial device of that name.
+  void bind(std::uint32_t line, std::string device, DeviceOpener opener = {});
   bool bound(std::uint32_t line) const;
   const std::string& device(std::uint32_t line) const;
   // Why the line's last operation failed, for messages ("" when it did not).
@@ -101,24 +105,10 @@ class SerialPort {
   void SetReplyCheck(std::uint32_t line, zarvo_reply_check check, void* context);
 
  private:
-  // A file descriptor closed with its owner.
-  class Fd {
-   public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept;
-    ~Fd();
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-   private:
-    int fd_ = -1;
-  };
-
   struct Line {
     std::string device;
-    Fd fd;
+    DeviceOpener opener;
+    std::unique_ptr<LineDevice> io;
     zarvo_reply_check check = nullptr;
     void* context = nullptr;
     std::optional<std::uint32_t> reply_code;  // the check's last verdict

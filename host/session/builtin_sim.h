@@ -1,5 +1,7 @@
-// The dispenser simulator, run in this process on a pseudo-terminal, for
-// `zarvo demo`, `zarvo soak` and for a session started without --line.
+// The dispenser simulator, run in this process for `zarvo demo`, `zarvo soak`
+// and for a session started without --line: on a pseudo-terminal, so that the
+// real serial code runs (builtin_sim_pty.cpp), or on Windows on a line in
+// memory that keeps the wire's timing (builtin_sim_memory.cpp).
 #pragma once
 
 #include <chrono>
@@ -7,6 +9,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "host/port/line_device.h"
 
 namespace zarvo::host {
 
@@ -65,7 +69,10 @@ class BuiltinSimulator {
   BuiltinSimulator(const BuiltinSimulator&) = delete;
   BuiltinSimulator& operator=(const BuiltinSimulator&) = delete;
 
+  // The line's name; the OS's device to open when opener() is empty.
   std::string device_path() const;
+  // Opens a line that lives in this process; empty for an OS device.
+  DeviceOpener opener() const;
   const BuiltinSimOptions& options() const { return options_; }
   std::vector<SimTransaction> transactions() const;
   SimFaultCounts fault_counts() const;

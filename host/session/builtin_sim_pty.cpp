@@ -1,5 +1,6 @@
 // The simulator library's pseudo-terminal line, in this process.
 #include "host/session/builtin_sim.h"
+#include "host/session/builtin_sim_bridge.h"
 #include "sim/pty_simulator.h"
 
 namespace zarvo::host {
@@ -8,29 +9,6 @@ struct BuiltinSimulator::Impl {
   explicit Impl(const sim::Options& options) : line(options) {}
   sim::PtySimulator line;
 };
-
-namespace {
-sim::Options simulator_options(const BuiltinSimOptions& options) {
-  sim::Options sim_options;
-  sim_options.link.pacing = options.pacing;
-  sim_options.link.baud = static_cast<int>(options.baud);
-  sim_options.link.turnaround = options.turnaround;
-  sim_options.model.line = options.line;
-  sim_options.model.pumps = options.pumps;
-  sim_options.model.flow_lpm = options.flow_lpm;
-  sim_options.model.reaction = options.reaction;
-  const BuiltinSimFaults& f = options.faults;
-  sim_options.faults.corrupt = f.corrupt;
-  sim_options.faults.drop = f.drop;
-  sim_options.faults.silent = f.silent;
-  sim_options.faults.silent_for = f.silent_for;
-  sim_options.faults.noise = f.noise;
-  sim_options.faults.delay = f.delay > 0 ? f.delay_for : sim::Millis{0};
-  sim_options.faults.delay_rate = f.delay;
-  sim_options.faults.seed = f.seed;
-  return sim_options;
-}
-}  // namespace
 
 BuiltinSimulator::BuiltinSimulator(const BuiltinSimOptions& options)
     : options_(options), impl_(std::make_unique<Impl>(simulator_options(options))) {}
@@ -41,18 +19,16 @@ std::string BuiltinSimulator::device_path() const {
   return impl_->line.device_path();
 }
 
+DeviceOpener BuiltinSimulator::opener() const {
+  return {};
+}
+
 std::vector<SimTransaction> BuiltinSimulator::transactions() const {
-  std::vector<SimTransaction> list;
-  for (const sim::Transaction& t : impl_->line.simulator().transactions()) {
-    list.push_back({static_cast<std::uint32_t>(t.line), static_cast<std::uint32_t>(t.pump),
-                    t.number, t.volume_cl, t.amount, t.amount_decimals, t.acknowledged});
-  }
-  return list;
+  return transactions_of(impl_->line.simulator());
 }
 
 SimFaultCounts BuiltinSimulator::fault_counts() const {
-  const sim::FaultCounts c = impl_->line.simulator().fault_counts();
-  return {c.requests, c.unheard, c.silent_spells, c.dropped, c.delayed, c.noisy, c.corrupted};
+  return fault_counts_of(impl_->line.simulator());
 }
 
 }  // namespace zarvo::host

@@ -12,7 +12,8 @@ std::int32_t as_int(std::uint32_t value) {
 }
 }  // namespace
 
-Driver::Driver(zarvo_get_da30_fn get_da30, zarvo_port* port) : self_(get_da30(0, nullptr, port)) {
+Driver::Driver(zarvo_get_da30_fn get_da30, void* window, zarvo_port* port)
+    : self_(get_da30(0, window, port)) {
   if (self_ == nullptr) throw std::runtime_error("GetDA30 returned no driver object");
 }
 

@@ -27,7 +27,8 @@ struct PollReading {
 // Failures leave the driver as zarvo::Exception or zarvo::ESerialIO.
 class Driver {
  public:
-  Driver(zarvo_get_da30_fn get_da30, zarvo_port* port);
+  // `window` owns the driver's dialogs; null for none.
+  Driver(zarvo_get_da30_fn get_da30, void* window, zarvo_port* port);
   ~Driver();
   Driver(const Driver&) = delete;
   Driver& operator=(const Driver&) = delete;

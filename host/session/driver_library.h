@@ -1,6 +1,7 @@
 // The driver library, loaded at run time the way a station host loads it.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -29,5 +30,10 @@ class DriverLibrary {
 // the build tree's library/ next to the executable's folder, then the path the
 // build put it at.
 std::string default_library_path();
+
+// The OS's part: driver_library_posix.cpp, driver_library_win32.cpp.
+extern const char* const kDriverLibraryName;
+// This program's file; empty when the system does not say.
+std::filesystem::path executable_path();
 
 }  // namespace zarvo::host

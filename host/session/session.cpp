@@ -13,6 +13,9 @@ std::vector<std::unique_ptr<BuiltinSimulator>> bind_simulated_lines(SessionOptio
     sim.faults.seed += line - 1;
     simulators.push_back(std::make_unique<BuiltinSimulator>(sim));
     options.lines.emplace_back(line, simulators.back()->device_path());
+    if (DeviceOpener opener = simulators.back()->opener()) {
+      options.openers[simulators.back()->device_path()] = std::move(opener);
+    }
   }
   return simulators;
 }
@@ -23,18 +26,19 @@ Session::Session(const SessionOptions& options, std::ostream& diagnostics)
       library_(options.library.empty() ? default_library_path() : options.library),
       port_(options.timeouts) {
   for (const auto& [line, device] : options.lines) {
-    port_.bind(line, device);
+    const auto opener = options.openers.find(device);
+    port_.bind(line, device, opener == options.openers.end() ? DeviceOpener() : opener->second);
     lines_.push_back(line);
   }
   if (lines_.empty()) {
     simulator_ = std::make_unique<BuiltinSimulator>(options.simulator);
-    port_.bind(1, simulator_->device_path());
+    port_.bind(1, simulator_->device_path(), simulator_->opener());
     lines_.push_back(1);
     diagnostics_ << "zarvo: no --line given: line 1 is the built-in simulator on "
                  << simulator_->device_path() << '\n';
   }
   port_.set_observer([this](const ExchangeRecord& record) { observe(record); });
-  driver_ = std::make_unique<Driver>(library_.get_da30(), port_.port());
+  driver_ = std::make_unique<Driver>(library_.get_da30(), options.window, port_.port());
   // Open every line through the driver now, so that a wrong device shows at once;
   // a line that fails is tried again on its first exchange.
   for (const std::uint32_t line : lines_) {

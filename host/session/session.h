@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -21,7 +22,11 @@ namespace zarvo::host {
 struct SessionOptions {
   std::string library;  // empty: default_library_path()
   std::vector<std::pair<std::uint32_t, std::string>> lines;
+  // How to open the devices among `lines` that live in this process, by name.
+  std::map<std::string, DeviceOpener> openers;
   bool trace = false;
+  // The host's main window, which owns the driver's dialogs (Windows); null for none.
+  void* window = nullptr;
   PortTimeouts timeouts;
   BuiltinSimOptions simulator;
 };

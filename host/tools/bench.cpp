@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/commands/checks.h"
 #include "host/session/builtin_sim.h"
 #include "host/session/line_threads.h"
 
@@ -104,25 +105,30 @@ LineFigures figures_of(std::uint32_t line, const LineRun& run, std::uint32_t bau
 
 CLI::App* add_bench_options(CLI::App& app, BenchOptions& options) {
   auto* command = app.add_subcommand(
-      "bench", "poll every pump of N built-in simulated lines at once, against the line limit");
-  command->add_option("--baud", options.baud, "the simulated lines' speed")
+      "bench",
+      "poll every pump of every line at once, against the line limit: N built-in simulated "
+      "lines, or the lines given with --line N=DEVICE (repeatable)");
+  command
+      ->add_option("--baud", options.baud,
+                   "the lines' speed (real lines: as the driver opens them)")
       ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
       ->capture_default_str();
-  command->add_option("--lines", options.lines, "lines polled at once, one thread each")
-      ->check(CLI::Range(1, 40))
+  command->add_option("--lines", options.lines, "simulated lines polled at once, one thread each")
+      ->check(between(1, 40))
       ->capture_default_str();
   command->add_option("--pumps", options.pumps, "pumps on each line")
-      ->check(CLI::Range(1, 32))
+      ->check(between(1, 32))
       ->capture_default_str();
   command->add_option("--seconds", options.seconds, "how long to poll")
-      ->check(CLI::Range(0.1, 3600.0))
+      ->check(between(0.1, 3600.0))
       ->capture_default_str();
   command
       ->add_option_function<std::uint32_t>(
           "--turnaround",
           [&options](std::uint32_t ms) { options.turnaround = std::chrono::milliseconds(ms); },
-          "the simulators' milliseconds from a request to its reply (default: theirs)")
-      ->check(CLI::Range(0, 1000));
+          "milliseconds from a request to its reply: the simulators' (default: theirs), or "
+          "the dispensers' counted in a real line's limit (default 0)")
+      ->check(between(0, 1000));
   return command;
 }
 
@@ -175,7 +181,7 @@ Json report_line(Output& out, const LineRun& run, const LineFigures& f,
   Json reasons = Json::object();
   std::string reason_text;
   for (const auto& [result, count] : run.wire.failures) {
-    reasons.set(describe(result), static_cast<std::int64_t>(count));
+    reasons[describe(result)] = count;
     reason_text +=
         (reason_text.empty() ? "" : ", ") + std::to_string(count) + " " + describe(result);
   }
@@ -184,15 +190,14 @@ Json report_line(Output& out, const LineRun& run, const LineFigures& f,
             " failed (" + reason_text + ")";
   }
   out.note(text);
-  return Json::object()
-      .set("line", f.line)
-      .set("polls", static_cast<std::int64_t>(run.polls))
-      .set("failed", static_cast<std::int64_t>(run.failures))
-      .set("failed_exchanges", std::move(reasons))
-      .set("polls_per_second", rounded(f.polls_per_second, 2))
-      .set("limit_per_second", rounded(f.limit_per_second, 2))
-      .set("bytes_per_poll", rounded(f.bytes_per_poll, 2))
-      .set("ratio", rounded(f.ratio, 4));
+  return Json{{"line", f.line},
+              {"polls", run.polls},
+              {"failed", run.failures},
+              {"failed_exchanges", std::move(reasons)},
+              {"polls_per_second", rounded(f.polls_per_second, 2)},
+              {"limit_per_second", rounded(f.limit_per_second, 2)},
+              {"bytes_per_poll", rounded(f.bytes_per_poll, 2)},
+              {"ratio", rounded(f.ratio, 4)}};
 }
 
 // The station's cycle: all pumps of all lines once. Cycle k of the station
@@ -202,9 +207,11 @@ void report_cycle(Output& out, Json& result, const std::vector<std::uint32_t>& l
                   double single_cycle_ms) {
   std::size_t cycles = SIZE_MAX;
   for (const std::uint32_t line : lines) cycles = std::min(cycles, runs[line - 1].passes.size());
-  result.set("single_line_cycle_ms", rounded(single_cycle_ms, 3));
+  result["single_line_cycle_ms"] = rounded(single_cycle_ms, 3);
   if (cycles == 0) {
-    result.set("full_cycle_ms", Json()).set("full_cycles", 0).set("cycle_ratio", Json());
+    result["full_cycle_ms"] = nullptr;
+    result["full_cycles"] = 0;
+    result["cycle_ratio"] = nullptr;
     out.note("full cycle: none completed in " + fixed(options.seconds, 1) +
              " s; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms");
     return;
@@ -216,10 +223,10 @@ void report_cycle(Output& out, Json& result, const std::vector<std::uint32_t>& l
   const double full_cycle_ms =
       std::chrono::duration<double, std::milli>(last_end).count() / static_cast<double>(cycles);
   const double ratio = single_cycle_ms > 0 ? full_cycle_ms / single_cycle_ms : 0;
-  result.set("full_cycle_ms", rounded(full_cycle_ms, 3))
-      .set("full_cycles", static_cast<std::int64_t>(cycles))
-      .set("cycle_ratio", rounded(ratio, 4));
-  out.note("full cycle (" + std::to_string(options.lines * options.pumps) +
+  result["full_cycle_ms"] = rounded(full_cycle_ms, 3);
+  result["full_cycles"] = cycles;
+  result["cycle_ratio"] = rounded(ratio, 4);
+  out.note("full cycle (" + std::to_string(lines.size() * options.pumps) +
            " pumps): " + fixed(full_cycle_ms, 1) + " ms over " + std::to_string(cycles) +
            " cycles; single-line cycle at the limit " + fixed(single_cycle_ms, 1) + " ms; " +
            fixed(ratio, 3) + " times");
@@ -228,27 +235,34 @@ void report_cycle(Output& out, Json& result, const std::vector<std::uint32_t>& l
 }  // namespace
 
 int bench(const SessionOptions& base, Output& out, const BenchOptions& options) {
-  if (!base.lines.empty()) {
-    throw std::invalid_argument("bench runs on its own simulated lines: leave out --line");
+  const bool simulated = base.lines.empty();
+  if (!simulated && options.lines != 1) {
+    throw std::invalid_argument("--lines counts simulated lines: with --line, leave it out");
   }
   SessionOptions session_options = base;
-  // Fault-free lines at the simulator's own speeds, unless told otherwise.
-  BuiltinSimOptions& sim = session_options.simulator;
-  sim = BuiltinSimOptions{};
-  sim.pacing = base.simulator.pacing;
-  sim.baud = options.baud;
-  sim.pumps = static_cast<int>(options.pumps);
-  if (options.turnaround) sim.turnaround = *options.turnaround;
-  const std::vector<std::unique_ptr<BuiltinSimulator>> simulators =
-      bind_simulated_lines(session_options, options.lines);
-  const std::chrono::milliseconds turnaround = simulators.front()->options().turnaround;
-  out.err() << "zarvo bench: " << options.lines << (options.lines == 1 ? " line x " : " lines x ")
-            << options.pumps << " pumps at " << options.baud << " baud for " << options.seconds
-            << " s, turnaround " << turnaround.count() << " ms\n";
+  std::vector<std::unique_ptr<BuiltinSimulator>> simulators;
+  // Real lines: the dispensers' turnaround is not known; counted only when given.
+  std::chrono::milliseconds turnaround = options.turnaround.value_or(std::chrono::milliseconds(0));
+  if (simulated) {
+    // Fault-free lines at the simulator's own speeds, unless told otherwise.
+    BuiltinSimOptions& sim = session_options.simulator;
+    sim = BuiltinSimOptions{};
+    sim.pacing = base.simulator.pacing;
+    sim.baud = options.baud;
+    sim.pumps = static_cast<int>(options.pumps);
+    if (options.turnaround) sim.turnaround = *options.turnaround;
+    simulators = bind_simulated_lines(session_options, options.lines);
+    turnaround = simulators.front()->options().turnaround;
+  }
+  const std::size_t line_count = session_options.lines.size();
+  out.err() << "zarvo bench: " << line_count << (simulated ? " simulated" : "")
+            << (line_count == 1 ? " line x " : " lines x ") << options.pumps << " pumps at "
+            << options.baud << " baud for " << options.seconds << " s, turnaround "
+            << turnaround.count() << " ms\n";
   Session session(session_options, out.err());
   const std::array<LineRun, kLastLine> runs = measure(session, options);
 
-  Json::Array per_line;
+  Json::array_t per_line;
   double worst = 1e9;
   double wire_per_poll = 0;
   std::string silent_lines;
@@ -261,16 +275,16 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
     if (run.polls == 0) silent_lines += " " + std::to_string(line);
     per_line.push_back(report_line(out, run, f, turnaround));
   }
-  Json result = Json::object()
-                    .set("command", "bench")
-                    .set("baud", options.baud)
-                    .set("lines", options.lines)
-                    .set("pumps", options.pumps)
-                    .set("seconds", options.seconds)
-                    .set("turnaround_ms", static_cast<std::int64_t>(turnaround.count()))
-                    .set("per_line", std::move(per_line));
+  Json result = Json{{"command", "bench"},
+                     {"baud", options.baud},
+                     {"lines", lines.size()},
+                     {"simulated", simulated},
+                     {"pumps", options.pumps},
+                     {"seconds", options.seconds},
+                     {"turnaround_ms", turnaround.count()},
+                     {"per_line", std::move(per_line)}};
   report_cycle(out, result, lines, runs, options, wire_per_poll * options.pumps * 1000);
-  result.set("utilization", rounded(worst, 4));
+  result["utilization"] = rounded(worst, 4);
   out.result(result, "utilization: " + fixed(worst, 2) + " of the line limit");
   if (!silent_lines.empty()) {
     out.err() << "zarvo bench: no poll succeeded on line" << silent_lines << '\n';

@@ -1,5 +1,5 @@
-// `zarvo bench`: every pump of every simulated line polled without pause, one
-// thread a line, against the time the exchanges need on the wire.
+// `zarvo bench`: every pump of every line (simulated, or real devices) polled
+// without pause, one thread a line, against the time the exchanges need on the wire.
 #pragma once
 
 #include <chrono>
@@ -26,8 +26,9 @@ struct BenchOptions {
 // Adds the `bench` subcommand with its options, which parse into `options`.
 CLI::App* add_bench_options(CLI::App& app, BenchOptions& options);
 
-// Starts its own simulators, one a line; `session` supplies the library, the
-// timeouts and the trace, and must bind no line. Returns the exit status.
+// Polls the lines `session` binds, or, when it binds none, its own simulators,
+// one a line; `session` also supplies the library, the timeouts and the trace.
+// Returns the exit status.
 int bench(const SessionOptions& session, Output& out, const BenchOptions& options);
 
 }  // namespace zarvo::host

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace zarvo::host {
@@ -16,11 +17,14 @@ constexpr const char* kSchema =
     " transaction_no INTEGER NOT NULL,"
     " volume REAL NOT NULL,"
     " amount REAL NOT NULL)";
+constexpr const char* kListing =
+    "SELECT id, recorded_at, line, pump, transaction_no, volume, amount FROM deliveries"
+    " WHERE ?1 = '' OR julianday(recorded_at) >= julianday(?1) ORDER BY id";
 constexpr const char* kInsert =
     "INSERT INTO deliveries (line, pump, transaction_no, volume, amount) VALUES (?, ?, ?, ?, ?)";
 }  // namespace
 
-Journal::Journal(const std::string& path) {
+Journal::Journal(const std::string& path, Access access) {
   // A failed open still hands out a handle; the destructor does not run when
   // the constructor throws, so every failure closes what was opened.
   const auto give_up = [this](const std::string& message) {
@@ -30,6 +34,21 @@ Journal::Journal(const std::string& path) {
     sqlite3_close(db_);
     throw std::runtime_error(text);
   };
+  if (access == Access::kRead) {
+    // Reading never creates a file, not even an empty database.
+    if (!std::filesystem::is_regular_file(path)) {
+      throw std::runtime_error("no journal " + path + ": no such file");
+    }
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      give_up("cannot open the journal " + path);
+    }
+    sqlite3_busy_timeout(db_, 2000);
+    sqlite3_stmt* probe = nullptr;
+    const int prepared = sqlite3_prepare_v2(db_, kListing, -1, &probe, nullptr);
+    sqlite3_finalize(probe);
+    if (prepared != SQLITE_OK) give_up(path + " is not a journal");
+    return;
+  }
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
     give_up("cannot open the journal " + path);
@@ -119,6 +138,26 @@ std::vector<JournalEntry> Journal::select(const char* sql, std::int64_t id) cons
   }
   if (step != SQLITE_DONE) fail("cannot read the journal");
   return entries;
+}
+
+std::vector<JournalRow> Journal::rows_since(const std::string& since) const {
+  const Statement query(db_, kListing);
+  if (query.get() == nullptr) fail("cannot read the journal");
+  sqlite3_stmt* row = query.get();
+  sqlite3_bind_text(row, 1, since.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<JournalRow> rows;
+  int step = SQLITE_ROW;
+  while ((step = sqlite3_step(row)) == SQLITE_ROW) {
+    const auto* recorded_at = sqlite3_column_text(row, 1);
+    rows.push_back({sqlite3_column_int64(row, 0),
+                    recorded_at != nullptr ? reinterpret_cast<const char*>(recorded_at) : "",
+                    {static_cast<std::uint32_t>(sqlite3_column_int64(row, 2)),
+                     static_cast<std::uint32_t>(sqlite3_column_int64(row, 3)),
+                     static_cast<std::uint32_t>(sqlite3_column_int64(row, 4)),
+                     sqlite3_column_double(row, 5), sqlite3_column_double(row, 6)}});
+  }
+  if (step != SQLITE_DONE) fail("cannot read the journal");
+  return rows;
 }
 
 }  // namespace zarvo::host

@@ -18,10 +18,20 @@ struct JournalEntry {
   double amount = 0;
 };
 
+// One delivery as the journal holds it, for a listing.
+struct JournalRow {
+  std::int64_t id = 0;
+  std::string recorded_at;  // UTC, 2026-12-09T01:15:23.123Z
+  JournalEntry entry;
+};
+
 class Journal {
  public:
-  // Creates the file and its table when missing; throws std::runtime_error.
-  explicit Journal(const std::string& path);
+  enum class Access { kWrite, kRead };
+  // For writing, creates the file and its table when missing; for reading,
+  // opens an existing journal only and changes nothing in it. Throws
+  // std::runtime_error.
+  explicit Journal(const std::string& path, Access access = Access::kWrite);
   ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
@@ -34,6 +44,9 @@ class Journal {
   std::vector<JournalEntry> newest_per_pump() const;
   // The entries written after row `id`, oldest first.
   std::vector<JournalEntry> entries_after(std::int64_t id) const;
+  // The entries recorded at or after `since` (a date and time SQLite reads,
+  // UTC unless it names its zone; empty: all), oldest first.
+  std::vector<JournalRow> rows_since(const std::string& since) const;
 
  private:
   [[noreturn]] void fail(const std::string& what) const;

@@ -1,15 +1,13 @@
 #include "host/tools/monitor.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <ctime>
 #include <map>
 #include <memory>
 
+#include "codepage/cp1251.h"
 #include "host/output/pump_state.h"
-#include "host/output/text.h"
+#include "host/session/console.h"
 #include "host/session/line_threads.h"
 #include "host/tools/delivery_tracker.h"
 #include "host/tools/journal.h"
@@ -26,30 +24,8 @@ struct Row {
   std::string error;
 };
 
-// Blocks the interrupt signals while the monitor runs, so that they end it
-// between two refreshes instead of in the middle of an exchange.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-  }
-  ~InterruptGuard() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  // Waits up to `ms`; true when an interrupt arrived.
-  bool wait(std::uint32_t ms) const {
-    timespec timeout{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
-    return sigtimedwait(&set_, nullptr, &timeout) > 0;
-  }
-
- private:
-  sigset_t set_{};
-  sigset_t previous_{};
-};
-
 std::string error_text(const zarvo::Exception& e) {
-  const std::string message = from_cp1251(e.what());
+  const std::string message = utf8_from_cp1251(e.what());
   return message.empty() ? std::string("the driver refused the reply") : message;
 }
 
@@ -118,7 +94,8 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
       session.set_listener(nullptr);
     }
   } unhook{session};
-  InterruptGuard interrupts;
+  // Interrupts end the monitor between two refreshes, not in an exchange.
+  const InterruptWatch interrupts;
 
   // Every line is polled on its own thread; the results are reported in line
   // order on this one. Keys exist before the threads start, so that each
@@ -141,7 +118,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
       out.err() << "zarvo: line " << line << ": " << pumps.at(line).size() << " pumps answer\n";
     }
   }
-  const bool live = !out.json() && ::isatty(STDOUT_FILENO) == 1;
+  const bool live = !out.json() && is_terminal(StandardStream::kOutput);
   std::map<std::pair<std::uint32_t, std::uint32_t>, Row> previous;
   std::size_t journaled = 0;
   for (std::uint32_t cycle = 0; options.cycles == 0 || cycle < options.cycles; ++cycle) {
@@ -154,13 +131,12 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
       char text[128];
       std::snprintf(text, sizeof text, "line %u pump %u: transaction %u ended, %.2f l for %.2f",
                     e.line, e.pump, e.transaction, e.volume, e.amount);
-      out.result(Json::object()
-                     .set("event", "delivery")
-                     .set("line", e.line)
-                     .set("pump", e.pump)
-                     .set("transaction", e.transaction)
-                     .set("volume", e.volume)
-                     .set("amount", e.amount),
+      out.result(Json{{"event", "delivery"},
+                      {"line", e.line},
+                      {"pump", e.pump},
+                      {"transaction", e.transaction},
+                      {"volume", e.volume},
+                      {"amount", e.amount}},
                  text);
     }
     std::vector<Row> rows;
@@ -172,13 +148,12 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
         const bool changed = before == previous.end() || before->second.state != row.state ||
                              before->second.error != row.error;
         if (changed && !live) {
-          Json event = Json::object()
-                           .set("event", "state")
-                           .set("line", line)
-                           .set("pump", pump)
-                           .set("state", row.state)
-                           .set("label", pump_state_label(row.state));
-          if (!row.error.empty()) event.set("error", row.error);
+          Json event = Json{{"event", "state"},
+                            {"line", line},
+                            {"pump", pump},
+                            {"state", row.state},
+                            {"label", pump_state_label(row.state)}};
+          if (!row.error.empty()) event["error"] = row.error;
           out.result(event,
                      "line " + std::to_string(line) + " pump " + std::to_string(pump) + ": " +
                          (row.error.empty()

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "host/output/text.h"
+#include "codepage/cp1251.h"
 #include "host/session/line_threads.h"
 #include "host/tools/delivery_tracker.h"
 
@@ -200,7 +200,7 @@ class LineSoak {
       call();
       return true;
     } catch (const zarvo::Exception& e) {
-      const std::string message = from_cp1251(e.what());
+      const std::string message = utf8_from_cp1251(e.what());
       ++failures_[message.empty() ? std::string("(no message)") : message];
     } catch (...) {
       // The driver raises nothing else; anything else is a defect.
@@ -400,15 +400,14 @@ std::uint64_t injected(const SimFaultCounts& c) {
 }
 
 Json fault_json(const std::string& profile, const SimFaultCounts& c) {
-  return Json::object()
-      .set("profile", profile)
-      .set("requests", static_cast<std::int64_t>(c.requests))
-      .set("corrupted", static_cast<std::int64_t>(c.corrupted))
-      .set("dropped", static_cast<std::int64_t>(c.dropped))
-      .set("silent_spells", static_cast<std::int64_t>(c.silent_spells))
-      .set("unheard", static_cast<std::int64_t>(c.unheard))
-      .set("noisy", static_cast<std::int64_t>(c.noisy))
-      .set("late", static_cast<std::int64_t>(c.delayed));
+  return Json{{"profile", profile},
+              {"requests", c.requests},
+              {"corrupted", c.corrupted},
+              {"dropped", c.dropped},
+              {"silent_spells", c.silent_spells},
+              {"unheard", c.unheard},
+              {"noisy", c.noisy},
+              {"late", c.delayed}};
 }
 
 // What one line did, held against its own simulator's record.
@@ -453,17 +452,16 @@ std::string line_text(const LineOutcome& o) {
 }
 
 Json line_json(const LineOutcome& o) {
-  return Json::object()
-      .set("line", o.line)
-      .set("exchanges", static_cast<std::int64_t>(o.exchanges))
-      .set("faults", static_cast<std::int64_t>(injected(o.faults)))
-      .set("completed", static_cast<std::int64_t>(o.completed))
-      .set("acknowledged", static_cast<std::int64_t>(o.acknowledged))
-      .set("journaled", static_cast<std::int64_t>(o.journaled))
-      .set("lost", static_cast<std::int64_t>(o.verdict.lost))
-      .set("duplicated", static_cast<std::int64_t>(o.verdict.duplicated))
-      .set("wrong", static_cast<std::int64_t>(o.verdict.wrong))
-      .set("crashes", static_cast<std::int64_t>(o.crashes));
+  return Json{{"line", o.line},
+              {"exchanges", o.exchanges},
+              {"faults", injected(o.faults)},
+              {"completed", o.completed},
+              {"acknowledged", o.acknowledged},
+              {"journaled", o.journaled},
+              {"lost", o.verdict.lost},
+              {"duplicated", o.verdict.duplicated},
+              {"wrong", o.verdict.wrong},
+              {"crashes", o.crashes}};
 }
 
 // Clears the session's listener before the runs it calls into are gone.
@@ -564,22 +562,22 @@ int soak(const SessionOptions& base, Output& out, const SoakOptions& options) {
   text << "exchange results:";
   for (const auto& [result, count] : results) {
     text << ' ' << count << ' ' << describe(result) << ';';
-    results_json.set(describe(result), static_cast<std::int64_t>(count));
+    results_json[describe(result)] = count;
   }
   text << ' ' << strays << " late replies from another pump passed over";
-  results_json.set("strays", static_cast<std::int64_t>(strays));
+  results_json["strays"] = strays;
   text << "\ncommand failures:";
   Json failures_json = Json::object();
   if (failures.empty()) text << " none";
   for (const auto& [message, count] : failures) {
     text << "\n  " << count << ' ' << message;
-    failures_json.set(message, static_cast<std::int64_t>(count));
+    failures_json[message] = count;
   }
   text << "\ndeliveries: " << presets << " presets (" << not_started << " never started), "
        << total.completed << " completed by the simulators (" << total.acknowledged
        << " acknowledged), " << total.journaled << " journaled";
   if (total.busy_pumps > 0) text << "; " << total.busy_pumps << " pumps still busy at the end";
-  Json::Array per_line;
+  Json::array_t per_line;
   for (const LineOutcome& o : outcomes) {
     if (options.lines > 1) text << '\n' << line_text(o);
     per_line.push_back(line_json(o));
@@ -588,25 +586,24 @@ int soak(const SessionOptions& base, Output& out, const SoakOptions& options) {
        << ", wrong: " << total.verdict.wrong << ", crashes: " << total.crashes;
 
   for (const std::string& detail : details) out.err() << "zarvo soak: " << detail << '\n';
-  out.result(Json::object()
-                 .set("command", "soak")
-                 .set("lines", options.lines)
-                 .set("exchanges", static_cast<std::int64_t>(total.exchanges))
-                 .set("pumps", options.pumps)
-                 .set("seed", static_cast<std::int64_t>(options.seed))
-                 .set("seconds", seconds)
-                 .set("faults", fault_json(options.faults, faults))
-                 .set("results", results_json)
-                 .set("failures", failures_json)
-                 .set("presets", static_cast<std::int64_t>(presets))
-                 .set("completed", static_cast<std::int64_t>(total.completed))
-                 .set("acknowledged", static_cast<std::int64_t>(total.acknowledged))
-                 .set("journaled", static_cast<std::int64_t>(total.journaled))
-                 .set("lost", static_cast<std::int64_t>(total.verdict.lost))
-                 .set("duplicated", static_cast<std::int64_t>(total.verdict.duplicated))
-                 .set("wrong", static_cast<std::int64_t>(total.verdict.wrong))
-                 .set("crashes", static_cast<std::int64_t>(total.crashes))
-                 .set("per_line", std::move(per_line)),
+  out.result(Json{{"command", "soak"},
+                  {"lines", options.lines},
+                  {"exchanges", total.exchanges},
+                  {"pumps", options.pumps},
+                  {"seed", options.seed},
+                  {"seconds", seconds},
+                  {"faults", fault_json(options.faults, faults)},
+                  {"results", results_json},
+                  {"failures", failures_json},
+                  {"presets", presets},
+                  {"completed", total.completed},
+                  {"acknowledged", total.acknowledged},
+                  {"journaled", total.journaled},
+                  {"lost", total.verdict.lost},
+                  {"duplicated", total.verdict.duplicated},
+                  {"wrong", total.verdict.wrong},
+                  {"crashes", total.crashes},
+                  {"per_line", std::move(per_line)}},
              text.str());
   return total.verdict.clean() && total.crashes == 0 ? 0 : kSoakFoundFaults;
 }

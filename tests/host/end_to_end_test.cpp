@@ -287,6 +287,44 @@ TEST_F(EndToEnd, an_ended_delivery_reported_again_after_a_lost_answer_is_journal
   }
 }
 
+TEST_F(EndToEnd, a_monitor_restarted_after_a_lost_acknowledgement_answer_journals_no_repeat) {
+  const auto accepted = [] { return testing::reply_frame(1, 'Q', "0"); };
+  const auto ended = [] {
+    return testing::reply_frame(1, 'a', std::string{'\0', 7} + "010  50.00   2.00");
+  };
+  const auto journal_path = settings_dir_ / "journal.db";
+  // Each run: a new session, whose first poll programs three parameters.
+  const auto run = [&](testing::PtyPeer& peer, Bytes acknowledged) {
+    for (int i = 0; i < 3; ++i) peer.answer(accepted());
+    peer.answer(ended());
+    peer.answer(std::move(acknowledged));
+    SessionOptions options;
+    options.library = ZARVO_TEST_LIBRARY;
+    options.lines = {{1, peer.device()}};
+    options.timeouts = {100ms, 50ms};
+    session_ = std::make_unique<Session>(options, diagnostics_);
+    std::ostringstream results, notes;
+    Output out(true, results, notes);
+    MonitorOptions monitoring;
+    monitoring.pumps = 1;
+    monitoring.interval_ms = 0;
+    monitoring.cycles = 1;
+    monitoring.journal = journal_path.string();
+    monitor(*session_, out, monitoring);
+    session_.reset();
+    return peer.requests();
+  };
+  testing::PtyPeer first;  // the acknowledgement's answer is lost; the monitor stops
+  const auto first_requests = run(first, {});
+  ASSERT_EQ(first_requests.size(), 5U);
+  EXPECT_EQ(letter_of(first_requests[4]), 'L');
+  testing::PtyPeer second;  // the pump reports delivery 7 again
+  const auto second_requests = run(second, accepted());
+  ASSERT_EQ(second_requests.size(), 5U);
+  EXPECT_EQ(letter_of(second_requests[4]), 'L');
+  EXPECT_EQ(Journal(journal_path.string()).count(), 1);
+}
+
 // The command line, in this process.
 struct CliRun {
   int status = 0;
@@ -343,6 +381,50 @@ TEST_F(EndToEnd, a_driver_failure_prints_its_message_and_ends_with_a_failure_sta
   EXPECT_THAT(status.err, ::testing::HasSubstr("no reply"));
 }
 
+TEST(CommandLine, a_number_out_of_range_is_refused_with_the_range_a_person_writes) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{"price", "1", "1", "1", "-5"}, "price: must be 0 or more\n"},
+      {{"totals", "1", "1", "9"}, "nozzle: must be 1 to 6\n"},
+      {{"status", "41", "1"}, "line: must be 1 to 40\n"},
+      {{"fuel", "1", "1", "1", "--amount", "0"}, "--amount: must be more than 0\n"},
+      {{"bench", "--seconds", "0.05"}, "--seconds: must be 0.1 to 3600\n"},
+      {{"preset", "volume", "1", "1", "1", "lots"}, "value: must be a number 0 or more\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    const CliRun run = run_cli(args);
+    EXPECT_NE(run.status, 0) << args.front();
+    EXPECT_THAT(run.err, ::testing::StartsWith(message)) << args.front();
+  }
+}
+
+TEST_F(EndToEnd, the_journal_lists_its_deliveries_as_a_table_csv_or_json) {
+  const std::string path = (settings_dir_ / "listed.db").string();
+  Journal(path).record({2, 12, 123, 3.0, 150.5});
+  const CliRun table = run_cli({"journal", path});
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_THAT(table.out,
+              ::testing::MatchesRegex("id  recorded_at +line  pump  transaction  volume  "
+                                      "amount\n 1  20[^ ]+Z     2    12          123    "
+                                      "3.00  150.50\n1 delivery\n"));
+  const CliRun csv = run_cli({"journal", path, "--csv"});
+  EXPECT_THAT(csv.out,
+              ::testing::MatchesRegex("id,recorded_at,line,pump,transaction,volume,amount\n"
+                                      "1,20[^,]+Z,2,12,123,3.00,150.50\n"));
+  const CliRun json = run_cli({"journal", path, "--json", "--since", "2000-01-01T00:00"});
+  EXPECT_THAT(json.out,
+              ::testing::MatchesRegex(R"(\{"id":1,"recorded_at":"[^"]+","line":2,"pump":12,)"
+                                      R"("transaction":123,"volume":3,"amount":150.5\})"
+                                      "\n"));
+  EXPECT_EQ(run_cli({"journal", path, "--json", "--since", "2999-01-01"}).out, "");
+  for (const char* since : {"2000-01-01 00:00:00.5Z", "2000-01-01T03:00+03:00"}) {
+    EXPECT_EQ(run_cli({"journal", path, "--csv", "--since", since}).out, csv.out) << since;
+  }
+  for (const char* since : {"yesterday", "2026-13-01", "2026-12-09T24:00", "2026-12-09Z"}) {
+    EXPECT_NE(run_cli({"journal", path, "--since", since}).status, 0) << since;
+  }
+  EXPECT_NE(run_cli({"journal", path, "--csv", "--json"}).status, 0);
+}
+
 TEST_F(EndToEnd, the_monitor_polls_every_line_and_reports_them_in_line_order) {
   sim::PtySimulator line1(fast_line());
   sim::PtySimulator line2(fast_line());
@@ -372,10 +454,15 @@ TEST_F(EndToEnd, bench_polls_its_own_simulated_lines_and_ends_with_the_worst_uti
   EXPECT_THAT(last_line,
               ::testing::MatchesRegex("utilization: [0-9]\\.[0-9][0-9] of the line limit\n"));
 
+  // A line given as a device: here a simulator on a pseudo-terminal.
+  sim::PtySimulator device(fast_line());
   const CliRun on_a_device =
-      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=/dev/null", "bench"});
-  EXPECT_EQ(on_a_device.status, 2);
-  EXPECT_THAT(on_a_device.err, ::testing::HasSubstr("leave out --line"));
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--json", "bench", "--line",
+               "3=" + device.device_path(), "--pumps", "2", "--seconds", "0.5"});
+  ASSERT_EQ(on_a_device.status, 0) << on_a_device.err;
+  EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("lines":1,"simulated":false,)"));
+  EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("per_line":[{"line":3,)"));
+  EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("failed":0,)"));
 }
 
 }  // namespace

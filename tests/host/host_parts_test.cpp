@@ -6,15 +6,19 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <limits>
+#include <sstream>
 
 #include "codepage/cp1251.h"
 #include "host/output/json.h"
+#include "host/output/output.h"
 #include "host/output/progress_bar.h"
 #include "host/output/pump_state.h"
 #include "host/output/text.h"
 #include "host/session/menu.h"
 #include "host/tools/delivery_tracker.h"
 #include "host/tools/journal.h"
+#include "host/tools/journal_list.h"
 #include "protocol/wire.h"
 #include "tests/support/frames.h"
 
@@ -22,16 +26,14 @@ namespace zarvo::host {
 namespace {
 
 TEST(Json, numbers_keep_their_shortest_form_and_texts_are_escaped) {
-  const Json value = Json::object()
-                         .set("volume", 2.0)
-                         .set("amount", 0.1)
-                         .set("state", 192)
-                         .set("label", "a \"quoted\"\nline")
-                         .set("missing", Json())
-                         .set("list", Json::Array{true, false});
-  EXPECT_EQ(value.dump(), R"({"volume":2,"amount":0.1,"state":192,"label":"a \"quoted\"\nline",)"
-                          R"("missing":null,"list":[true,false]})");
-  EXPECT_EQ(Json(std::numeric_limits<double>::quiet_NaN()).dump(), "null");
+  const Json value{{"volume", 2.0},      {"amount", 0.1},
+                   {"state", 192},       {"label", "a \"quoted\"\nline"},
+                   {"missing", nullptr}, {"list", {true, false, 1e21, 18446744073709551615U}}};
+  EXPECT_EQ(json_text(value),
+            R"({"volume":2,"amount":0.1,"state":192,"label":"a \"quoted\"\nline",)"
+            R"("missing":null,"list":[true,false,1e+21,18446744073709551615]})");
+  EXPECT_EQ(json_text(Json(std::numeric_limits<double>::quiet_NaN())), "null");
+  EXPECT_EQ(json_text(Json("bad \xFF byte")), "\"bad \xEF\xBF\xBD byte\"");
 }
 
 TEST(PumpState, the_shared_codes_have_their_labels) {
@@ -134,8 +136,25 @@ TEST(Journal, deliveries_survive_reopening_the_file) {
   }
   Journal reopened(path.string());
   EXPECT_EQ(reopened.count(), 2);
+  const Journal listing(path.string(), Journal::Access::kRead);
+  const auto rows = listing.rows_since("");
+  ASSERT_EQ(rows.size(), 2U);
+  EXPECT_EQ(rows[1].entry.transaction, 8U);
+  EXPECT_THAT(rows[1].recorded_at, ::testing::MatchesRegex("20[0-9-]+T[0-9:.]+Z"));
+  EXPECT_EQ(listing.rows_since("2999-01-01").size(), 0U);
+  EXPECT_EQ(listing.rows_since("2000-01-01 00:00+03:00").size(), 2U);
   std::filesystem::remove(path);
   EXPECT_THROW(Journal("/nonexistent/dir/journal.db"), std::runtime_error);
+  // Reading neither creates a missing file nor takes another file for a journal.
+  EXPECT_THROW(Journal(path.string(), Journal::Access::kRead), std::runtime_error);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_THROW(Journal("/etc/hostname", Journal::Access::kRead), std::runtime_error);
+}
+
+TEST(Journal, csv_fields_are_quoted_only_when_they_must_be) {
+  EXPECT_EQ(csv_field("2026-12-09T01:15:23.123Z"), "2026-12-09T01:15:23.123Z");
+  EXPECT_EQ(csv_field("a,b"), "\"a,b\"");
+  EXPECT_EQ(csv_field("say \"hi\"\n"), "\"say \"\"hi\"\"\n\"");
 }
 
 TEST(DeliveryGate, a_delivery_is_journaled_before_its_release_once_across_restarts) {
@@ -214,11 +233,21 @@ TEST(MenuItem, a_click_runs_the_handler_the_driver_set_with_its_context) {
   EXPECT_FALSE(item.click());
 }
 
-TEST(Text, driver_messages_convert_from_code_page_1251) {
-  EXPECT_EQ(from_cp1251(cp1251("Ошибка задания цены").view(), "UTF-8"), "Ошибка задания цены");
-  EXPECT_EQ(from_cp1251(cp1251("Can't GetSost").view(), "ASCII"), "Can't GetSost");
+TEST(Text, driver_messages_go_out_in_the_terminals_set_and_as_utf8_in_json) {
+  const std::string message = utf8_from_cp1251(cp1251("Ошибка задания цены").view());
+  EXPECT_EQ(message, "Ошибка задания цены");
+  EXPECT_EQ(to_charset("Can't GetSost", "ASCII"), "Can't GetSost");
   // Letters the target set lacks become placeholders instead of vanishing.
-  EXPECT_EQ(from_cp1251(cp1251("ТРК").view(), "ASCII"), "???");
+  EXPECT_EQ(to_charset("ТРК 1", "ASCII"), "??? 1");
+
+  std::ostringstream text, json, err;
+  Output as_text(false, text, err, "KOI8-R");
+  Output as_json(true, json, err, "KOI8-R");
+  for (Output* out : {&as_text, &as_json}) out->result(Json{{"error", message}}, message);
+  as_text.error("zarvo: " + message);
+  EXPECT_EQ(text.str(), "\xEF\xDB\xC9\xC2\xCB\xC1 \xDA\xC1\xC4\xC1\xCE\xC9\xD1 \xC3\xC5\xCE\xD9\n");
+  EXPECT_EQ(err.str(), "zarvo: " + text.str());
+  EXPECT_EQ(json.str(), "{\"error\":\"Ошибка задания цены\"}\n");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -258,16 +259,36 @@ TEST_F(PortOverPty, configuring_a_line_opens_it_with_the_drivers_settings_only) 
   EXPECT_EQ(exchange(rx_), 0);
 }
 
-TEST(SerialPort, a_device_that_is_missing_or_no_terminal_gives_the_io_error_result) {
+// A line of this process whose other end has gone.
+class HungUpDevice final : public LineDevice {
+ public:
+  void purge_input() override {}
+  void write_all(std::span<const std::uint8_t>, Clock::time_point) override {}
+  std::size_t read_some(std::span<std::uint8_t>, Clock::time_point) override {
+    throw DeviceError("the line hung up");
+  }
+};
+
+TEST(SerialPort, a_device_that_is_missing_no_terminal_or_hung_up_gives_the_io_error_result) {
   SerialPort port;
   port.bind(1, "/nonexistent/ttyZ0");
   port.bind(2, "/dev/null");
+  std::uint32_t opened_at = 0;
+  port.bind(3, "in-process line", [&opened_at](std::uint32_t baud) {
+    opened_at = baud;
+    return std::make_unique<HungUpDevice>();
+  });
   EXPECT_EQ(port.ConfigureLine(1, 3, 9600), static_cast<std::int32_t>(PortResult::kIoError));
   EXPECT_THAT(port.last_error(1), ::testing::HasSubstr("/nonexistent/ttyZ0"));
   std::array<std::uint8_t, 255> rx{};
   EXPECT_EQ(port.SendAndReceive(2, kStatusRequest.data(), 8, rx.data()),
             static_cast<std::int32_t>(PortResult::kIoError));
   EXPECT_THAT(port.last_error(2), ::testing::HasSubstr("not a serial device"));
+  EXPECT_EQ(port.ConfigureLine(3, 3, 19200), 0);
+  EXPECT_EQ(opened_at, 19200U);
+  EXPECT_EQ(port.SendAndReceive(3, kStatusRequest.data(), 8, rx.data()),
+            static_cast<std::int32_t>(PortResult::kIoError));
+  EXPECT_EQ(port.last_error(3), "in-process line: the line hung up");
 }
 
 TEST(SerialPort, an_unbound_line_gives_the_no_device_result) {

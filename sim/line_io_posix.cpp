@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
 #endif
@@ -9,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
@@ -16,6 +19,9 @@
 
 namespace zarvo::sim {
 namespace {
+
+// The signal mask the waiting thread lets the stop signals in with.
+sigset_t run_end_wait_mask;
 
 [[noreturn]] void fail(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -63,6 +69,8 @@ UniqueFd::~UniqueFd() {
   if (fd_ >= 0) close(fd_);
 }
 
+StopSignal::~StopSignal() = default;
+
 StopSignal::StopSignal() {
   int fds[2];
   if (pipe(fds) != 0) fail("pipe");
@@ -106,19 +114,55 @@ bool wait_until(Clock::time_point deadline, const StopSignal& stop) {
   }
 }
 
-bool write_all(int fd, std::span<const unsigned char> bytes, const StopSignal& stop) {
+std::optional<std::size_t> FdStream::read_some(std::span<std::uint8_t> into,
+                                               std::optional<Clock::time_point> deadline,
+                                               const StopSignal& stop) {
+  int timeout = -1;
+  if (deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+    timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+  }
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+  const int ready = poll(fds, 2, timeout);
+  if (ready < 0) {
+    if (errno == EINTR) return 0;
+    fail("poll");
+  }
+  if (ready == 0 || fds[1].revents != 0) return 0;
+  if ((fds[0].revents & POLLNVAL) != 0) throw std::invalid_argument("the line is not open");
+  if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) return 0;
+  const ssize_t n = read(fd_, into.data(), into.size());
+  if (n == 0) return std::nullopt;
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EINTR) return 0;
+    fail("read");
+  }
+  return static_cast<std::size_t>(n);
+}
+
+bool FdStream::write_all(std::span<const std::uint8_t> bytes, const StopSignal& stop) {
   while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    const ssize_t n = write(fd_, bytes.data(), bytes.size());
     if (n > 0) {
       bytes = bytes.subspan(static_cast<std::size_t>(n));
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) fail("write");
-    pollfd fds[2] = {{fd, POLLOUT, 0}, {stop.fd(), POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLOUT, 0}, {stop.fd(), POLLIN, 0}};
     if (poll(fds, 2, -1) < 0 && errno != EINTR) fail("poll");
     if (fds[1].revents != 0) return false;
   }
   return true;
+}
+
+void FdStream::purge_input() {
+  // What tcflush cannot reach (a pseudo-terminal's master) is read and dropped.
+  (void)tcflush(fd_, TCIFLUSH);
+  std::array<std::uint8_t, 256> sink{};
+  pollfd p{fd_, POLLIN, 0};
+  while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0 &&
+         read(fd_, sink.data(), sink.size()) > 0) {
+  }
 }
 
 void set_raw_line(int fd, int baud) {
@@ -149,11 +193,44 @@ PtyPair open_pty(int baud) {
   return pair;
 }
 
-UniqueFd open_serial(const std::string& path, int baud) {
+std::unique_ptr<ByteStream> open_serial(const std::string& path, int baud) {
   UniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
   if (!fd) fail("open " + path);
   set_raw_line(fd.get(), baud);
-  return fd;
+  return std::make_unique<FdStream>(std::move(fd));
+}
+
+RunEnd::RunEnd() {
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(s, &action, nullptr);
+    sigaddset(&stop_signals, s);
+  }
+  // A background job must not be stopped for looking at the terminal.
+  signal(SIGTTIN, SIG_IGN);
+  // Blocked in every thread; ppoll lets them in only while wait() waits, so
+  // their arrival is seen as EINTR there.
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &run_end_wait_mask);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&run_end_wait_mask, s);
+}
+
+void RunEnd::wait(bool watch_stdin, const std::function<bool()>& ended) {
+  const timespec tick{0, 200'000'000};
+  while (!ended()) {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = ppoll(&in, watch_stdin ? 1 : 0, &tick, &run_end_wait_mask);
+    if (ready < 0 && errno == EINTR) return;
+    if (ready > 0) {
+      char buffer[256];
+      const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n == 0) return;
+      if (n < 0 && errno != EINTR && errno != EAGAIN) watch_stdin = false;
+    }
+  }
 }
 
 }  // namespace zarvo::sim

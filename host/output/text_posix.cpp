@@ -15,12 +15,13 @@ std::string terminal_charset() {
   return codeset;
 }
 
-std::string from_cp1251(std::string_view bytes, const std::string& charset) {
-  iconv_t cd = ::iconv_open(charset.c_str(), "CP1251");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
+std::string to_charset(std::string_view utf8, const std::string& charset) {
+  if (charset == "UTF-8" || charset == "utf-8") return std::string(utf8);
+  iconv_t cd = ::iconv_open(charset.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(utf8);
   std::string out;
-  std::vector<char> buffer(bytes.size() * 4 + 16);
-  std::string input(bytes);
+  std::vector<char> buffer(utf8.size() * 2 + 16);
+  std::string input(utf8);
   char* in = input.data();
   std::size_t in_left = input.size();
   while (in_left > 0) {
@@ -30,10 +31,12 @@ std::string from_cp1251(std::string_view bytes, const std::string& charset) {
     out.append(buffer.data(), static_cast<std::size_t>(dst - buffer.data()));
     if (done == static_cast<std::size_t>(-1)) {
       if (errno == E2BIG) continue;
-      // Not representable in the terminal's set: show a placeholder, go on.
+      // Not representable (or not UTF-8): a placeholder for the whole character, go on.
       out += '?';
-      ++in;
-      --in_left;
+      do {
+        ++in;
+        --in_left;
+      } while (in_left > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
     }
   }
   ::iconv_close(cd);

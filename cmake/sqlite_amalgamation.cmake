@@ -1,0 +1,28 @@
+# SQLite for the MinGW builds, which Debian has no package of: the amalgamation
+# that `make deps` unpacks into ZARVO_SQLITE_DIR (see the Makefile). Linux
+# builds use Debian's libsqlite3 instead.
+include_guard(GLOBAL)
+
+set(ZARVO_SQLITE_DIR /opt/zarvo-sqlite/3.50.4
+    CACHE PATH "Folder with the SQLite amalgamation, sqlite3.c and sqlite3.h")
+
+if(EXISTS ${ZARVO_SQLITE_DIR}/sqlite3.c AND EXISTS ${ZARVO_SQLITE_DIR}/sqlite3.h)
+  # Built only when something links it.
+  add_library(zarvo_sqlite STATIC EXCLUDE_FROM_ALL ${ZARVO_SQLITE_DIR}/sqlite3.c)
+  target_include_directories(zarvo_sqlite SYSTEM PUBLIC ${ZARVO_SQLITE_DIR})
+  # Third-party code: its own warnings are not ours to fix.
+  set_source_files_properties(${ZARVO_SQLITE_DIR}/sqlite3.c PROPERTIES COMPILE_OPTIONS
+                              "-w;-Wno-error")
+  # Debian's defaults otherwise, so that the journal behaves alike on both
+  # systems; no loadable extensions, which nothing here uses.
+  target_compile_definitions(zarvo_sqlite PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION)
+  # The name Linux builds get from find_package(SQLite3).
+  if(NOT TARGET SQLite::SQLite3)
+    add_library(SQLite::SQLite3 ALIAS zarvo_sqlite)
+  endif()
+elseif(ZARVO_BUILD_TOOLS)
+  message(FATAL_ERROR "No SQLite amalgamation in ${ZARVO_SQLITE_DIR}: run make deps")
+else()
+  message(STATUS "No SQLite amalgamation in ${ZARVO_SQLITE_DIR}: run make deps "
+                 "(only the Windows reference host needs it)")
+endif()

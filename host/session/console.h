@@ -1,0 +1,46 @@
+// The process's console: whether a stream is a terminal, interrupts that end
+// a wait, and text a console shows whatever its code page. One file per OS:
+// console_posix.cpp, console_win32.cpp.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace zarvo::host {
+
+enum class StandardStream { kOutput, kError };
+
+bool is_terminal(StandardStream stream);
+
+// While it lives, an interrupt (Ctrl+C; SIGTERM or a closed console) does not
+// end the process: it ends the next or current wait, between two exchanges.
+class InterruptWatch {
+ public:
+  InterruptWatch();
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+  // Waits up to `ms`; true when an interrupt came.
+  bool wait(std::uint32_t ms) const;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
+// While it lives, std::cout and std::cerr take UTF-8 and a console shows it
+// right: on Windows they write UTF-16 to a console and UTF-8 when redirected.
+class ConsoleText {
+ public:
+  ConsoleText();
+  ~ConsoleText();
+  ConsoleText(const ConsoleText&) = delete;
+  ConsoleText& operator=(const ConsoleText&) = delete;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
+}  // namespace zarvo::host

@@ -1,0 +1,178 @@
+#include "host/tools/journal_list.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+#include "host/tools/journal.h"
+
+namespace zarvo::host {
+
+namespace {
+
+// Takes `count` digits at `at` when they make a number within low..high.
+bool number_at(std::string_view text, std::size_t& at, std::size_t count, int low, int high) {
+  if (text.size() < at + count) return false;
+  int value = 0;
+  for (std::size_t k = at; k < at + count; ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
+    value = value * 10 + (text[k] - '0');
+  }
+  at += count;
+  return value >= low && value <= high;
+}
+
+bool char_at(std::string_view text, std::size_t& at, char c) {
+  if (at >= text.size() || text[at] != c) return false;
+  ++at;
+  return true;
+}
+
+// YYYY-MM-DD, then optionally [T or space]HH:MM[:SS[.fff]][Z or +HH:MM]: forms SQLite reads.
+bool valid_since(std::string_view text) {
+  std::size_t at = 0;
+  if (!number_at(text, at, 4, 0, 9999) || !char_at(text, at, '-') ||
+      !number_at(text, at, 2, 1, 12) || !char_at(text, at, '-') || !number_at(text, at, 2, 1, 31)) {
+    return false;
+  }
+  if (at == text.size()) return true;
+  if (!char_at(text, at, 'T') && !char_at(text, at, ' ')) return false;
+  if (!number_at(text, at, 2, 0, 23) || !char_at(text, at, ':') || !number_at(text, at, 2, 0, 59)) {
+    return false;
+  }
+  if (char_at(text, at, ':')) {
+    if (!number_at(text, at, 2, 0, 59)) return false;
+    if (char_at(text, at, '.')) {
+      const std::size_t fraction = at;
+      while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+      if (at == fraction) return false;
+    }
+  }
+  if (char_at(text, at, 'Z')) return at == text.size();
+  if (char_at(text, at, '+') || char_at(text, at, '-')) {
+    if (!number_at(text, at, 2, 0, 23) || !char_at(text, at, ':') ||
+        !number_at(text, at, 2, 0, 59)) {
+      return false;
+    }
+  }
+  return at == text.size();
+}
+
+// The problem with a --since text, empty when there is none.
+std::string since_problem(const std::string& text) {
+  if (valid_since(text)) return {};
+  return "expected a date and time such as 2026-12-09, 2026-12-09T14:30 or "
+         "2026-12-09 14:30:00+03:00, got '" +
+         text + "'";
+}
+
+std::string fixed2(double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
+using Cells = std::array<std::string, 7>;
+
+Cells cells_of(const JournalRow& row) {
+  const JournalEntry& e = row.entry;
+  return {std::to_string(row.id),
+          row.recorded_at,
+          std::to_string(e.line),
+          std::to_string(e.pump),
+          std::to_string(e.transaction),
+          fixed2(e.volume),
+          fixed2(e.amount)};
+}
+
+constexpr Cells kHeader{"id", "recorded_at", "line", "pump", "transaction", "volume", "amount"};
+
+// Columns as wide as their widest cell; numbers to the right, the time to the left.
+std::string table(const std::vector<Cells>& rows) {
+  std::array<std::size_t, kHeader.size()> width{};
+  for (const Cells& cells : rows) {
+    for (std::size_t k = 0; k < cells.size(); ++k) width[k] = std::max(width[k], cells[k].size());
+  }
+  std::string text;
+  for (const Cells& cells : rows) {
+    std::string line;
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      const std::string pad(width[k] - cells[k].size(), ' ');
+      if (k > 0) line += "  ";
+      line += k == 1 ? cells[k] + pad : pad + cells[k];
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    text += (text.empty() ? "" : "\n") + line;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+CLI::App* add_journal_options(CLI::App& app, JournalListOptions& options) {
+  auto* command = app.add_subcommand(
+      "journal", "list the deliveries a journal holds (opened read-only), oldest first");
+  command->add_option("file", options.path, "the SQLite journal of monitor or soak")->required();
+  command
+      ->add_option("--since", options.since,
+                   "deliveries recorded at or after this UTC date and time: 2026-12-09, "
+                   "2026-12-09T14:30[:05], a space for the T; Z or +03:00 names a zone")
+      ->check(CLI::Validator([](std::string& text) { return since_problem(text); }, "TIME"));
+  command->add_flag("--csv", options.csv, "comma-separated values with a header row");
+  return command;
+}
+
+int list_journal(Output& out, const JournalListOptions& options) {
+  if (options.csv && out.json()) throw std::invalid_argument("give --csv or --json, not both");
+  const std::vector<JournalRow> rows =
+      Journal(options.path, Journal::Access::kRead).rows_since(options.since);
+  if (options.csv) {
+    std::string header;
+    for (const std::string& name : kHeader) header += (header.empty() ? "" : ",") + name;
+    out.note(header);
+    for (const JournalRow& row : rows) {
+      std::string line;
+      for (const std::string& cell : cells_of(row)) {
+        line += (line.empty() ? "" : ",") + csv_field(cell);
+      }
+      out.note(line);
+    }
+    return 0;
+  }
+  if (out.json()) {
+    for (const JournalRow& row : rows) {
+      const JournalEntry& e = row.entry;
+      out.result(Json{{"id", row.id},
+                      {"recorded_at", row.recorded_at},
+                      {"line", e.line},
+                      {"pump", e.pump},
+                      {"transaction", e.transaction},
+                      {"volume", e.volume},
+                      {"amount", e.amount}},
+                 {});
+    }
+    return 0;
+  }
+  std::vector<Cells> cells{kHeader};
+  for (const JournalRow& row : rows) cells.push_back(cells_of(row));
+  out.note(table(cells));
+  out.note(std::to_string(rows.size()) + (rows.size() == 1 ? " delivery" : " deliveries"));
+  return 0;
+}
+
+}  // namespace zarvo::host
