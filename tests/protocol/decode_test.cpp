@@ -38,7 +38,7 @@ class DecodeTest : public testing::DriverTest {
   std::uint8_t state(int pump = 1) { return driver.PumpState[cell(1, pump)]; }
 };
 
-TEST_F(DecodeTest, TheStatusScanFollowsItsTable) {
+TEST_F(DecodeTest, the_status_scan_follows_its_table) {
   const struct {
     std::string_view chars;
     std::uint8_t state;
@@ -54,7 +54,7 @@ TEST_F(DecodeTest, TheStatusScanFollowsItsTable) {
   }
 }
 
-TEST_F(DecodeTest, AStatusThatDecidesNothingKeepsTheLastState) {
+TEST_F(DecodeTest, a_status_that_decides_nothing_keeps_the_last_state) {
   for (std::string_view chars : {"000000", "0:5000", "0@0000", "Z50000"}) {
     driver.PumpState[cell(1, 1)] = 77;
     exchange_with(ReplyFrame(1, 'J', chars));
@@ -62,7 +62,8 @@ TEST_F(DecodeTest, AStatusThatDecidesNothingKeepsTheLastState) {
   }
 }
 
-TEST_F(DecodeTest, AnEndedStatusIsAcknowledgedWithTheRequestAddressesNumberBeforeItsStateIsKept) {
+TEST_F(DecodeTest,
+       an_ended_status_is_acknowledged_with_the_request_addresses_number_before_its_state_is_kept) {
   driver.TxnNo[cell(1, 1)] = 0x0102;
   exchange_with(ReplyFrame(1, 'J', "A00000"));
   ASSERT_EQ(port.frames.size(), 2U);
@@ -70,7 +71,7 @@ TEST_F(DecodeTest, AnEndedStatusIsAcknowledgedWithTheRequestAddressesNumberBefor
   EXPECT_EQ(state(), 216);
 }
 
-TEST_F(DecodeTest, CommandAnswersAndLiveReadingsSetTheirStateCodes) {
+TEST_F(DecodeTest, command_answers_and_live_readings_set_their_state_codes) {
   exchange_with(ReplyFrame(1, 'Q', "5"));
   EXPECT_EQ(state(), 229);
   exchange_with(ReplyFrame(1, 'R', DeliveryData(0x0203, '3', "0001234", "  12.50")));
@@ -81,7 +82,7 @@ TEST_F(DecodeTest, CommandAnswersAndLiveReadingsSetTheirStateCodes) {
   EXPECT_EQ(port.frames.size(), 2U);  // live readings are not acknowledged
 }
 
-TEST_F(DecodeTest, TheTransactionNumberGoesUnderTheRepliesOwnAddress) {
+TEST_F(DecodeTest, the_transaction_number_goes_under_the_address_the_reply_carries) {
   // A request to every pump is answered by one of them.
   exchange_with(ReplyFrame(3, 'R', DeliveryData(9, '1', "   1.00", "   2.00")), 1, 0);
   EXPECT_EQ(driver.TxnNo[cell(1, 3)], 9);
@@ -89,7 +90,7 @@ TEST_F(DecodeTest, TheTransactionNumberGoesUnderTheRepliesOwnAddress) {
   EXPECT_EQ(driver.DispAmount[cell(1, 1)], 1.0);
 }
 
-TEST_F(DecodeTest, ALateReplyFromAnotherPumpIsNotFiledOrAcknowledged) {
+TEST_F(DecodeTest, a_late_reply_from_another_pump_is_not_filed_or_acknowledged) {
   driver.TxnNo[cell(1, 1)] = 4;  // pump 1's own ended transaction, not yet reported
   const std::string before = Snapshot(driver);
   exchange_with(ReplyFrame(3, 'a', DeliveryData(9, '0', "  10.00", "   2.00")), 1, 1);
@@ -97,7 +98,7 @@ TEST_F(DecodeTest, ALateReplyFromAnotherPumpIsNotFiledOrAcknowledged) {
   EXPECT_EQ(port.frames.size(), 1U);  // no acknowledgement releases pump 1's transaction
 }
 
-TEST_F(DecodeTest, AnEndedDeliveryIsAcknowledgedAndThenMarkedEnded) {
+TEST_F(DecodeTest, an_ended_delivery_is_acknowledged_and_then_marked_ended) {
   exchange_with(ReplyFrame(1, 'a', DeliveryData(7, '0', "  99.50", "   1.99")));
   ASSERT_EQ(port.frames.size(), 2U);
   EXPECT_EQ(port.frames[1], (Bytes{0x16, 0x16, 0x01, 0x03, 0x4C, 0x00, 0x07, 0xE3, 0xF9}));
@@ -106,7 +107,7 @@ TEST_F(DecodeTest, AnEndedDeliveryIsAcknowledgedAndThenMarkedEnded) {
   EXPECT_EQ(state(), 1);
 }
 
-TEST_F(DecodeTest, AFailedAcknowledgementRaisesAndLeavesTheStateUnwritten) {
+TEST_F(DecodeTest, a_failed_acknowledgement_raises_and_leaves_the_state_unwritten) {
   driver.PumpState[cell(1, 1)] = 77;
   port.reply(ReplyFrame(1, 'a', DeliveryData(7, '0', "  99.50", "   1.99"))).silence();
   const Bytes payload = {1, 2, 'J', 0};
@@ -120,7 +121,7 @@ TEST_F(DecodeTest, AFailedAcknowledgementRaisesAndLeavesTheStateUnwritten) {
   EXPECT_EQ(state(), 77);
 }
 
-TEST_F(DecodeTest, TotalsShareTheNumbersLowByteWithTheFirstFieldAndAreAcknowledged) {
+TEST_F(DecodeTest, totals_share_the_numbers_low_byte_with_the_first_field_and_are_acknowledged) {
   exchange_with(ReplyFrame(1, 'B', totals_data(0x00, "    123456.78", "   6172839.00")), 1, 1, 'B');
   EXPECT_EQ(driver.TotalVolume[cell(1, 1)], 123456.78);
   EXPECT_EQ(driver.TotalAmount[cell(1, 1)], 6172839.0);
@@ -130,7 +131,7 @@ TEST_F(DecodeTest, TotalsShareTheNumbersLowByteWithTheFirstFieldAndAreAcknowledg
   EXPECT_EQ(state(), 1);
 }
 
-TEST_F(DecodeTest, AParameterReplyCarriesTwoDecimalAndTwoHexDigits) {
+TEST_F(DecodeTest, a_parameter_reply_carries_two_decimal_and_two_hex_digits) {
   exchange_with(ReplyFrame(1, '3', "410A"));
   EXPECT_EQ(driver.LastParamNo(), 41);
   EXPECT_EQ(driver.LastParamValue(), 10);
@@ -144,7 +145,7 @@ TEST_F(DecodeTest, AParameterReplyCarriesTwoDecimalAndTwoHexDigits) {
   }
 }
 
-TEST_F(DecodeTest, AReplyForPumpZeroChangesNoPump) {
+TEST_F(DecodeTest, a_reply_for_pump_zero_changes_no_pump) {
   const std::string before = Snapshot(driver);
   exchange_with(ReplyFrame(1, 'R', DeliveryData(0, '1', "   1.00", "   2.00")), 0, 40);
   exchange_with(ReplyFrame(1, 'Q', "0"), 0, 0);
@@ -166,7 +167,7 @@ TEST_F(DecodeTest, a_reply_of_a_type_the_driver_does_not_know_changes_nothing) {
   EXPECT_EQ(port.frames.size(), 6U);  // and acknowledges nothing
 }
 
-TEST_F(DecodeTest, AReplyAddressOutsideThePumpsWritesNoTransactionNumber) {
+TEST_F(DecodeTest, a_reply_address_outside_the_pumps_writes_no_transaction_number) {
   const std::string before = Snapshot(driver);
   for (std::uint8_t address : {0, 33, 255}) {
     exchange_with(ReplyFrame(address, 'R', DeliveryData(5, '1', "   1.00", "   2.00")), 1, 0);
@@ -177,7 +178,7 @@ TEST_F(DecodeTest, AReplyAddressOutsideThePumpsWritesNoTransactionNumber) {
   EXPECT_EQ(Snapshot(driver), before);
 }
 
-TEST_F(DecodeTest, AnAcknowledgementAfterARequestToEveryPumpNamesTheAnsweringPump) {
+TEST_F(DecodeTest, an_acknowledgement_after_a_request_to_every_pump_names_the_answering_pump) {
   driver.TxnNo[cell(1, 2)] = 0x0405;
   port.reply(ReplyFrame(2, 'a', DeliveryData(0x0405, '0', "   1.00", "   2.00")));
   const Bytes stop_all = {0, 1, '5'};
@@ -187,7 +188,8 @@ TEST_F(DecodeTest, AnAcknowledgementAfterARequestToEveryPumpNamesTheAnsweringPum
   EXPECT_EQ(port.payload(1), (Bytes{0x00, 0x03, 'L', 0x04, 0x05}));
 }
 
-TEST_F(DecodeTest, ADispenserThatAnswersEveryAcknowledgementWithAnotherEndStopsAfterAFewRounds) {
+TEST_F(DecodeTest,
+       a_dispenser_that_answers_every_acknowledgement_with_another_end_stops_after_a_few_rounds) {
   const Bytes ended = ReplyFrame(1, 'a', DeliveryData(7, '0', "   1.00", "   2.00"));
   for (int i = 0; i < 20; ++i) port.reply(ended);
   // An end answering the acknowledgement has no row there: it waits for the next poll.
@@ -196,7 +198,7 @@ TEST_F(DecodeTest, ADispenserThatAnswersEveryAcknowledgementWithAnotherEndStopsA
   EXPECT_EQ(state(), 1);
 }
 
-TEST_F(DecodeTest, AFieldThatIsNoNumberRaisesAndKeepsWhatWasWrittenBeforeIt) {
+TEST_F(DecodeTest, a_field_that_is_no_number_raises_and_keeps_what_was_written_before_it) {
   try {
     exchange_with(ReplyFrame(1, 'R', DeliveryData(3, '1', "  10.00", "12x4   ")));
     FAIL() << "no exception";
@@ -208,7 +210,7 @@ TEST_F(DecodeTest, AFieldThatIsNoNumberRaisesAndKeepsWhatWasWrittenBeforeIt) {
   EXPECT_EQ(driver.DispVolume[cell(1, 1)], 0.0);
 }
 
-TEST_F(DecodeTest, AShortReplyReadsTheClearedBufferBeyondItsEnd) {
+TEST_F(DecodeTest, a_short_reply_reads_the_cleared_buffer_beyond_its_end) {
   EXPECT_THROW(exchange_with(ReplyFrame(1, 'R',
                                         "\x01\x02"
                                         "1")),
@@ -217,7 +219,7 @@ TEST_F(DecodeTest, AShortReplyReadsTheClearedBufferBeyondItsEnd) {
   EXPECT_EQ(state(), 217);
 }
 
-TEST(ReplyFieldValue, ConvertsTheSameOnEveryMachine) {
+TEST(ReplyFieldValue, a_reply_field_converts_the_same_on_every_machine) {
   const auto value = [](std::string_view text) {
     return ReplyFieldValue(
         std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
