@@ -9,7 +9,7 @@
 namespace zarvo::host {
 
 std::string terminal_charset() {
-  const std::string codeset = ::nl_langinfo(CODESET);
+  std::string codeset = ::nl_langinfo(CODESET);
   // The C locale reports plain ASCII, which cannot show the driver's Cyrillic texts.
   if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII") return "UTF-8";
   return codeset;
@@ -17,6 +17,7 @@ std::string terminal_charset() {
 
 std::string from_cp1251(std::string_view bytes, const std::string& charset) {
   iconv_t cd = ::iconv_open(charset.c_str(), "CP1251");
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open's documented failure value
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
   std::string out;
   std::vector<char> buffer(bytes.size() * 4 + 16);

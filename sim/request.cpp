@@ -142,7 +142,7 @@ std::optional<Request> parse_request(std::span<const std::uint8_t> payload) {
   if (payload[0] > kMaxPumps) return std::nullopt;
   auto parsed = command(payload[2], payload.subspan(3));
   if (!parsed) return std::nullopt;
-  return Request{payload[0], std::move(*parsed)};
+  return Request{payload[0], *parsed};
 }
 
 std::vector<std::uint8_t> reply_frame(std::uint8_t address, char type, std::string_view data) {
