@@ -23,7 +23,7 @@ class PumpCell {
   constexpr int pump() const { return pump_; }
   // Line-major: the pumps of a line follow each other.
   constexpr std::size_t index() const {
-    return static_cast<std::size_t>((line_ - 1) * kPumps + (pump_ - 1));
+    return static_cast<std::size_t>(line_ - 1) * kPumps + static_cast<std::size_t>(pump_ - 1);
   }
 
  private:

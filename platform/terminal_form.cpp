@@ -56,13 +56,15 @@ Screen::Screen(int rows, int cols)
 
 void Screen::Put(int row, int col, char32_t ch, bool highlight) {
   if (row < 0 || row >= rows_ || col < 0 || col >= cols_) return;
-  cells_[static_cast<std::size_t>(row * cols_ + col)] = ScreenCell{ch, highlight};
+  cells_[static_cast<std::size_t>(row) * static_cast<std::size_t>(cols_) +
+         static_cast<std::size_t>(col)] = ScreenCell{ch, highlight};
 }
 
 const ScreenCell& Screen::At(int row, int col) const {
   static const ScreenCell kOutside{};
   if (row < 0 || row >= rows_ || col < 0 || col >= cols_) return kOutside;
-  return cells_[static_cast<std::size_t>(row * cols_ + col)];
+  return cells_[static_cast<std::size_t>(row) * static_cast<std::size_t>(cols_) +
+                static_cast<std::size_t>(col)];
 }
 
 std::u32string Screen::Text() const {

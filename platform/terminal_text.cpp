@@ -101,6 +101,7 @@ TerminalEncoder::TerminalEncoder(std::string_view codeset) {
   if (utf8_ || name.empty() || name == "ANSIX341968" || name == "ASCII") return;
   const std::string target = std::string(codeset) + "//TRANSLIT";
   const iconv_t cd = ::iconv_open(target.c_str(), "UTF-8");
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open's documented failure value
   if (cd != reinterpret_cast<iconv_t>(-1)) converter_ = std::make_unique<Converter>(cd);
 }
 

@@ -11,6 +11,7 @@ bool ReadHostMemory(const void* address, void* out, std::size_t size) {
   return true;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the Windows version keeps the handler
 bool AppendToWindowMenu(std::string_view, std::string_view, unsigned, std::function<void()>) {
   return false;
 }

@@ -41,6 +41,7 @@ struct MenuItem {
 
 std::optional<MenuItem> recognised(zarvo_menu_item* item) {
   const zarvo_menu_item_ops* table = nullptr;
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): the item's first word is the table pointer itself
   if (item == nullptr || !platform::ReadHostMemory(item, &table, sizeof table)) return std::nullopt;
   zarvo_menu_item_ops ops{};
   if (table == nullptr || !platform::ReadHostMemory(table, &ops, sizeof ops) ||

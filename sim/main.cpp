@@ -135,16 +135,17 @@ int run(const CommandLine& cl) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"zarvo-sim: a simulated line of Zarvo dispensers, with fault injection"};
-  CommandLine cl;
-  add_options(app, cl);
-  app.footer("One of --pty or --device is required. Pump states and faults: see sim/README.md.");
-  CLI11_PARSE(app, argc, argv);
-  if (!cl.pty && cl.device.empty()) {
-    std::cerr << "zarvo-sim: give --pty or --device PATH (see --help)\n";
-    return 2;
-  }
+  // The set-up too: a failure anywhere ends with a message, never in std::terminate.
   try {
+    CLI::App app{"zarvo-sim: a simulated line of Zarvo dispensers, with fault injection"};
+    CommandLine cl;
+    add_options(app, cl);
+    app.footer("One of --pty or --device is required. Pump states and faults: see sim/README.md.");
+    CLI11_PARSE(app, argc, argv);
+    if (!cl.pty && cl.device.empty()) {
+      std::cerr << "zarvo-sim: give --pty or --device PATH (see --help)\n";
+      return 2;
+    }
     return run(cl);
   } catch (const std::exception& e) {
     std::cerr << "zarvo-sim: " << e.what() << '\n';

@@ -153,7 +153,7 @@ std::optional<Request> parse_request(std::span<const std::uint8_t> payload) {
   if (payload[kPayload.address] > kMaxPumps) return std::nullopt;
   auto parsed = command(payload[kPayload.letter], payload.subspan(kPayload.data));
   if (!parsed) return std::nullopt;
-  return Request{payload[kPayload.address], std::move(*parsed)};
+  return Request{payload[kPayload.address], *parsed};
 }
 
 std::vector<std::uint8_t> reply_frame(std::uint8_t address, char type, std::string_view data) {

@@ -25,7 +25,7 @@ std::string field(std::span<const std::uint8_t> frame, std::size_t pos, std::siz
   return text;
 }
 
-std::string trimmed(std::string text) {
+std::string trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(' ');
   return first == std::string::npos ? std::string() : text.substr(first);
 }

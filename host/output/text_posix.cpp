@@ -9,7 +9,7 @@
 namespace zarvo::host {
 
 std::string terminal_charset() {
-  const std::string codeset = ::nl_langinfo(CODESET);
+  std::string codeset = ::nl_langinfo(CODESET);
   // The C locale reports plain ASCII, which cannot show the driver's Cyrillic texts.
   if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII") return "UTF-8";
   return codeset;
@@ -18,6 +18,7 @@ std::string terminal_charset() {
 std::string to_charset(std::string_view utf8, const std::string& charset) {
   if (charset == "UTF-8" || charset == "utf-8") return std::string(utf8);
   iconv_t cd = ::iconv_open(charset.c_str(), "UTF-8");
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open's documented failure value
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(utf8);
   std::string out;
   std::vector<char> buffer(utf8.size() * 2 + 16);

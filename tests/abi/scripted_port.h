@@ -1,6 +1,6 @@
-// A host's port object and menu reduced to a script, written against the C
-// ABI of da30.h alone, so that the same objects serve the 32-bit static build,
-// the native build and the Windows DLL loaded under wine.
+// A host's port object reduced to a script, written against the C ABI of
+// da30.h alone, so that the same object serves the 32-bit static build, the
+// native build and the Windows DLL loaded under wine.
 #pragma once
 
 #include <cstdint>
@@ -103,60 +103,6 @@ class ScriptedPort {
   std::int32_t rx_state_ = 0;
   zarvo_reply_check check_ = nullptr;
   void* check_context_ = nullptr;
-};
-
-// A host's menu: a root whose children the driver searches, and the factory
-// the driver calls to add its entry.
-class HostMenu {
- public:
-  struct Item;
-  // What the driver holds: the ABI's item with a way back to ours.
-  struct Handle {
-    zarvo_menu_item base;
-    Item* self;
-  };
-  struct Item {
-    Handle handle;
-    HostMenu* owner;
-    std::string caption;
-    std::string hint;
-    std::int32_t help_context = 0;
-    std::uint32_t shortcut = 0;
-    zarvo_menu_click on_click = nullptr;
-    void* click_context = nullptr;
-    std::vector<Item*> children;
-  };
-
-  HostMenu();
-  HostMenu(const HostMenu&) = delete;
-  HostMenu& operator=(const HostMenu&) = delete;
-
-  zarvo_menu_item* root() { return &root_->handle.base; }
-  Item& add_child(Item& parent, std::string caption);
-  Item& root_item() { return *root_; }
-  // Items the driver asked the factory for, with the index it passed.
-  const std::vector<std::pair<Item*, std::int32_t>>& created() const { return created_; }
-
-  static zarvo_menu_item* ZARVO_STDCALL NewItem(zarvo_menu_item* parent, std::int32_t index);
-
- private:
-  static Item& of(zarvo_menu_item* item);
-  static std::int32_t ZARVO_STDCALL GetCount(zarvo_menu_item* item);
-  static zarvo_menu_item* ZARVO_STDCALL GetItem(zarvo_menu_item* item, std::int32_t index);
-  static const char* ZARVO_STDCALL GetCaption(zarvo_menu_item* item);
-  static void ZARVO_STDCALL SetCaption(zarvo_menu_item* item, const char* caption);
-  static void ZARVO_STDCALL SetHint(zarvo_menu_item* item, const char* hint);
-  static void ZARVO_STDCALL SetHelpContext(zarvo_menu_item* item, std::int32_t help_context);
-  static void ZARVO_STDCALL SetShortCut(zarvo_menu_item* item, std::uint32_t shortcut);
-  static void ZARVO_STDCALL SetOnClick(zarvo_menu_item* item, zarvo_menu_click handler,
-                                       void* context);
-  static const zarvo_menu_item_ops kOps;
-
-  Item& make(std::string caption);
-
-  std::vector<std::unique_ptr<Item>> items_;
-  Item* root_;
-  std::vector<std::pair<Item*, std::int32_t>> created_;
 };
 
 }  // namespace zarvo::abi

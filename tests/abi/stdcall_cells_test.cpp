@@ -3,16 +3,16 @@
 // 8-bit arguments, and the stack, the saved registers and the x87 stack
 // checked after the call returns.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <array>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "codepage/cp1251.h"
 #include "tests/abi/raw_call_i386.h"
 #include "tests/abi/scripted_port.h"
+#include "tests/support/host_menu.h"
+#include "tests/support/settings_dir.h"
 #include "zarvo/da30.h"
 
 namespace zarvo::abi {
@@ -121,12 +121,6 @@ TEST(RawCall, tells_a_callee_that_removes_its_cells_from_one_that_does_not) {
 class StdcallCells : public ::testing::Test {
  protected:
   void SetUp() override {
-    // No settings file: the driver starts with its defaults.
-    std::string dir = (std::filesystem::temp_directory_path() / "zarvo-abi-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-    settings_dir_ = dir;
-    ::setenv("ZARVO_WINDIR", dir.c_str(), 1);
-
     port_.check_caller = [](zarvo_reply_check check, void* context, std::uint32_t line,
                             const std::uint8_t* rxbuf, const std::uint8_t* stored) {
       const RawResult r = raw_call(reinterpret_cast<const void*>(check), Cells()
@@ -152,7 +146,6 @@ class StdcallCells : public ::testing::Test {
     if (self_ != nullptr) destroy(self_);
     EXPECT_TRUE(port_.script_done()) << "replies left unused";
     EXPECT_EQ(port_.problems(), std::vector<std::string>{});
-    std::filesystem::remove_all(settings_dir_);
   }
 
   // The destroy entry as the hosts' language calls a destructor: Self in EAX,
@@ -192,7 +185,7 @@ class StdcallCells : public ::testing::Test {
     return r;
   }
 
-  std::filesystem::path settings_dir_;
+  testing::TempSettingsDir settings_;  // no settings file: the driver starts with its defaults
   int window_ = 0;
   ScriptedPort port_;
   zarvo_da30* self_ = nullptr;
@@ -347,14 +340,13 @@ TEST_F(StdcallCells, readings_come_back_through_out_cells_and_the_x87_register) 
 }
 
 TEST_F(StdcallCells, the_menu_slot_calls_the_hosts_factory_and_item_entries_with_stdcall) {
-  HostMenu menu;
-  menu.add_child(menu.root_item(), cp1251("&Файл").str());
-  HostMenu::Item& pumps = menu.add_child(menu.root_item(), cp1251("&ТРК").str());
-  call(kAddMenuItems,
-       Cells().ptr(menu.root()).ptr(reinterpret_cast<const void*>(&HostMenu::NewItem)));
-  ASSERT_EQ(menu.created().size(), 1u);
-  EXPECT_EQ(menu.created()[0].second, -1);
+  testing::HostMenuItem menu;
+  menu.Add(cp1251("&Файл").str());
+  testing::HostMenuItem& pumps = menu.Add(cp1251("&ТРК").str());
+  call(kAddMenuItems, Cells().ptr(&menu).ptr(reinterpret_cast<const void*>(&testing::NewHostItem)));
+  EXPECT_EQ(menu.ItemCount(), 4);  // the factory was asked once
   ASSERT_EQ(pumps.children.size(), 1u);
+  EXPECT_EQ(pumps.children[0]->created_at_index, -1);
   EXPECT_EQ(pumps.children[0]->caption, cp1251("Программирование параметров (Zarvo)").str());
   EXPECT_NE(pumps.children[0]->on_click, nullptr);
 }

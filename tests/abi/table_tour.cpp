@@ -17,6 +17,7 @@
 
 #include "codepage/cp1251.h"
 #include "tests/abi/scripted_port.h"
+#include "tests/support/settings_dir.h"
 #include "tests/support/tally.h"
 #include "zarvo/da30.h"
 
@@ -36,6 +37,7 @@ using zarvo::abi::ScriptedPort;
 constexpr std::uint32_t kHigh = 0xA5C3E700;
 
 using zarvo::testing::Tally;
+using zarvo::testing::TempSettingsDir;
 
 struct Library {
   zarvo_get_da30_fn by_name = nullptr;
@@ -59,16 +61,13 @@ Library load(const char* path) {
 }
 
 // Written with the Win32 profile functions, into the Windows directory.
-std::string write_settings(const char* sdec, const char* pdec, const char* mono) {
-  char dir[MAX_PATH] = {};
-  const UINT length = GetWindowsDirectoryA(dir, MAX_PATH);
-  const std::string path = std::string(dir, length) + "\\cnf.INI";
-  DeleteFileA(path.c_str());
+void write_settings(const TempSettingsDir& dir, const char* sdec, const char* pdec,
+                    const char* mono) {
+  const std::string path = dir.file();
   WritePrivateProfileStringA("Zarvo", "SDec", sdec, path.c_str());
   WritePrivateProfileStringA("Zarvo", "PDec", pdec, path.c_str());
   WritePrivateProfileStringA("Zarvo", "MPTRK", mono, path.c_str());
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
-  return path;
 }
 #else
 Library load(const char* path) {
@@ -80,12 +79,10 @@ Library load(const char* path) {
 }
 
 // Where the driver looks elsewhere than on Windows: $ZARVO_WINDIR.
-std::string write_settings(const char* sdec, const char* pdec, const char* mono) {
-  const char* dir = std::getenv("ZARVO_WINDIR");
-  const std::string path = std::string(dir ? dir : ".") + "/cnf.INI";
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      << "[zarvo]\r\nsdec=" << sdec << "\r\nPDEC=" << pdec << "\r\nMPTRK=" << mono << "\r\n";
-  return path;
+void write_settings(const TempSettingsDir& dir, const char* sdec, const char* pdec,
+                    const char* mono) {
+  dir.write_file(std::string("[zarvo]\r\nsdec=") + sdec + "\r\nPDEC=" + pdec + "\r\nMPTRK=" + mono +
+                 "\r\n");
 }
 #endif
 
@@ -104,7 +101,8 @@ Bytes param_write(std::uint8_t pump, std::string_view digits) {
 
 void tour_the_table(Tally& t, zarvo_get_da30_fn get_da30) {
   // Settings other than the defaults show that the driver found and read the file.
-  write_settings("1", "0", "1");
+  const TempSettingsDir settings;
+  write_settings(settings, "1", "0", "1");
   ScriptedPort port;
   int window = 0;
   zarvo_da30* self = get_da30(kHigh | 0x5A, &window, port.port());

@@ -94,7 +94,7 @@ Outcome fuel(zarvo_da30* driver, int line) {
   return out;
 }
 
-TEST(ConcurrentLines, EachLineCompletesItsOwnDeliveryWhileTheOthersRun) {
+TEST(ConcurrentLines, each_line_completes_its_own_delivery_while_the_others_run) {
   testing::TempSettingsDir settings;
   SimulatedLines lines;
   zarvo_da30* driver = GetDA30(0, nullptr, lines.port());

@@ -8,7 +8,7 @@
 namespace zarvo {
 namespace {
 
-TEST(ScaledInteger, RoundsTheDecimalValueTheHostMeant) {
+TEST(ScaledInteger, scaled_digits_round_the_decimal_value_the_host_meant) {
   EXPECT_EQ(ScaledInteger(1.115, 2, Rounding::kHalfEven), 112U);
   EXPECT_EQ(ScaledInteger(0.125, 2, Rounding::kHalfEven), 12U);
   EXPECT_EQ(ScaledInteger(0.375, 2, Rounding::kHalfEven), 38U);
@@ -28,7 +28,7 @@ TEST(ScaledInteger, RoundsTheDecimalValueTheHostMeant) {
   EXPECT_EQ(ScaledInteger(123456.78, 2, Rounding::kHalfEven), 12345678U);
 }
 
-TEST(ScaledInteger, RefusesWhatIsNoCountOfUnits) {
+TEST(ScaledInteger, a_value_that_is_no_count_of_units_is_refused) {
   EXPECT_FALSE(ScaledInteger(-0.001, 2, Rounding::kHalfEven));
   EXPECT_FALSE(ScaledInteger(std::nan(""), 2, Rounding::kHalfEven));
   EXPECT_FALSE(ScaledInteger(INFINITY, 2, Rounding::kHalfEven));
@@ -36,7 +36,7 @@ TEST(ScaledInteger, RefusesWhatIsNoCountOfUnits) {
   EXPECT_FALSE(ScaledInteger(std::numeric_limits<double>::max(), 0, Rounding::kHalfEven));
 }
 
-TEST(WriteDigits, PadsToTheFieldAndNeverTruncates) {
+TEST(WriteDigits, written_digits_pad_to_the_field_and_never_truncate) {
   std::array<std::uint8_t, 4> field{'x', 'x', 'x', 'x'};
   EXPECT_TRUE(WriteDigits(7, field));
   EXPECT_EQ(std::string(field.begin(), field.end()), "0007");

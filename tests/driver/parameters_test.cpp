@@ -10,7 +10,7 @@ using testing::ReplyFrame;
 
 class ParameterTest : public testing::DriverTest {};
 
-TEST_F(ParameterTest, WritesCarryADecimalNumberAndAnUpperCaseHexValue) {
+TEST_F(ParameterTest, a_parameter_write_carries_a_decimal_number_and_an_upper_case_hex_value) {
   for (int i = 0; i < 4; ++i) port.reply(ReplyFrame(3, 'Q', "0"));
   driver.WriteParam(1, 3, 40, 2);
   driver.WriteParam(1, 3, 5, 31);
@@ -22,13 +22,13 @@ TEST_F(ParameterTest, WritesCarryADecimalNumberAndAnUpperCaseHexValue) {
   EXPECT_EQ(port.payload(3), (Bytes{0x03, 0x05, '2', '0', '0', '0', '0'}));
 }
 
-TEST_F(ParameterTest, AReadReturnsTheValueItsOwnReplyCarried) {
+TEST_F(ParameterTest, a_parameter_read_returns_the_value_its_own_reply_carried) {
   port.reply(ReplyFrame(3, '3', "071F"));
   EXPECT_EQ(driver.ReadParam(1, 3, 7), 31);
   EXPECT_EQ(port.payload(0), (Bytes{0x03, 0x03, 0x33, 0x30, 0x37}));
 }
 
-TEST_F(ParameterTest, AReadAnsweredByAnotherReplyIsNoValue) {
+TEST_F(ParameterTest, a_parameter_read_answered_by_another_reply_is_no_value) {
   port.reply(ReplyFrame(3, '3', "071F")).reply(ReplyFrame(3, 'Q', "5"));
   driver.ReadParam(1, 3, 7);
   try {
@@ -45,7 +45,7 @@ TEST_F(ParameterTest, AReadAnsweredByAnotherReplyIsNoValue) {
   EXPECT_EQ(driver.LastParamNo(), 8);
 }
 
-TEST_F(ParameterTest, NumbersAndValuesOutsideTheirFieldsAreRefused) {
+TEST_F(ParameterTest, parameter_numbers_and_values_outside_their_fields_are_refused) {
   EXPECT_THROW(driver.ReadParam(1, 3, 100), Exception);
   EXPECT_THROW(driver.ReadParam(1, 3, -1), Exception);
   EXPECT_THROW(driver.WriteParam(1, 3, 123, 1), Exception);
@@ -55,7 +55,7 @@ TEST_F(ParameterTest, NumbersAndValuesOutsideTheirFieldsAreRefused) {
   EXPECT_TRUE(port.frames.empty());
 }
 
-TEST_F(ParameterTest, FailuresCarryTheirOwnMessages) {
+TEST_F(ParameterTest, parameter_failures_carry_their_own_messages) {
   port.silence().silence();
   try {
     driver.ReadParam(1, 3, 7);

@@ -34,7 +34,7 @@ class PresetTest : public testing::DriverTest {
   void accept(std::uint8_t pump = 1) { port.reply(ReplyFrame(pump, 'Q', "0")); }
 };
 
-TEST_F(PresetTest, TheVolumeExampleCarriesTwoEntries) {
+TEST_F(PresetTest, the_volume_preset_example_carries_two_entries) {
   driver.NozzleCount[cell(1, 2)] = 2;
   accept(2);
   driver.SetPrice(1, 2, 2, 7.12);
@@ -43,20 +43,20 @@ TEST_F(PresetTest, TheVolumeExampleCarriesTwoEntries) {
   EXPECT_EQ(port.payload(1), bytes_of({0x02, 0x13, '9', '2', 'V'}, "0020004065050712"));
 }
 
-TEST_F(PresetTest, TheMonoProductAmountExampleCarriesEntryOneOnly) {
+TEST_F(PresetTest, the_mono_product_amount_example_carries_entry_one_only) {
   driver.NozzleCount[cell(1, 1)] = 0;
   accept();
   driver.PresetAmount(1, 1, 1, 500.0);
   EXPECT_EQ(port.payload(0), bytes_of({0x01, 0x10, '1', '1', 'P'}, "0500000040650"));
 }
 
-TEST_F(PresetTest, AVolumeOnAOneEntryPumpIsSixteenBytes) {
+TEST_F(PresetTest, a_volume_preset_on_a_one_entry_pump_is_sixteen_bytes) {
   accept();
   driver.PresetVolume(1, 1, 3, 20.0);  // the nozzle does not change the count
   EXPECT_EQ(port.payload(0), bytes_of({0x01, 0x0E, '9', '3', 'V'}, "00200040650"));
 }
 
-TEST_F(PresetTest, AmountsScaleByTheirDecimals) {
+TEST_F(PresetTest, preset_amounts_scale_by_their_decimals) {
   const struct {
     std::uint8_t decimals;
     double amount;
@@ -71,7 +71,7 @@ TEST_F(PresetTest, AmountsScaleByTheirDecimals) {
   }
 }
 
-TEST_F(PresetTest, TheMonoProductFieldsRoundHalvesTheirOwnWays) {
+TEST_F(PresetTest, the_mono_product_fields_round_halves_their_own_ways) {
   driver.NozzleCount[cell(1, 1)] = 0;
   const struct {
     bool by_volume;
@@ -94,7 +94,7 @@ TEST_F(PresetTest, TheMonoProductFieldsRoundHalvesTheirOwnWays) {
   }
 }
 
-TEST_F(PresetTest, APresetRecordsItselfAndClearsTheReadings) {
+TEST_F(PresetTest, a_preset_records_itself_and_clears_the_readings) {
   driver.DispAmount[cell(1, 1)] = 5;
   driver.DispVolume[cell(1, 1)] = 6;
   accept();
@@ -108,7 +108,7 @@ TEST_F(PresetTest, APresetRecordsItselfAndClearsTheReadings) {
   EXPECT_EQ(driver.SelectedNozzle[cell(1, 1)], 3);
 }
 
-TEST_F(PresetTest, TheStartCommandFollowsTheCountNotTheSetting) {
+TEST_F(PresetTest, the_start_command_follows_the_nozzle_count_not_the_setting) {
   driver.NozzleCount[cell(1, 1)] = 0;
   driver.MonoStart = false;
   accept();
@@ -116,7 +116,7 @@ TEST_F(PresetTest, TheStartCommandFollowsTheCountNotTheSetting) {
   EXPECT_EQ(port.payload(0)[2], '1');
 }
 
-TEST_F(PresetTest, ValuesThatDoNotFitTheirFieldChangeNothing) {
+TEST_F(PresetTest, preset_values_that_do_not_fit_their_field_change_nothing) {
   const std::string before = Snapshot(driver);
   EXPECT_THROW(driver.PresetVolume(1, 1, 1, 10000.0), Exception);
   EXPECT_THROW(driver.PresetAmount(1, 1, 1, -5.0), Exception);
@@ -136,7 +136,7 @@ TEST_F(PresetTest, ValuesThatDoNotFitTheirFieldChangeNothing) {
   EXPECT_TRUE(port.frames.empty());
 }
 
-TEST_F(PresetTest, FailuresNameTheirPreset) {
+TEST_F(PresetTest, preset_failures_name_their_preset) {
   port.silence().silence();
   try {
     driver.PresetVolume(1, 1, 1, 1.0);

@@ -34,7 +34,7 @@ class PriceTest : public testing::DriverTest {
   }
 };
 
-TEST_F(PriceTest, TheWorkedExampleSendsTheLeadingEntriesWithTheNewDigits) {
+TEST_F(PriceTest, the_worked_price_example_sends_the_leading_entries_with_the_new_digits) {
   port.reply(accepted_by(2));
   driver.SetPrice(1, 2, 2, 7.12);
   EXPECT_EQ(driver.NozzleCount[cell(1, 2)], 2);
@@ -45,7 +45,7 @@ TEST_F(PriceTest, TheWorkedExampleSendsTheLeadingEntriesWithTheNewDigits) {
   EXPECT_EQ(port.payload(0), expected);
 }
 
-TEST_F(PriceTest, DigitsThatMatchTheEntrySendNothingButTheValueIsKept) {
+TEST_F(PriceTest, price_digits_that_match_the_entry_send_nothing_but_the_value_is_kept) {
   driver.SetPrice(1, 1, 1, 6.50);
   EXPECT_TRUE(port.frames.empty());
   EXPECT_EQ(driver.PriceValue[*NozzleCell::of(cell(1, 1), 1)], 6.5);
@@ -54,7 +54,7 @@ TEST_F(PriceTest, DigitsThatMatchTheEntrySendNothingButTheValueIsKept) {
   EXPECT_TRUE(port.frames.empty());
 }
 
-TEST_F(PriceTest, ARepeatedPriceSendsOnceAndStillAppliesTheCounts) {
+TEST_F(PriceTest, a_repeated_price_sends_once_and_still_applies_the_counts) {
   port.reply(accepted_by(1));
   driver.SetPrice(1, 1, 3, 8.00);
   EXPECT_EQ(port.frames.size(), 1U);
@@ -66,7 +66,7 @@ TEST_F(PriceTest, ARepeatedPriceSendsOnceAndStillAppliesTheCounts) {
   EXPECT_EQ(driver.NozzleCount[cell(1, 1)], 3);
 }
 
-TEST_F(PriceTest, TheMonoProductRuleTurnsASingleNozzleCountIntoZero) {
+TEST_F(PriceTest, the_mono_product_rule_turns_a_single_nozzle_count_into_zero) {
   driver.MonoStart = true;
   port.reply(accepted_by(1));
   driver.SetPrice(1, 1, 1, 7.00);
@@ -76,7 +76,7 @@ TEST_F(PriceTest, TheMonoProductRuleTurnsASingleNozzleCountIntoZero) {
   EXPECT_EQ(driver.NozzleCount[cell(1, 1)], 2);
 }
 
-TEST_F(PriceTest, HigherNozzlesKeepAZeroCodeByteOnTheWire) {
+TEST_F(PriceTest, higher_nozzles_keep_a_zero_code_byte_on_the_wire) {
   port.reply(accepted_by(1));
   driver.SetPrice(1, 1, 4, 0.0);  // the zero digits still differ from the zero bytes
   const Bytes payload = port.payload(0);
@@ -84,7 +84,7 @@ TEST_F(PriceTest, HigherNozzlesKeepAZeroCodeByteOnTheWire) {
   EXPECT_EQ(Bytes(payload.begin() + 18, payload.end()), (Bytes{0x00, '0', '0', '0', '0'}));
 }
 
-TEST_F(PriceTest, DigitsAreThePriceTimesTenToItsDecimalsRoundedHalfToEven) {
+TEST_F(PriceTest, price_digits_are_the_price_times_ten_to_its_decimals_rounded_half_to_even) {
   port.auto_ack = false;
   for (int i = 0; i < 12; ++i) port.reply(ReplyFrame(1, 'Q', "0"));
   EXPECT_EQ(digits_for(0.125), "0012");
@@ -101,7 +101,7 @@ TEST_F(PriceTest, DigitsAreThePriceTimesTenToItsDecimalsRoundedHalfToEven) {
   EXPECT_EQ(digits_for(6.51), "0651");
 }
 
-TEST_F(PriceTest, PricesThatDoNotFitOrArgumentsOutsideTheTablesChangeNothing) {
+TEST_F(PriceTest, prices_that_do_not_fit_or_arguments_outside_the_tables_change_nothing) {
   const std::string before = Snapshot(driver);
   const auto refused = [&](int line, int pump, int nozzle, double price) {
     EXPECT_THROW(driver.SetPrice(line, pump, nozzle, price), Exception)
@@ -120,7 +120,7 @@ TEST_F(PriceTest, PricesThatDoNotFitOrArgumentsOutsideTheTablesChangeNothing) {
   EXPECT_TRUE(port.frames.empty());
 }
 
-TEST_F(PriceTest, APumpAbove32KeepsItsOwnMessage) {
+TEST_F(PriceTest, a_price_for_a_pump_above_32_keeps_its_own_message) {
   try {
     driver.SetPrice(1, 33, 1, 1.0);
     FAIL();
@@ -131,7 +131,7 @@ TEST_F(PriceTest, APumpAbove32KeepsItsOwnMessage) {
   }
 }
 
-TEST_F(PriceTest, AFailedExchangeRaisesAndTheNewDigitsStay) {
+TEST_F(PriceTest, a_failed_price_exchange_raises_and_the_new_digits_stay) {
   port.silence();
   try {
     driver.SetPrice(1, 1, 1, 7.00);

@@ -36,7 +36,7 @@ Loaded load() {
   return {driver.SumDecimals, driver.PriceDecimals, driver.MonoStart};
 }
 
-TEST(Settings, AMissingFileGivesTheDefaultsAndWritesNothing) {
+TEST(Settings, a_missing_settings_file_gives_the_defaults_and_writes_nothing) {
   TempSettingsDir dir;
   const Loaded s = load();
   EXPECT_EQ(s.sum, 2);
@@ -45,7 +45,7 @@ TEST(Settings, AMissingFileGivesTheDefaultsAndWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.file()));
 }
 
-TEST(Settings, ValuesAreWholeIntegersOfWhichTheLowByteIsKept) {
+TEST(Settings, settings_are_whole_integers_of_which_the_low_byte_is_kept) {
   TempSettingsDir dir;
   dir.write_file("[zarvo]\r\nsdec=258\r\nPDEC = 12abc\r\nMPTRK=5\r\n");
   Loaded s = load();
@@ -59,7 +59,7 @@ TEST(Settings, ValuesAreWholeIntegersOfWhichTheLowByteIsKept) {
   EXPECT_FALSE(s.mono);
 }
 
-TEST(Settings, MalformedFilesGiveTheDefaultsOrTheRightValue) {
+TEST(Settings, malformed_settings_files_give_the_defaults_or_the_right_value) {
   std::string garbage;
   for (int i = 0; i < 5000; ++i) garbage += static_cast<char>((i * 37 + 11) % 256);
   const struct {
@@ -90,7 +90,7 @@ TEST(Settings, MalformedFilesGiveTheDefaultsOrTheRightValue) {
   }
 }
 
-TEST(Settings, AnUnreadableFileGivesTheDefaults) {
+TEST(Settings, an_unreadable_settings_file_gives_the_defaults) {
   TempSettingsDir dir;
   std::filesystem::create_directory(dir.file());  // a folder where the file should be
   const Loaded s = load();
@@ -100,7 +100,7 @@ TEST(Settings, AnUnreadableFileGivesTheDefaults) {
   EXPECT_THROW(SaveSettings(driver), Exception);
 }
 
-TEST(ParseIniInteger, AcceptsOnlyAWholeDecimalInteger) {
+TEST(ParseIniInteger, a_setting_is_read_only_as_a_whole_decimal_integer) {
   EXPECT_EQ(ParseIniInteger(" 42\t"), 42);
   EXPECT_EQ(ParseIniInteger("+7"), 7);
   EXPECT_EQ(ParseIniInteger("-3"), -3);
@@ -110,7 +110,7 @@ TEST(ParseIniInteger, AcceptsOnlyAWholeDecimalInteger) {
   }
 }
 
-TEST(Settings, ASaveWritesAllThreeKeysAndKeepsEverythingElse) {
+TEST(Settings, a_save_writes_all_three_keys_and_keeps_everything_else) {
   TempSettingsDir dir;
   const std::string foreign =
       "; station\r\n[Other]\r\nSDec=9\r\n\r\n[ZARVO]\r\nKeep=me\r\nSDec=1\r\n";
@@ -124,7 +124,7 @@ TEST(Settings, ASaveWritesAllThreeKeysAndKeepsEverythingElse) {
             "MPTRK=1\r\n");
 }
 
-TEST(Settings, ASaveCreatesTheDirectoryFileAndSection) {
+TEST(Settings, a_save_creates_the_directory_file_and_section) {
   TempSettingsDir dir;
   const std::string nested = dir.path() + "/a/b";
   setenv("ZARVO_WINDIR", nested.c_str(), 1);
@@ -237,7 +237,7 @@ constexpr std::string_view kOldText = "[Zarvo]\r\nSDec=1\r\n";
 // What a driver that read kOldText saves.
 constexpr std::string_view kNewText = "[Zarvo]\r\nSDec=1\r\nPDec=2\r\nMPTRK=0\r\n";
 
-TEST(Settings, ASaveUpdatesTheFileThatIsThereInPlace) {
+TEST(Settings, a_save_updates_the_file_that_is_there_in_place) {
   const struct {
     std::string name;
     // Makes the settings file in dir; returns the path through which it is read.
@@ -288,7 +288,7 @@ TEST(Settings, ASaveUpdatesTheFileThatIsThereInPlace) {
   }
 }
 
-TEST(Settings, ASaveThatCannotBeMadeNamesTheReasonAndChangesNothing) {
+TEST(Settings, a_save_that_cannot_be_made_names_the_reason_and_changes_nothing) {
   const struct {
     std::string name;
     std::function<void(const std::string& file)> make;
@@ -329,7 +329,7 @@ TEST(Settings, ASaveThatCannotBeMadeNamesTheReasonAndChangesNothing) {
   }
 }
 
-TEST(Settings, AFailedSaveRaisesAndLeavesTheOldFileAsItWas) {
+TEST(Settings, a_failed_save_raises_and_leaves_the_old_file_as_it_was) {
   // A full disk: a file size limit binds every user. Beside the file the copy
   // fails; in a read-only directory the rewrite in place fails half-way.
   for (const bool directory_writable : {true, false}) {
@@ -358,7 +358,7 @@ TEST(Settings, AFailedSaveRaisesAndLeavesTheOldFileAsItWas) {
   }
 }
 
-TEST(Settings, ASaveIntoAnUnwritableDirectoryRaises) {
+TEST(Settings, a_save_into_an_unwritable_directory_raises) {
   TempSettingsDir dir;
   GiveToUser(dir.path());
   std::filesystem::permissions(

@@ -45,7 +45,7 @@ class StatusTest : public testing::DriverTest {
   }
 };
 
-TEST_F(StatusTest, TheFirstPollProgramsTheParametersAndLaterOnesOnlyAskTheState) {
+TEST_F(StatusTest, the_first_poll_programs_the_parameters_and_later_ones_only_ask_the_state) {
   answer_params(3);
   answer_status(3, "300000");
   poll(3);
@@ -77,14 +77,14 @@ class ConfirmDuringWrites final : public TableCalls {
   TVM30& driver_;
 };
 
-TEST_F(StatusTest, AConfirmationDuringAPollsWritesIsNotWipedByIt) {
+TEST_F(StatusTest, a_confirmation_during_a_polls_writes_is_not_wiped_by_it) {
   std::array<std::uint8_t, 16> record{};
   ConfirmDuringWrites calls(driver);
   driver.PollPump(1, 1, 0, record, calls);
   EXPECT_EQ(driver.ParamsPending[cell(1, 1)], 1);
 }
 
-TEST_F(StatusTest, ThePollRecordCarriesTheStateAndItsLowThreeBits) {
+TEST_F(StatusTest, the_poll_record_carries_the_state_and_its_low_three_bits) {
   driver.ParamsPending[cell(1, 1)] = 0;
   const struct {
     std::string_view chars;
@@ -102,7 +102,7 @@ TEST_F(StatusTest, ThePollRecordCarriesTheStateAndItsLowThreeBits) {
   }
 }
 
-TEST_F(StatusTest, TheHostsNozzleCountIsKeptOnlyAboveOne) {
+TEST_F(StatusTest, the_hosts_nozzle_count_is_kept_only_above_one) {
   for (const auto& [given, kept] : {std::pair{0, 1}, {1, 1}, {4, 4}}) {
     driver.NozzleCount[cell(1, 1)] = 1;
     driver.ParamsPending[cell(1, 1)] = 0;
@@ -114,7 +114,7 @@ TEST_F(StatusTest, TheHostsNozzleCountIsKeptOnlyAboveOne) {
   EXPECT_EQ(driver.NozzleCount[cell(1, 1)], 4);
 }
 
-TEST_F(StatusTest, AFailedParameterWriteKeepsThePumpPendingAndWritesNoRecord) {
+TEST_F(StatusTest, a_failed_parameter_write_keeps_the_pump_pending_and_writes_no_record) {
   port.reply(ReplyFrame(1, 'Q', "0")).silence();
   std::array<std::uint8_t, 16> record{};
   record.fill(0xEE);
@@ -125,7 +125,7 @@ TEST_F(StatusTest, AFailedParameterWriteKeepsThePumpPendingAndWritesNoRecord) {
   EXPECT_EQ(record[0], 0xEE);
 }
 
-TEST_F(StatusTest, AStateIsReportedOnlyWhenThePortTookTheReply) {
+TEST_F(StatusTest, a_state_is_reported_only_when_the_port_took_the_reply) {
   answer_status(1, "300000");
   EXPECT_EQ(driver.ReadPumpState(1, 1), 225);
   // A port that reports success without having accepted a reply.
@@ -137,7 +137,7 @@ TEST_F(StatusTest, AStateIsReportedOnlyWhenThePortTookTheReply) {
   EXPECT_THROW(driver.ReadPumpState(1, 33), Exception);
 }
 
-TEST_F(StatusTest, TotalsAreHandedOverOnlyWhenTheReplyWasTaken) {
+TEST_F(StatusTest, totals_are_handed_over_only_when_the_reply_was_taken) {
   Bytes data = {0x00};
   for (const char c : std::string_view("      1234.56      9876.54")) data.push_back(c);
   port.reply(ReplyFrame(1, 'B', data));
@@ -152,7 +152,7 @@ TEST_F(StatusTest, TotalsAreHandedOverOnlyWhenTheReplyWasTaken) {
   EXPECT_THROW(driver.ReadTotals(1, 1, 7), Exception);
 }
 
-TEST_F(StatusTest, AnAmountWithinOnePriceStepOfThePresetReadsAsThePreset) {
+TEST_F(StatusTest, an_amount_within_one_price_step_of_the_preset_reads_as_the_preset) {
   const PumpCell pump = cell(1, 1);
   driver.PriceValue[*NozzleCell::of(pump, 1)] = 50;
   driver.PresetValue[pump] = 500;

@@ -11,12 +11,12 @@ using testing::ReplyFrame;
 
 class StopTest : public testing::DriverTest {};
 
-TEST_F(StopTest, AStopWithoutTheFlagSendsNothingAndChecksNothing) {
+TEST_F(StopTest, a_stop_without_the_flag_sends_nothing_and_checks_nothing) {
   EXPECT_FALSE(driver.StopPump(1, 99, false));
   EXPECT_TRUE(port.frames.empty());
 }
 
-TEST_F(StopTest, OnePumpOrTheWholeLine) {
+TEST_F(StopTest, a_stop_reaches_one_pump_or_the_whole_line) {
   port.reply(ReplyFrame(1, 'Q', "0")).reply(ReplyFrame(1, 'Q', "0"));
   EXPECT_FALSE(driver.StopPump(1, 1, true));
   EXPECT_TRUE(driver.StopAllPumps(1));
@@ -24,7 +24,7 @@ TEST_F(StopTest, OnePumpOrTheWholeLine) {
   EXPECT_EQ(port.payload(1), (Bytes{0x00, 0x01, 0x35}));
 }
 
-TEST_F(StopTest, PumpZeroIsTheAllPumpsAddressAndFilesUnderNoPump) {
+TEST_F(StopTest, pump_zero_is_the_all_pumps_address_and_files_under_no_pump) {
   const std::string before = testing::Snapshot(driver);
   port.reply(ReplyFrame(1, 'Q', "2"));
   EXPECT_FALSE(driver.StopPump(1, 0, true));
@@ -32,7 +32,7 @@ TEST_F(StopTest, PumpZeroIsTheAllPumpsAddressAndFilesUnderNoPump) {
   EXPECT_EQ(testing::Snapshot(driver), before);
 }
 
-TEST_F(StopTest, OutOfRangePumpsAndLinesAreRefusedBeforeSending) {
+TEST_F(StopTest, out_of_range_pumps_and_lines_are_refused_before_sending) {
   EXPECT_THROW(driver.StopPump(1, 33, true), Exception);
   EXPECT_THROW(driver.StopPump(1, -1, true), Exception);
   EXPECT_THROW(driver.StopPump(41, 1, true), Exception);
@@ -40,7 +40,7 @@ TEST_F(StopTest, OutOfRangePumpsAndLinesAreRefusedBeforeSending) {
   EXPECT_TRUE(port.frames.empty());
 }
 
-TEST_F(StopTest, FailuresCarryTheirOwnMessages) {
+TEST_F(StopTest, stop_failures_carry_their_own_messages) {
   port.silence().silence();
   try {
     driver.StopPump(1, 1, true);

@@ -20,6 +20,7 @@
 #include "host/tools/monitor.h"
 #include "pty_peer.h"
 #include "sim/pty_simulator.h"
+#include "tests/support/settings_dir.h"
 
 namespace zarvo::host {
 namespace {
@@ -43,19 +44,10 @@ sim::Options fast_line() {
 
 class EndToEnd : public ::testing::Test {
  protected:
-  EndToEnd() {
-    settings_dir_ =
-        std::filesystem::temp_directory_path() / ("zarvo-host-test-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(settings_dir_);
-    ::setenv("ZARVO_WINDIR", settings_dir_.c_str(), 1);
-  }
   ~EndToEnd() override {
     session_.reset();
     simulator_.reset();
-    std::filesystem::remove_all(settings_dir_);
   }
-
-  void write_settings(const std::string& text) { std::ofstream(settings_dir_ / "cnf.INI") << text; }
 
   void start(const sim::Options& options = fast_line(), PortTimeouts timeouts = {1000ms, 200ms}) {
     simulator_ = std::make_unique<sim::PtySimulator>(options);
@@ -91,7 +83,7 @@ class EndToEnd : public ::testing::Test {
     return 0;
   }
 
-  std::filesystem::path settings_dir_;
+  zarvo::testing::TempSettingsDir settings_;
   std::ostringstream diagnostics_;
   std::unique_ptr<sim::PtySimulator> simulator_;
   std::unique_ptr<Session> session_;
@@ -133,7 +125,7 @@ TEST_F(EndToEnd, a_delivery_by_volume_on_a_second_nozzle_goes_out_as_the_multi_n
 }
 
 TEST_F(EndToEnd, with_the_mono_product_setting_a_delivery_goes_out_as_the_mono_product_start) {
-  write_settings("[Zarvo]\r\nSDec=2\r\nPDec=2\r\nMPTRK=1\r\n");
+  settings_.write_file("[Zarvo]\r\nSDec=2\r\nPDec=2\r\nMPTRK=1\r\n");
   start();
   driver().set_price(1, 1, 1, 50.0);
   driver().preset_amount(1, 1, 1, 100.0);
@@ -226,7 +218,7 @@ TEST_F(EndToEnd, noise_before_the_replies_is_skipped) {
 
 TEST_F(EndToEnd, the_monitor_journals_each_completed_delivery_once) {
   start();
-  const auto journal_path = settings_dir_ / "journal.db";
+  const auto journal_path = std::filesystem::path(settings_.path()) / "journal.db";
   driver().set_price(1, 2, 1, 50.0);
   driver().preset_amount(1, 2, 1, 25.0);
   std::ostringstream results, notes;
@@ -265,7 +257,7 @@ TEST_F(EndToEnd, an_ended_delivery_reported_again_after_a_lost_answer_is_journal
   options.lines = {{1, peer.device()}};
   options.timeouts = {100ms, 50ms};
   session_ = std::make_unique<Session>(options, diagnostics_);
-  const auto journal_path = settings_dir_ / "journal.db";
+  const auto journal_path = std::filesystem::path(settings_.path()) / "journal.db";
   std::ostringstream results, notes;
   Output out(true, results, notes);
   MonitorOptions monitoring;

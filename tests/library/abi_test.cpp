@@ -32,14 +32,15 @@ class AbiTest : public ::testing::Test {
   const zarvo_da30_ops& ops;
 };
 
-TEST_F(AbiTest, TheFactoryHandsTheWindowToTheApplicationAndRegistersTheObjectAsContext) {
+TEST_F(AbiTest,
+       the_factory_hands_the_window_to_the_application_and_registers_the_object_as_context) {
   EXPECT_EQ(platform::Application().Handle(), &window);
   port.reply(ReplyFrame(1, 'Q', "0"));
   ops.StopPump(object, kGarbage | 1, 1, kGarbage | 1);
   EXPECT_EQ(port.frames.size(), 1U);
 }
 
-TEST_F(AbiTest, TheDriverNameIsExactly29Bytes) {
+TEST_F(AbiTest, the_driver_name_is_exactly_29_bytes) {
   std::array<std::uint8_t, 256> buffer;
   buffer.fill(0xFF);
   ops.GetDriverName(reinterpret_cast<zarvo_driver_name*>(buffer.data()), object);
@@ -49,7 +50,7 @@ TEST_F(AbiTest, TheDriverNameIsExactly29Bytes) {
   for (std::size_t i = 29; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xFF) << i;
 }
 
-TEST_F(AbiTest, CapabilitiesAnswerTheirFixedTable) {
+TEST_F(AbiTest, capabilities_answer_their_fixed_table) {
   const std::array<std::pair<std::uint32_t, std::int32_t>, 7> known = {
       {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 1}, {6, 0}, {9, 99999}}};
   for (const auto& [kind, expected] : known) {
@@ -64,7 +65,7 @@ TEST_F(AbiTest, CapabilitiesAnswerTheirFixedTable) {
   }
 }
 
-TEST_F(AbiTest, LineSlotsForwardToThePortWithTheLowBytes) {
+TEST_F(AbiTest, line_slots_forward_to_the_port_with_the_low_bytes) {
   port.configure_result = 0x7777;
   EXPECT_EQ(ops.OpenLine(object, kGarbage | 7), 0x7777);
   EXPECT_EQ(port.calls.back(), "ConfigureLine(7,3,9600)");
@@ -75,7 +76,7 @@ TEST_F(AbiTest, LineSlotsForwardToThePortWithTheLowBytes) {
   EXPECT_EQ(port.calls.back(), "SetRxState(3,9)");
 }
 
-TEST_F(AbiTest, ReservedSlotsDoNothingAndSlotZeroRaises) {
+TEST_F(AbiTest, reserved_slots_do_nothing_and_slot_zero_raises) {
   ops.Reserved8(object, 1, 2, 3, 4, 5, 6, 7);
   ops.Reserved12(object, 1, 2, 3);
   ops.Reserved15(object, 1, 2, 3);
@@ -86,7 +87,7 @@ TEST_F(AbiTest, ReservedSlotsDoNothingAndSlotZeroRaises) {
   EXPECT_THROW(ops.Reserved0(object), Exception);
 }
 
-TEST_F(AbiTest, EightBitArgumentsAndResultsUseTheLowByteOnly) {
+TEST_F(AbiTest, eight_bit_arguments_and_results_use_the_low_byte_only) {
   EXPECT_EQ(ops.StopPump(object, kGarbage | 1, 99, kGarbage), 0U);  // flag 0: nothing sent
   EXPECT_TRUE(port.frames.empty());
   port.reply(ReplyFrame(3, '3', "07FF"));
@@ -96,7 +97,7 @@ TEST_F(AbiTest, EightBitArgumentsAndResultsUseTheLowByteOnly) {
   EXPECT_EQ(ops.StopAllPumps(object, kGarbage | 1), 1U);
 }
 
-TEST_F(AbiTest, TheAlternativeStopsGoThroughSlotFour) {
+TEST_F(AbiTest, the_alternative_stops_go_through_slot_four) {
   port.reply(ReplyFrame(7, 'Q', "0")).reply(ReplyFrame(7, 'Q', "0"));
   EXPECT_EQ(ops.StopPumpAlt1(object, 1, 7, 12345, kGarbage | 1), 0U);
   EXPECT_EQ(ops.StopPumpAlt2(object, 1, 7, 0, 1), 0U);
@@ -119,7 +120,7 @@ TEST_F(AbiTest, TheAlternativeStopsGoThroughSlotFour) {
   EXPECT_EQ(port.frames.size(), 2U);
 }
 
-TEST_F(AbiTest, APollWritesItsRecordAndRoutesThroughTheTable) {
+TEST_F(AbiTest, a_poll_writes_its_record_and_routes_through_the_table) {
   for (int i = 0; i < 3; ++i) port.reply(ReplyFrame(2, 'Q', "0"));
   port.reply(ReplyFrame(2, 'J', "030000"));
   zarvo_poll_result record;
@@ -132,7 +133,7 @@ TEST_F(AbiTest, APollWritesItsRecordAndRoutesThroughTheTable) {
   EXPECT_EQ(port.frames.size(), 4U);
 }
 
-TEST_F(AbiTest, ReadingsComeBackThroughTheirOutArguments) {
+TEST_F(AbiTest, readings_come_back_through_their_out_arguments) {
   port.reply(ReplyFrame(1, 'Q', "0"));
   ops.PresetAmount(object, 1, 1, kGarbage | 1, 0, 100.0);
   port.reply(ReplyFrame(1, 'R', testing::DeliveryData(1, '1', "  25.00", "   0.50")));
@@ -155,13 +156,13 @@ TEST_F(AbiTest, ReadingsComeBackThroughTheirOutArguments) {
   EXPECT_EQ(second, 525.0);
 }
 
-TEST_F(AbiTest, FailuresArriveAsTheirExceptionTypes) {
+TEST_F(AbiTest, failures_arrive_as_their_exception_types) {
   port.silence();
   EXPECT_THROW(ops.SetPrice(object, 1, 1, 2, 0, 0, 9.99), ESerialIO);
   EXPECT_THROW(ops.SetPrice(object, 1, 33, 2, 0, 0, 9.99), Exception);
 }
 
-TEST_F(AbiTest, ThePortFailingInAnyEntryACommandCallsFailsOnlyThatCommand) {
+TEST_F(AbiTest, the_port_failing_in_any_entry_a_command_calls_fails_only_that_command) {
   const Bytes reply = ReplyFrame(1, 'J', "000300");
   enum class Exchange { kNotSent, kAnswered, kRaises };
   struct Case {
@@ -197,7 +198,7 @@ TEST_F(AbiTest, ThePortFailingInAnyEntryACommandCallsFailsOnlyThatCommand) {
   }
 }
 
-TEST(AbiObjects, TwoObjectsAreIndependentAndOneOutlivesTheOther) {
+TEST(AbiObjects, two_driver_objects_are_independent_and_one_outlives_the_other) {
   testing::TempSettingsDir settings;
   testing::ScriptedPort port;
   zarvo_da30* first = GetDA30(0, nullptr, port.port());

@@ -140,7 +140,7 @@ std::vector<BadCall> bad_calls() {
   return calls;
 }
 
-TEST(BadArguments, AreRefusedWithoutTouchingTheTablesOrTheLine) {
+TEST(BadArguments, bad_arguments_are_refused_without_touching_the_tables_or_the_line) {
   testing::TempSettingsDir settings;
   testing::ScriptedPort port;
   zarvo_da30* object = GetDA30(0, nullptr, port.port());
@@ -161,7 +161,7 @@ TEST(BadArguments, AreRefusedWithoutTouchingTheTablesOrTheLine) {
   zarvo_da30_destroy(object);
 }
 
-TEST(BadArguments, ThatTheOperationDefinesAreServed) {
+TEST(BadArguments, arguments_that_the_operation_defines_are_served) {
   testing::TempSettingsDir settings;
   testing::ScriptedPort port;
   zarvo_da30* object = GetDA30(0, nullptr, port.port());

@@ -7,7 +7,7 @@
 namespace zarvo::platform {
 namespace {
 
-TEST(IniLookup, NamesMatchWithoutRegardToCaseAndTheFirstWins) {
+TEST(IniLookup, ini_names_match_without_regard_to_case_and_the_first_wins) {
   const std::string text =
       "\xEF\xBB\xBF[zarvo]\r\n; SDec=7\r\nsdec = \"3\"\r\nSDec=4\r\n[ZARVO]\r\nPDec=1\r\n";
   EXPECT_EQ(ini_lookup(text, "Zarvo", "SDec"), "3");
@@ -15,7 +15,7 @@ TEST(IniLookup, NamesMatchWithoutRegardToCaseAndTheFirstWins) {
   EXPECT_EQ(ini_lookup(text, "Other", "SDec"), std::nullopt);
 }
 
-TEST(IniLookup, SurvivesTextThatIsNoIniFile) {
+TEST(IniLookup, a_lookup_survives_text_that_is_no_ini_file) {
   std::string garbage;
   for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131) % 256);
   EXPECT_EQ(ini_lookup(garbage, "Zarvo", "SDec"), std::nullopt);
@@ -24,7 +24,7 @@ TEST(IniLookup, SurvivesTextThatIsNoIniFile) {
   EXPECT_EQ(ini_lookup("[Zarvo]\n" + std::string(1 << 20, 'x') + "\nSDec=1", "Zarvo", "SDec"), "1");
 }
 
-TEST(IniWithEntries, ReplacesInPlaceAppendsToTheSectionAndKeepsLineEndings) {
+TEST(IniWithEntries, a_write_replaces_in_place_appends_to_the_section_and_keeps_line_endings) {
   const std::array<IniEntry, 2> entries = {IniEntry{"SDec", "0"}, IniEntry{"MPTRK", "1"}};
   EXPECT_EQ(ini_with_entries("[Zarvo]\nsdec=2\n\n[B]\nx=1\n", "Zarvo", entries),
             "[Zarvo]\nSDec=0\nMPTRK=1\n\n[B]\nx=1\n");
@@ -34,7 +34,7 @@ TEST(IniWithEntries, ReplacesInPlaceAppendsToTheSectionAndKeepsLineEndings) {
   EXPECT_EQ(ini_with_entries("[Zarvo]", "Zarvo", entries), "[Zarvo]\r\nSDec=0\r\nMPTRK=1\r\n");
 }
 
-TEST(IniWithEntries, ALoneCarriageReturnEndsALineAndAWriteReadsBackExactly) {
+TEST(IniWithEntries, a_lone_carriage_return_ends_a_line_and_a_write_reads_back_exactly) {
   const std::array<IniEntry, 1> entries = {IniEntry{"SDec", "3"}};
   const std::string written = ini_with_entries("[Zarvo\r\nSDec=4\r", "Zarvo", entries);
   EXPECT_EQ(ini_lookup(written, "Zarvo", "SDec"), "3");

@@ -57,7 +57,8 @@ TEST_F(DecodeTest, AStatusThatDecidesNothingKeepsTheLastState) {
   }
 }
 
-TEST_F(DecodeTest, AnEndedStatusIsAcknowledgedWithTheRequestAddressesNumberBeforeItsStateIsKept) {
+TEST_F(DecodeTest,
+       an_ended_status_is_acknowledged_with_the_request_addresses_number_before_its_state_is_kept) {
   driver.TxnNo[cell(1, 1)] = 0x0102;
   exchange_with(ReplyFrame(1, 'J', "A00000"));
   ASSERT_EQ(port.frames.size(), 2U);
@@ -65,7 +66,7 @@ TEST_F(DecodeTest, AnEndedStatusIsAcknowledgedWithTheRequestAddressesNumberBefor
   EXPECT_EQ(state(), 216);
 }
 
-TEST_F(DecodeTest, CommandAnswersAndLiveReadingsSetTheirStateCodes) {
+TEST_F(DecodeTest, command_answers_and_live_readings_set_their_state_codes) {
   exchange_with(ReplyFrame(1, 'Q', "5"));
   EXPECT_EQ(state(), 229);
   exchange_with(ReplyFrame(1, 'R', DeliveryData(0x0203, '3', "0001234", "  12.50")));
@@ -76,7 +77,7 @@ TEST_F(DecodeTest, CommandAnswersAndLiveReadingsSetTheirStateCodes) {
   EXPECT_EQ(port.frames.size(), 2U);  // live readings are not acknowledged
 }
 
-TEST_F(DecodeTest, TheTransactionNumberGoesUnderTheRepliesOwnAddress) {
+TEST_F(DecodeTest, the_transaction_number_goes_under_the_address_the_reply_carries) {
   // A request to every pump is answered by one of them.
   exchange_with(ReplyFrame(3, 'R', DeliveryData(9, '1', "   1.00", "   2.00")), 1, 0);
   EXPECT_EQ(driver.TxnNo[cell(1, 3)], 9);
@@ -84,7 +85,7 @@ TEST_F(DecodeTest, TheTransactionNumberGoesUnderTheRepliesOwnAddress) {
   EXPECT_EQ(driver.DispAmount[cell(1, 1)], 1.0);
 }
 
-TEST_F(DecodeTest, ALateReplyFromAnotherPumpIsNotFiledOrAcknowledged) {
+TEST_F(DecodeTest, a_late_reply_from_another_pump_is_not_filed_or_acknowledged) {
   driver.TxnNo[cell(1, 1)] = 4;  // pump 1's own ended transaction, not yet reported
   const std::string before = Snapshot(driver);
   exchange_with(ReplyFrame(3, 'a', DeliveryData(9, '0', "  10.00", "   2.00")), 1, 1);
@@ -92,7 +93,7 @@ TEST_F(DecodeTest, ALateReplyFromAnotherPumpIsNotFiledOrAcknowledged) {
   EXPECT_EQ(port.frames.size(), 1U);  // no acknowledgement releases pump 1's transaction
 }
 
-TEST_F(DecodeTest, AnEndedDeliveryIsAcknowledgedAndThenMarkedEnded) {
+TEST_F(DecodeTest, an_ended_delivery_is_acknowledged_and_then_marked_ended) {
   exchange_with(ReplyFrame(1, 'a', DeliveryData(7, '0', "  99.50", "   1.99")));
   ASSERT_EQ(port.frames.size(), 2U);
   EXPECT_EQ(port.frames[1], (Bytes{0x16, 0x16, 0x01, 0x03, 0x4C, 0x00, 0x07, 0xE3, 0xF9}));
@@ -101,7 +102,7 @@ TEST_F(DecodeTest, AnEndedDeliveryIsAcknowledgedAndThenMarkedEnded) {
   EXPECT_EQ(state(), 1);
 }
 
-TEST_F(DecodeTest, AFailedAcknowledgementRaisesAndLeavesTheStateUnwritten) {
+TEST_F(DecodeTest, a_failed_acknowledgement_raises_and_leaves_the_state_unwritten) {
   driver.PumpState[cell(1, 1)] = 77;
   port.reply(ReplyFrame(1, 'a', DeliveryData(7, '0', "  99.50", "   1.99"))).silence();
   const Bytes payload = {1, 2, 'J', 0};
@@ -115,7 +116,7 @@ TEST_F(DecodeTest, AFailedAcknowledgementRaisesAndLeavesTheStateUnwritten) {
   EXPECT_EQ(state(), 77);
 }
 
-TEST_F(DecodeTest, TotalsShareTheNumbersLowByteWithTheFirstFieldAndAreAcknowledged) {
+TEST_F(DecodeTest, totals_share_the_numbers_low_byte_with_the_first_field_and_are_acknowledged) {
   exchange_with(ReplyFrame(1, 'B', totals_data(0x00, "    123456.78", "   6172839.00")), 1, 1, 'B');
   EXPECT_EQ(driver.TotalVolume[cell(1, 1)], 123456.78);
   EXPECT_EQ(driver.TotalAmount[cell(1, 1)], 6172839.0);
@@ -125,7 +126,7 @@ TEST_F(DecodeTest, TotalsShareTheNumbersLowByteWithTheFirstFieldAndAreAcknowledg
   EXPECT_EQ(state(), 1);
 }
 
-TEST_F(DecodeTest, AParameterReplyCarriesTwoDecimalAndTwoHexDigits) {
+TEST_F(DecodeTest, a_parameter_reply_carries_two_decimal_and_two_hex_digits) {
   exchange_with(ReplyFrame(1, '3', "410A"));
   EXPECT_EQ(driver.LastParamNo(), 41);
   EXPECT_EQ(driver.LastParamValue(), 10);
@@ -139,7 +140,7 @@ TEST_F(DecodeTest, AParameterReplyCarriesTwoDecimalAndTwoHexDigits) {
   }
 }
 
-TEST_F(DecodeTest, AReplyForPumpZeroChangesNoPump) {
+TEST_F(DecodeTest, a_reply_for_pump_zero_changes_no_pump) {
   const std::string before = Snapshot(driver);
   exchange_with(ReplyFrame(1, 'R', DeliveryData(0, '1', "   1.00", "   2.00")), 0, 40);
   exchange_with(ReplyFrame(1, 'Q', "0"), 0, 0);
@@ -161,7 +162,7 @@ TEST_F(DecodeTest, a_reply_of_a_type_the_driver_does_not_know_changes_nothing) {
   EXPECT_EQ(port.frames.size(), 6U);  // and acknowledges nothing
 }
 
-TEST_F(DecodeTest, AReplyAddressOutsideThePumpsWritesNoTransactionNumber) {
+TEST_F(DecodeTest, a_reply_address_outside_the_pumps_writes_no_transaction_number) {
   const std::string before = Snapshot(driver);
   for (std::uint8_t address : {0, 33, 255}) {
     exchange_with(ReplyFrame(address, 'R', DeliveryData(5, '1', "   1.00", "   2.00")), 1, 0);
@@ -172,7 +173,7 @@ TEST_F(DecodeTest, AReplyAddressOutsideThePumpsWritesNoTransactionNumber) {
   EXPECT_EQ(Snapshot(driver), before);
 }
 
-TEST_F(DecodeTest, AnAcknowledgementAfterARequestToEveryPumpNamesTheAnsweringPump) {
+TEST_F(DecodeTest, an_acknowledgement_after_a_request_to_every_pump_names_the_answering_pump) {
   driver.TxnNo[cell(1, 2)] = 0x0405;
   port.reply(ReplyFrame(2, 'a', DeliveryData(0x0405, '0', "   1.00", "   2.00")));
   const Bytes stop_all = {0, 1, '5'};
@@ -182,7 +183,8 @@ TEST_F(DecodeTest, AnAcknowledgementAfterARequestToEveryPumpNamesTheAnsweringPum
   EXPECT_EQ(port.payload(1), (Bytes{0x00, 0x03, 'L', 0x04, 0x05}));
 }
 
-TEST_F(DecodeTest, ADispenserThatAnswersEveryAcknowledgementWithAnotherEndStopsAfterAFewRounds) {
+TEST_F(DecodeTest,
+       a_dispenser_that_answers_every_acknowledgement_with_another_end_stops_after_a_few_rounds) {
   const Bytes ended = ReplyFrame(1, 'a', DeliveryData(7, '0', "   1.00", "   2.00"));
   for (int i = 0; i < 20; ++i) port.reply(ended);
   // An end answering the acknowledgement has no row there: it waits for the next poll.
@@ -191,7 +193,7 @@ TEST_F(DecodeTest, ADispenserThatAnswersEveryAcknowledgementWithAnotherEndStopsA
   EXPECT_EQ(state(), 1);
 }
 
-TEST_F(DecodeTest, AFieldThatIsNoNumberRaisesAndKeepsWhatWasWrittenBeforeIt) {
+TEST_F(DecodeTest, a_field_that_is_no_number_raises_and_keeps_what_was_written_before_it) {
   try {
     exchange_with(ReplyFrame(1, 'R', DeliveryData(3, '1', "  10.00", "12x4   ")));
     FAIL() << "no exception";
@@ -203,7 +205,7 @@ TEST_F(DecodeTest, AFieldThatIsNoNumberRaisesAndKeepsWhatWasWrittenBeforeIt) {
   EXPECT_EQ(driver.DispVolume[cell(1, 1)], 0.0);
 }
 
-TEST_F(DecodeTest, AShortReplyReadsTheClearedBufferBeyondItsEnd) {
+TEST_F(DecodeTest, a_short_reply_reads_the_cleared_buffer_beyond_its_end) {
   EXPECT_THROW(exchange_with(ReplyFrame(1, 'R',
                                         "\x01\x02"
                                         "1")),
@@ -212,7 +214,7 @@ TEST_F(DecodeTest, AShortReplyReadsTheClearedBufferBeyondItsEnd) {
   EXPECT_EQ(state(), 217);
 }
 
-TEST(ReplyFieldValue, ConvertsTheSameOnEveryMachine) {
+TEST(ReplyFieldValue, a_reply_field_converts_the_same_on_every_machine) {
   const auto value = [](std::string_view text) {
     return ReplyFieldValue(
         std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));

@@ -33,7 +33,7 @@ class ExchangeTest : public testing::DriverTest {
   }
 };
 
-TEST_F(ExchangeTest, AReplyIsAcceptedExactlyAtItsLastByte) {
+TEST_F(ExchangeTest, a_reply_is_accepted_exactly_at_its_last_byte) {
   port.reply(kStatusReply);
   EXPECT_EQ(exchange(kStatusRequest), 0);
   // The count is the index of the last stored byte.
@@ -50,14 +50,14 @@ TEST_F(ExchangeTest, AReplyIsAcceptedExactlyAtItsLastByte) {
   EXPECT_EQ(driver.PumpState[*PumpCell::of(1, 1)], 228);
 }
 
-TEST_F(ExchangeTest, RegistersTheCheckBeforeEverySendAndPassesTheFixedConstants) {
+TEST_F(ExchangeTest, the_check_is_registered_before_every_send_and_the_fixed_constants_passed) {
   port.silence();
   exchange(kStatusRequest);
   EXPECT_THAT(port.calls, ElementsAre("SetReplyCheck(1)", "SendAndReceive(1,42,22)"));
   EXPECT_EQ(port.frames[0], (Bytes{0x16, 0x16, 0x01, 0x02, 0x4A, 0x00, 0x15, 0x12}));
 }
 
-TEST(JudgeReply, OneSynInTheFirstTwoPositionsPassesTheHeaderTest) {
+TEST(JudgeReply, one_syn_in_the_first_two_positions_passes_the_header_test) {
   Bytes frame = ReplyFrame(1, 'Q', "0");
   frame[1] = 0x00;
   EXPECT_EQ(JudgeReply(buffer_of(frame), 7).code, ReplyCode::kGood);
@@ -70,7 +70,7 @@ TEST(JudgeReply, OneSynInTheFirstTwoPositionsPassesTheHeaderTest) {
   EXPECT_FALSE(verdict.state);
 }
 
-TEST(JudgeReply, ALengthOf250OrMoreNeverCompletes) {
+TEST(JudgeReply, a_length_of_250_or_more_never_completes) {
   for (std::uint8_t n : {250, 251, 255}) {
     FrameBuffer rx{};
     rx[0] = rx[1] = 0x16;
@@ -81,14 +81,14 @@ TEST(JudgeReply, ALengthOf250OrMoreNeverCompletes) {
   }
 }
 
-TEST(JudgeReply, TheLargestReplyThatFitsIsJudgedOnItsLastTwoBytes) {
+TEST(JudgeReply, the_largest_reply_that_fits_is_judged_on_its_last_two_bytes) {
   const Bytes frame = ReplyFrame(1, 'Q', Bytes(248, '0'));
   ASSERT_EQ(frame.size(), 255U);
   EXPECT_EQ(JudgeReply(buffer_of(frame), 253).code, ReplyCode::kIncomplete);
   EXPECT_EQ(JudgeReply(buffer_of(frame), 254).code, ReplyCode::kGood);
 }
 
-TEST_F(ExchangeTest, ABadCrcGivesCode222AndLeavesTheReceptionState) {
+TEST_F(ExchangeTest, a_bad_crc_gives_code_222_and_leaves_the_reception_state) {
   Bytes frame = kStatusReply;
   frame.back() ^= 0x01;
   port.rx_state = 9;
@@ -99,7 +99,7 @@ TEST_F(ExchangeTest, ABadCrcGivesCode222AndLeavesTheReceptionState) {
   EXPECT_EQ(port.rx_state, 3);  // from the incomplete calls before, never 1
 }
 
-TEST_F(ExchangeTest, AnExceptionInThePortBecomesTheLineResultAndChangesNoTable) {
+TEST_F(ExchangeTest, an_exception_in_the_port_becomes_the_line_result_and_changes_no_table) {
   const std::string before = Snapshot(driver);
   port.raise(7);
   EXPECT_EQ(exchange(kStatusRequest), 7);
@@ -107,13 +107,13 @@ TEST_F(ExchangeTest, AnExceptionInThePortBecomesTheLineResultAndChangesNoTable) 
   EXPECT_EQ(Snapshot(driver), before);
 }
 
-TEST_F(ExchangeTest, AValidReplyIsFiledEvenWhenThePortReportsFailure) {
+TEST_F(ExchangeTest, a_valid_reply_is_filed_even_when_the_port_reports_failure) {
   port.reply_with_result(kStatusReply, 4);
   EXPECT_EQ(exchange(kStatusRequest), 4);
   EXPECT_EQ(driver.PumpState[*PumpCell::of(1, 1)], 228);
 }
 
-TEST_F(ExchangeTest, ACorruptedOrPartialReplyNeverReachesTheTables) {
+TEST_F(ExchangeTest, a_corrupted_or_partial_reply_never_reaches_the_tables) {
   const std::string before = Snapshot(driver);
   const Bytes data = testing::DeliveryData(7, '1', "  50.00", "   1.00");
   Bytes corrupted = ReplyFrame(1, 'R', data);
@@ -127,7 +127,7 @@ TEST_F(ExchangeTest, ACorruptedOrPartialReplyNeverReachesTheTables) {
   EXPECT_EQ(Snapshot(driver), before);
 }
 
-TEST_F(ExchangeTest, SilenceDecodesNothing) {
+TEST_F(ExchangeTest, silence_decodes_nothing) {
   const std::string before = Snapshot(driver);
   port.silence();
   EXPECT_EQ(exchange(kStatusRequest), testing::ScriptedPort::kNoReply);

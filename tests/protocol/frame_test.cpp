@@ -21,14 +21,14 @@ Bytes framed(const Bytes& payload) {
   return Bytes(sent.begin(), sent.end());
 }
 
-TEST(Crc, MatchesTheCatalogueValues) {
+TEST(Crc, the_crc_matches_the_catalogue_values) {
   EXPECT_EQ(crc_of({}), 0x0000);
   constexpr std::string_view kCheck = "123456789";
   const Bytes digits(kCheck.begin(), kCheck.end());
   EXPECT_EQ(crc_of(digits), 0x2189);
 }
 
-TEST(Crc, TableAgreesWithTheBitwiseRoundsForEveryByteAndStart) {
+TEST(Crc, the_crc_table_agrees_with_the_bitwise_rounds_for_every_byte_and_start) {
   for (unsigned start : {0x0000U, 0x1234U, 0xFFFFU, 0x8408U}) {
     for (unsigned b = 0; b < 256; ++b) {
       std::uint16_t crc = static_cast<std::uint16_t>(start);
@@ -39,7 +39,7 @@ TEST(Crc, TableAgreesWithTheBitwiseRoundsForEveryByteAndStart) {
   }
 }
 
-TEST(BuildFrame, FramesTheWorkedExamplesByteForByte) {
+TEST(BuildFrame, the_worked_frame_examples_come_out_byte_for_byte) {
   EXPECT_EQ(framed({0x01, 0x01, 0x35}), (Bytes{0x16, 0x16, 0x01, 0x01, 0x35, 0x2A, 0x25}));
   EXPECT_EQ(framed({0x00, 0x01, 0x35}), (Bytes{0x16, 0x16, 0x00, 0x01, 0x35, 0xF6, 0x7F}));
   EXPECT_EQ(framed({0x01, 0x02, 0x4A, 0x00}),
@@ -48,14 +48,14 @@ TEST(BuildFrame, FramesTheWorkedExamplesByteForByte) {
             (Bytes{0x16, 0x16, 0x01, 0x03, 0x4C, 0x00, 0x07, 0xE3, 0xF9}));
 }
 
-TEST(BuildFrame, StoresTheFillByteAfterTheFrameWithoutCountingIt) {
+TEST(BuildFrame, the_fill_byte_is_stored_after_the_frame_without_counting_it) {
   TxFrame frame;
   BuildFrame(frame, Bytes{0x01, 0x01, 0x35});
   EXPECT_EQ(frame.TxLen, 7);
   EXPECT_EQ(frame.TxBuf[7], 0xFF);
 }
 
-TEST(BuildFrame, TheCountNotTheLengthByteDecidesWhatIsFramed) {
+TEST(BuildFrame, the_count_not_the_length_byte_decides_what_is_framed) {
   const Bytes payload = {0x01, 0x09, 0x35, 0x41};
   const Bytes frame = framed(payload);
   ASSERT_EQ(frame.size(), 8U);
@@ -64,7 +64,7 @@ TEST(BuildFrame, TheCountNotTheLengthByteDecidesWhatIsFramed) {
   EXPECT_EQ(frame[7], crc >> 8);
 }
 
-TEST(BuildFrame, TheLargestPayloadFillsTheBufferAndLargerOnesAreRefused) {
+TEST(BuildFrame, the_largest_payload_fills_the_buffer_and_larger_ones_are_refused) {
   TxFrame frame;
   const Bytes largest(250, 0x33);
   BuildFrame(frame, largest);

@@ -16,8 +16,8 @@
 #include "platform/scripted_runner.h"
 #include "settings/menu_entry.h"
 #include "settings/param_form.h"
-#include "settings_dir.h"
 #include "tests/support/scripted_port.h"
+#include "tests/support/settings_dir.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
@@ -74,7 +74,7 @@ class SettingsDialog : public ::testing::Test {
                        [](const auto& pending) { return pending.load() == 0; });
   }
 
-  testing::SettingsDir dir;
+  testing::TempSettingsDir dir;
   std::unique_ptr<TVM30> driver = std::make_unique<TVM30>(nullptr, ReplyCheckRegistration{});
 };
 
@@ -100,7 +100,7 @@ TEST_F(SettingsDialog, a_decimals_value_above_3_checks_nothing_on_a_new_dialog_a
   EXPECT_EQ(driver->StoredSumDecimals, 7);
   EXPECT_EQ(driver->StoredPriceDecimals, 9);
   EXPECT_EQ(driver->SumDecimals, 2);  // what 7 stands for
-  EXPECT_NE(dir.FileText().find("SDec=7"), std::string::npos);
+  EXPECT_NE(dir.read_file().find("SDec=7"), std::string::npos);
 }
 
 TEST_F(SettingsDialog, a_decimals_value_above_3_keeps_the_button_of_the_last_showing) {
@@ -163,7 +163,7 @@ TEST_F(SettingsDialog, ok_without_changes_saves_the_settings_and_marks_every_pum
   EXPECT_EQ(driver->SumDecimals, 2);
   EXPECT_EQ(driver->PriceDecimals, 0);
   EXPECT_FALSE(driver->MonoStart);
-  EXPECT_EQ(dir.FileText(), "[Zarvo]\r\nSDec=2\r\nPDec=0\r\nMPTRK=0\r\n");
+  EXPECT_EQ(dir.read_file(), "[Zarvo]\r\nSDec=2\r\nPDec=0\r\nMPTRK=0\r\n");
   EXPECT_EQ(PendingPumps(), 40 * 32);
 }
 
@@ -178,7 +178,7 @@ TEST_F(SettingsDialog, changed_values_reach_the_driver_and_the_file) {
   EXPECT_EQ(driver->SumDecimals, 0);
   EXPECT_EQ(driver->PriceDecimals, 3);
   EXPECT_TRUE(driver->MonoStart);
-  const std::string text = dir.FileText();
+  const std::string text = dir.read_file();
   EXPECT_NE(text.find("SDec=0"), std::string::npos);
   EXPECT_NE(text.find("PDec=3"), std::string::npos);
   EXPECT_NE(text.find("MPTRK=1"), std::string::npos);
@@ -197,13 +197,13 @@ TEST_F(SettingsDialog, cancel_changes_nothing_and_writes_nothing) {
   EXPECT_EQ(driver->SumDecimals, 2);
   EXPECT_EQ(driver->PriceDecimals, 2);
   EXPECT_TRUE(driver->MonoStart);
-  EXPECT_FALSE(dir.FileExists());
+  EXPECT_FALSE(dir.file_exists());
   EXPECT_TRUE(NoPumpPending());
 }
 
 TEST_F(SettingsDialog, a_failed_save_raises_keeps_the_old_values_and_marks_no_pump) {
   SetDriver(2, 2, false);
-  dir.MakeUnwritable();
+  dir.make_unwritable();
   const auto choose_three = Script([](TParamFrm& form) {
     Activate(form.S3);
     return Activate(form.BitBtn1);
@@ -235,8 +235,8 @@ class SettingsOnTheWire : public ::testing::Test {
   }
   void Start(const std::string& file_text) {
     if (object != nullptr) zarvo_da30_destroy(object);
-    ::setenv("ZARVO_WINDIR", dir.File().parent_path().c_str(), 1);
-    std::ofstream(dir.File(), std::ios::binary) << file_text;
+    ::setenv("ZARVO_WINDIR", dir.path().c_str(), 1);
+    dir.write_file(file_text);
     object = GetDA30(0, nullptr, port.port());
   }
   void Confirm(const ScriptedRunner& script) {
@@ -272,7 +272,7 @@ class SettingsOnTheWire : public ::testing::Test {
            std::string(preset.begin() + 5, preset.begin() + 11);
   }
 
-  testing::SettingsDir dir;
+  testing::TempSettingsDir dir;
   testing::ScriptedPort port;
   zarvo_da30* object = nullptr;
 };
@@ -308,7 +308,7 @@ TEST_F(SettingsOnTheWire, a_refused_file_value_checks_no_button_and_ok_keeps_it_
     return Activate(form.BitBtn1);
   }));
   EXPECT_EQ(seen, "");
-  EXPECT_EQ(dir.FileText(), "[Zarvo]\r\nSDec=7\r\nPDec=9\r\nMPTRK=0\r\n");
+  EXPECT_EQ(dir.read_file(), "[Zarvo]\r\nSDec=7\r\nPDec=9\r\nMPTRK=0\r\n");
   EXPECT_EQ(Programmed(), "40=02 41=02 42=00");
   EXPECT_EQ(Scaled(), "0651 005050");
 }
@@ -327,7 +327,7 @@ TEST_F(SettingsOnTheWire, a_confirmed_change_is_used_only_once_saved_and_then_re
     SCOPED_TRACE(c.writable ? "saved" : "not saved");
     Start("");
     Programmed();
-    if (!c.writable) dir.MakeUnwritable();
+    if (!c.writable) dir.make_unwritable();
     const auto choose_three = Script([](TParamFrm& form) {
       Activate(form.S3);
       return Activate(form.BitBtn1);

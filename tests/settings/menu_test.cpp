@@ -12,9 +12,9 @@
 
 #include "codepage/cp1251.h"
 #include "fresh_process.h"
-#include "host_menu.h"
 #include "pty_session.h"
-#include "settings_dir.h"
+#include "tests/support/host_menu.h"
+#include "tests/support/settings_dir.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
@@ -255,7 +255,7 @@ TEST(MenuEntry, a_host_menu_that_fails_adds_nothing_raises_nothing_and_spends_th
 
 // On a terminal, a click that reached a driver would draw the dialog and wait.
 TEST(MenuEntry, a_click_after_its_driver_was_destroyed_does_nothing) {
-  testing::SettingsDir dir;
+  testing::TempSettingsDir dir;
   testing::PtySession session([] {
     HostMenu menu;
     zarvo_da30* bound = NewDriver();
@@ -270,11 +270,11 @@ TEST(MenuEntry, a_click_after_its_driver_was_destroyed_does_nothing) {
   EXPECT_EQ(session.WaitForExit(5s), 0) << session.ScreenText();
   EXPECT_NE(session.Output().find("clicked"), std::string::npos);
   EXPECT_EQ(session.Output().find("\x1b[?1049h"), std::string::npos) << "a dialog was drawn";
-  EXPECT_FALSE(dir.FileExists());
+  EXPECT_FALSE(dir.file_exists());
 }
 
 TEST(MenuEntry, a_click_opens_the_terminal_dialog_for_its_driver_and_ok_saves) {
-  testing::SettingsDir dir;
+  testing::TempSettingsDir dir;
   testing::PtySession session([] {
     HostMenu menu;
     zarvo_da30* driver = NewDriver();
@@ -286,7 +286,7 @@ TEST(MenuEntry, a_click_opens_the_terminal_dialog_for_its_driver_and_ok_saves) {
   ASSERT_TRUE(session.WaitForScreen("Настройка ТРК Zarvo", 5s)) << session.ScreenText();
   session.Send("\x1b[D \r");  // from S2, one to the left is S3: three amount decimals
   EXPECT_EQ(session.WaitForExit(5s), 0);
-  EXPECT_NE(dir.FileText().find("SDec=3"), std::string::npos) << dir.FileText();
+  EXPECT_NE(dir.read_file().find("SDec=3"), std::string::npos) << dir.read_file();
 }
 
 }  // namespace

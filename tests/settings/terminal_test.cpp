@@ -14,7 +14,7 @@
 #include "platform/terminal_text.h"
 #include "pty_session.h"
 #include "settings/param_form.h"
-#include "settings_dir.h"
+#include "tests/support/settings_dir.h"
 
 namespace zarvo {
 namespace {
@@ -184,7 +184,7 @@ Tab, стрелки: переход  Пробел: выбор  Enter: OK  Esc: �
 )";
 
 TEST(TerminalDialog, shows_the_form_on_the_terminal_and_takes_its_keys) {
-  testing::SettingsDir dir;
+  testing::TempSettingsDir dir;
   testing::PtySession session(&show_dialog_and_report);
   ASSERT_TRUE(session.WaitForScreen("Настройка ТРК Zarvo", 5s)) << session.ScreenText();
   ASSERT_TRUE(session.WaitForScreen("Esc", 5s));
@@ -200,7 +200,7 @@ TEST(TerminalDialog, shows_the_form_on_the_terminal_and_takes_its_keys) {
 }
 
 TEST(TerminalDialog, esc_cancels_and_leaves_the_values) {
-  testing::SettingsDir dir;
+  testing::TempSettingsDir dir;
   testing::PtySession session(&show_dialog_and_report);
   ASSERT_TRUE(session.WaitForScreen("Esc", 5s)) << session.ScreenText();
   session.Send("\x1b[D \x1b");
@@ -210,7 +210,7 @@ TEST(TerminalDialog, esc_cancels_and_leaves_the_values) {
 }
 
 TEST(TerminalDialog, without_a_terminal_the_dialog_ends_as_cancelled) {
-  testing::SettingsDir dir;
+  testing::TempSettingsDir dir;
   testing::InFreshProcess([] {
     ::setsid();  // no controlling terminal from here on
     std::uint8_t sum = 2;

@@ -1,38 +1,8 @@
 #include "tests/support/driver_fixture.h"
 
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "tests/support/port_adapter.h"
 
 namespace zarvo::testing {
-
-TempSettingsDir::TempSettingsDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zarvo-test-XXXXXX").string();
-  path_ = mkdtemp(pattern.data());
-  setenv("ZARVO_WINDIR", path_.c_str(), 1);
-}
-
-TempSettingsDir::~TempSettingsDir() {
-  std::error_code ignored;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void TempSettingsDir::write_file(const std::string& text) const {
-  std::ofstream(file(), std::ios::binary) << text;
-}
-
-std::string TempSettingsDir::read_file() const {
-  std::ifstream in(file(), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 namespace {
 template <class Table>

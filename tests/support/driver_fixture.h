@@ -8,22 +8,9 @@
 
 #include "driver/tvm30.h"
 #include "tests/support/scripted_port.h"
+#include "tests/support/settings_dir.h"
 
 namespace zarvo::testing {
-
-// Points the settings directory at a new empty folder for its lifetime.
-class TempSettingsDir {
- public:
-  TempSettingsDir();
-  ~TempSettingsDir();
-  const std::string& path() const { return path_; }
-  std::string file() const { return path_ + "/cnf.INI"; }
-  void write_file(const std::string& text) const;
-  std::string read_file() const;
-
- private:
-  std::string path_;
-};
 
 // The reply check as a host port calls it, with a TVM30 as its context.
 ReplyCheckRegistration CheckFor(TVM30* driver);

@@ -21,7 +21,8 @@
 
 #include "codepage/cp1251.h"
 #include "tests/abi/scripted_port.h"
-#include "tests/settings/host_menu.h"
+#include "tests/support/host_menu.h"
+#include "tests/support/settings_dir.h"
 #include "tests/support/tally.h"
 #include "zarvo/da30.h"
 
@@ -30,6 +31,7 @@ namespace {
 using zarvo::abi::ScriptedPort;
 using zarvo::testing::HostMenuItem;
 using zarvo::testing::NewHostItem;
+using zarvo::testing::TempSettingsDir;
 
 constexpr auto kParentCaption = zarvo::cp1251("&ТРК");
 constexpr auto kEntryCaption = zarvo::cp1251("Программирование параметров (Zarvo)");
@@ -53,12 +55,6 @@ std::wstring text_of(HWND window) {
   std::array<wchar_t, 256> text{};
   const int length = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
   return std::wstring(text.data(), static_cast<std::size_t>(length));
-}
-
-std::string settings_path() {
-  std::array<char, MAX_PATH> dir{};
-  const UINT length = GetWindowsDirectoryA(dir.data(), MAX_PATH);
-  return std::string(dir.data(), length) + "\\cnf.INI";
 }
 
 std::string read_setting(const std::string& path, const char* key) {
@@ -530,7 +526,8 @@ int main(int argc, char** argv) {
   CHECK(t, get_da30 != nullptr);
   if (get_da30 == nullptr) return t.finish();
 
-  const std::string path = settings_path();
+  const TempSettingsDir settings;
+  const std::string path = settings.file();
   if (mode == "--focus") {
     write_settings(path, "7", "0", "0");
   } else if (mode == "--window-menu" || mode == "--window-menu-unicode") {
@@ -565,6 +562,5 @@ int main(int argc, char** argv) {
   }
   zarvo_da30_destroy(host.driver);
   DestroyWindow(host.window);
-  DeleteFileA(path.c_str());
   return t.finish();
 }

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/ini_file.h"
+#include "tests/support/settings_dir.h"
 #include "tests/support/tally.h"
 
 namespace {
@@ -22,12 +23,7 @@ using zarvo::platform::ReadIniString;
 using zarvo::platform::WriteIniStrings;
 
 using zarvo::testing::Tally;
-
-std::string windows_directory() {
-  std::array<char, MAX_PATH> dir{};
-  const UINT length = GetWindowsDirectoryA(dir.data(), MAX_PATH);
-  return std::string(dir.data(), length);
-}
+using zarvo::testing::TempSettingsDir;
 
 std::string file_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -38,8 +34,8 @@ void put_file(const std::string& path, std::string_view text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-void the_path_is_the_windows_directory_and_the_fixed_name(Tally& t) {
-  CHECK(t, IniFilePath() == windows_directory() + "\\cnf.INI");
+void the_path_is_the_windows_directory_and_the_fixed_name(Tally& t, const TempSettingsDir& dir) {
+  CHECK(t, IniFilePath() == dir.file());
 }
 
 void a_missing_file_section_or_key_reads_as_absent(Tally& t, const std::string& path) {
@@ -76,8 +72,8 @@ void a_write_creates_the_file_and_keeps_other_sections(Tally& t, const std::stri
   CHECK(t, std::string_view(value.data()) == "1");
 }
 
-void a_write_that_cannot_reach_the_file_is_reported(Tally& t) {
-  const std::string path = windows_directory() + "\\no-such-directory\\cnf.INI";
+void a_write_that_cannot_reach_the_file_is_reported(Tally& t, const TempSettingsDir& dir) {
+  const std::string path = dir.path() + "\\no-such-directory\\cnf.INI";
   const std::array<IniEntry, 1> entry = {IniEntry{"SDec", "1"}};
   bool reported = false;
   try {
@@ -92,12 +88,12 @@ void a_write_that_cannot_reach_the_file_is_reported(Tally& t) {
 
 int main() {
   Tally t;
+  const TempSettingsDir dir;
   const std::string path = IniFilePath();
-  the_path_is_the_windows_directory_and_the_fixed_name(t);
+  the_path_is_the_windows_directory_and_the_fixed_name(t, dir);
   a_missing_file_section_or_key_reads_as_absent(t, path);
   names_match_without_regard_to_case(t, path);
   a_write_creates_the_file_and_keeps_other_sections(t, path);
-  a_write_that_cannot_reach_the_file_is_reported(t);
-  DeleteFileA(path.c_str());
+  a_write_that_cannot_reach_the_file_is_reported(t, dir);
   return t.finish();
 }
