@@ -53,13 +53,13 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
       const double done = order.amount ? reading.amount : reading.volume;
       bar.show(target > 0 ? done / target : 1.0, reading_text(reading));
     }
-    if (state == 255) {
+    if (state == ZARVO_PUMP_FAULT) {
       bar.finish();
       throw std::runtime_error("the dispenser reports a fault");
     }
     if (transaction_ended(state)) break;
     if (delivery_active(state)) started = true;
-    if (state == 192 && started) break;  // ended and acknowledged between two polls
+    if (state == ZARVO_PUMP_IDLE && started) break;  // ended and acknowledged between two polls
     const auto now = Clock::now();
     if (!started && now - start > kStartGrace) {
       bar.finish();

@@ -35,7 +35,7 @@ constexpr milliseconds kLateBy{25};
 constexpr std::uint64_t kDrainExchanges = 5000;
 constexpr std::size_t kShownDetails = 10;
 
-constexpr std::uint8_t kIdle = 192;
+constexpr std::uint8_t kIdle = ZARVO_PUMP_IDLE;
 
 double percent(const std::string& key, const std::string& value) {
   std::size_t used = 0;

@@ -284,7 +284,7 @@ TEST_F(EndToEnd, a_monitor_restarted_after_a_lost_acknowledgement_answer_journal
   const auto ended = [] {
     return testing::reply_frame(1, 'a', std::string{'\0', 7} + "010  50.00   2.00");
   };
-  const auto journal_path = settings_dir_ / "journal.db";
+  const auto journal_path = std::filesystem::path(settings_.path()) / "journal.db";
   // Each run: a new session, whose first poll programs three parameters.
   const auto run = [&](testing::PtyPeer& peer, Bytes acknowledged) {
     for (int i = 0; i < 3; ++i) peer.answer(accepted());
@@ -390,7 +390,7 @@ TEST(CommandLine, a_number_out_of_range_is_refused_with_the_range_a_person_write
 }
 
 TEST_F(EndToEnd, the_journal_lists_its_deliveries_as_a_table_csv_or_json) {
-  const std::string path = (settings_dir_ / "listed.db").string();
+  const std::string path = (std::filesystem::path(settings_.path()) / "listed.db").string();
   Journal(path).record({2, 12, 123, 3.0, 150.5});
   const CliRun table = run_cli({"journal", path});
   ASSERT_EQ(table.status, 0) << table.err;

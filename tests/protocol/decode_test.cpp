@@ -39,7 +39,7 @@ class DecodeTest : public testing::DriverTest {
   std::uint8_t state(int pump = 1) { return driver.PumpState[cell(1, pump)]; }
 };
 
-TEST_F(DecodeTest, TheStatusScanFollowsItsTable) {
+TEST_F(DecodeTest, the_status_scan_follows_its_table) {
   for (const auto& c : testing::kStatusCases) {
     if (c.stored == 0) continue;
     driver.PumpState[cell(1, 1)] = 77;
@@ -48,7 +48,7 @@ TEST_F(DecodeTest, TheStatusScanFollowsItsTable) {
   }
 }
 
-TEST_F(DecodeTest, AStatusThatDecidesNothingKeepsTheLastState) {
+TEST_F(DecodeTest, a_status_that_decides_nothing_keeps_the_last_state) {
   for (const auto& c : testing::kStatusCases) {
     if (c.stored != 0) continue;
     driver.PumpState[cell(1, 1)] = 77;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/sim/bytes.h"
+#include "tests/support/frames.h"
 
 namespace zarvo::sim {
 namespace {
