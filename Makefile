@@ -14,10 +14,10 @@ DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang
 # model: see cmake/mingw-w64-common.cmake), wine for both DLLs' tests (its 32-bit
 # half comes from Debian's i386 architecture) and a virtual X display (xvfb-run)
 # for the windows the settings dialog tests make (xwininfo finds them); socat joins
-# the hosts to the Windows simulator's COM port, npm fetches SQLite (below), zip
-# packs make dist.
+# the hosts to the Windows simulator's COM port, zip packs make dist. npm fetches
+# SQLite (below): Debian's npm only where no Node.js of another source has one.
 CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  wine wine64 wine32:i386 xvfb xauth x11-utils socat npm zip
+  wine wine64 wine32:i386 xvfb xauth x11-utils socat zip
 # Free Pascal for Linux and its sources, from which deps builds the compiler for
 # 32-bit Windows that the Pascal test host needs (tests/pascal/build-fpc.sh).
 FPC_DEB_PACKAGES = fp-compiler-3.2.2 fp-utils-3.2.2 fpc-source-3.2.2 make
@@ -43,6 +43,7 @@ deps:
 	missing=""; for p in $(DEB_PACKAGES) $(CROSS_DEB_PACKAGES) $(FPC_DEB_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
+	command -v npm > /dev/null || missing="$$missing npm"; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  export DEBIAN_FRONTEND=noninteractive; \
