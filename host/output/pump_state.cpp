@@ -51,7 +51,7 @@ std::string pump_state_label(std::uint8_t state) {
 }
 
 std::string status_scan_label(const wire::StatusScan& scan) {
-  const std::string code = std::to_string(scan.state) + " ";
+  std::string code = std::to_string(scan.state) + " ";
   switch (scan.finding) {
     case wire::StatusFinding::kNoNews:
       return "no news, state kept";

@@ -90,11 +90,11 @@ Cells cells_of(const JournalRow& row) {
           fixed2(e.amount)};
 }
 
-constexpr Cells kHeader{"id", "recorded_at", "line", "pump", "transaction", "volume", "amount"};
+const Cells kHeader{"id", "recorded_at", "line", "pump", "transaction", "volume", "amount"};
 
 // Columns as wide as their widest cell; numbers to the right, the time to the left.
 std::string table(const std::vector<Cells>& rows) {
-  std::array<std::size_t, kHeader.size()> width{};
+  std::array<std::size_t, std::tuple_size_v<Cells>> width{};
   for (const Cells& cells : rows) {
     for (std::size_t k = 0; k < cells.size(); ++k) width[k] = std::max(width[k], cells[k].size());
   }
