@@ -405,7 +405,7 @@ int run_zarvo(int argc, const char* const* argv, std::istream& in, std::ostream&
   }
   options.timeouts = {std::chrono::milliseconds(first_byte_ms),
                       std::chrono::milliseconds(inter_byte_ms)};
-  options.simulator.pacing = !no_pacing;
+  options.simulator.link.pacing = !no_pacing;
   if (const SoakOptions* soak = commands.soak()) {
     const bool timeouts_given = app.get_option("--first-byte-timeout")->count() +
                                     app.get_option("--inter-byte-timeout")->count() >
