@@ -2,7 +2,6 @@
 // needed. The simulator's pacing gives the bytes their wire time, as on a
 // pseudo-terminal.
 #include "host/session/builtin_sim.h"
-#include "host/session/builtin_sim_bridge.h"
 #include "sim/memory_line.h"
 
 namespace zarvo::host {
@@ -33,13 +32,13 @@ struct BuiltinSimulator::Impl {
   sim::MemorySimulator line;
 };
 
-BuiltinSimulator::BuiltinSimulator(const BuiltinSimOptions& options)
-    : options_(options), impl_(std::make_unique<Impl>(simulator_options(options))) {}
+BuiltinSimulator::BuiltinSimulator(const sim::Options& options)
+    : options_(options), impl_(std::make_unique<Impl>(options)) {}
 
 BuiltinSimulator::~BuiltinSimulator() = default;
 
 std::string BuiltinSimulator::device_path() const {
-  return "memory line " + std::to_string(options_.line);
+  return "memory line " + std::to_string(options_.model.line);
 }
 
 DeviceOpener BuiltinSimulator::opener() const {
@@ -47,12 +46,8 @@ DeviceOpener BuiltinSimulator::opener() const {
   return [&end](std::uint32_t) { return std::make_unique<MemoryLineDevice>(end); };
 }
 
-std::vector<SimTransaction> BuiltinSimulator::transactions() const {
-  return transactions_of(impl_->line.simulator());
-}
-
-SimFaultCounts BuiltinSimulator::fault_counts() const {
-  return fault_counts_of(impl_->line.simulator());
+const sim::Simulator& BuiltinSimulator::simulator() const {
+  return impl_->line.simulator();
 }
 
 }  // namespace zarvo::host

@@ -1,6 +1,5 @@
 // The simulator library's pseudo-terminal line, in this process.
 #include "host/session/builtin_sim.h"
-#include "host/session/builtin_sim_bridge.h"
 #include "sim/pty_simulator.h"
 
 namespace zarvo::host {
@@ -10,8 +9,8 @@ struct BuiltinSimulator::Impl {
   sim::PtySimulator line;
 };
 
-BuiltinSimulator::BuiltinSimulator(const BuiltinSimOptions& options)
-    : options_(options), impl_(std::make_unique<Impl>(simulator_options(options))) {}
+BuiltinSimulator::BuiltinSimulator(const sim::Options& options)
+    : options_(options), impl_(std::make_unique<Impl>(options)) {}
 
 BuiltinSimulator::~BuiltinSimulator() = default;
 
@@ -23,12 +22,8 @@ DeviceOpener BuiltinSimulator::opener() const {
   return {};
 }
 
-std::vector<SimTransaction> BuiltinSimulator::transactions() const {
-  return transactions_of(impl_->line.simulator());
-}
-
-SimFaultCounts BuiltinSimulator::fault_counts() const {
-  return fault_counts_of(impl_->line.simulator());
+const sim::Simulator& BuiltinSimulator::simulator() const {
+  return impl_->line.simulator();
 }
 
 }  // namespace zarvo::host

@@ -8,8 +8,8 @@ std::vector<std::unique_ptr<BuiltinSimulator>> bind_simulated_lines(SessionOptio
                                                                     std::uint32_t count) {
   std::vector<std::unique_ptr<BuiltinSimulator>> simulators;
   for (std::uint32_t line = 1; line <= count; ++line) {
-    BuiltinSimOptions sim = options.simulator;
-    sim.line = static_cast<int>(line);
+    sim::Options sim = options.simulator;
+    sim.model.line = static_cast<int>(line);
     sim.faults.seed += line - 1;
     simulators.push_back(std::make_unique<BuiltinSimulator>(sim));
     options.lines.emplace_back(line, simulators.back()->device_path());

@@ -28,7 +28,7 @@ struct SessionOptions {
   // The host's main window, which owns the driver's dialogs (Windows); null for none.
   void* window = nullptr;
   PortTimeouts timeouts;
-  BuiltinSimOptions simulator;
+  sim::Options simulator;
 };
 
 // Starts `count` simulators like `options.simulator`, as lines 1..count, and

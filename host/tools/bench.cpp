@@ -245,14 +245,14 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
   std::chrono::milliseconds turnaround = options.turnaround.value_or(std::chrono::milliseconds(0));
   if (simulated) {
     // Fault-free lines at the simulator's own speeds, unless told otherwise.
-    BuiltinSimOptions& sim = session_options.simulator;
-    sim = BuiltinSimOptions{};
-    sim.pacing = base.simulator.pacing;
-    sim.baud = options.baud;
-    sim.pumps = static_cast<int>(options.pumps);
-    if (options.turnaround) sim.turnaround = *options.turnaround;
+    sim::Options& sim = session_options.simulator;
+    sim = sim::Options{};
+    sim.link.pacing = base.simulator.link.pacing;
+    sim.link.baud = static_cast<int>(options.baud);
+    sim.model.pumps = static_cast<int>(options.pumps);
+    if (options.turnaround) sim.link.turnaround = *options.turnaround;
     simulators = bind_simulated_lines(session_options, options.lines);
-    turnaround = simulators.front()->options().turnaround;
+    turnaround = simulators.front()->options().link.turnaround;
   }
   const std::size_t line_count = session_options.lines.size();
   out.err() << "zarvo bench: " << line_count << (simulated ? " simulated" : "")

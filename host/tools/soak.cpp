@@ -73,7 +73,7 @@ std::string percent_text(double share) {
 
 }  // namespace
 
-std::string describe_faults(const BuiltinSimFaults& f) {
+std::string describe_faults(const sim::FaultOptions& f) {
   std::string text;
   const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
   if (f.corrupt > 0) add("corrupt " + percent_text(f.corrupt));
@@ -83,23 +83,24 @@ std::string describe_faults(const BuiltinSimFaults& f) {
         " ms");
   }
   if (f.noise > 0) add("noise " + percent_text(f.noise));
-  if (f.delay > 0) {
-    add("late " + percent_text(f.delay) + " by " + std::to_string(f.delay_for.count()) + " ms");
+  if (f.delay_rate > 0) {
+    add("late " + percent_text(f.delay_rate) + " by " + std::to_string(f.delay.count()) + " ms");
   }
   return text.empty() ? "no faults" : text;
 }
 
 namespace {
 
-bool same_reading(const SimTransaction& t, const JournalEntry& e) {
+bool same_reading(const sim::Transaction& t, const JournalEntry& e) {
   const double scale = std::pow(10.0, t.amount_decimals);
   return std::llround(e.volume * 100) == t.volume_cl && std::llround(e.amount * scale) == t.amount;
 }
 
-std::string describe(const SimTransaction& t) {
+std::string describe(const sim::Transaction& t) {
   char text[160];
-  std::snprintf(text, sizeof text, "line %u pump %u transaction %u (%.2f l for %.*f)", t.line,
-                t.pump, t.number, static_cast<double>(t.volume_cl) / 100, t.amount_decimals,
+  std::snprintf(text, sizeof text, "line %d pump %d transaction %u (%.2f l for %.*f)", t.line,
+                t.pump, static_cast<unsigned>(t.number), static_cast<double>(t.volume_cl) / 100,
+                t.amount_decimals,
                 static_cast<double>(t.amount) / std::pow(10.0, t.amount_decimals));
   return text;
 }
@@ -271,10 +272,11 @@ class LineSoak {
 
 }  // namespace
 
-BuiltinSimFaults parse_fault_profile(const std::string& text, milliseconds first_byte_timeout) {
-  BuiltinSimFaults faults;
+sim::FaultOptions parse_fault_profile(const std::string& text, milliseconds first_byte_timeout) {
+  sim::FaultOptions faults;
   faults.silent_for = kSilentSpell;
-  faults.delay_for = first_byte_timeout + kLateBy;
+  faults.delay = first_byte_timeout + kLateBy;
+  faults.delay_rate = 0;
   std::stringstream parts(text);
   std::string part;
   bool first = true;
@@ -289,7 +291,7 @@ BuiltinSimFaults parse_fault_profile(const std::string& text, milliseconds first
       }
       if (part == "harsh") {
         faults.noise = 0.05;
-        faults.delay = 0.01;
+        faults.delay_rate = 0.01;
       } else if (part != "default" && part != "none") {
         throw std::invalid_argument("unknown fault profile '" + part +
                                     "' (none, default, harsh, or key=value settings)");
@@ -306,11 +308,11 @@ BuiltinSimFaults parse_fault_profile(const std::string& text, milliseconds first
       } else if (key == "noise") {
         faults.noise = percent(key, value);
       } else if (key == "late") {
-        faults.delay = percent(key, value);
+        faults.delay_rate = percent(key, value);
       } else if (key == "silent-ms") {
         faults.silent_for = duration(key, value);
       } else if (key == "late-ms") {
-        faults.delay_for = duration(key, value);
+        faults.delay = duration(key, value);
       } else {
         throw std::invalid_argument("unknown fault setting '" + key +
                                     "' (corrupt, drop, silent, noise, late, silent-ms, late-ms)");
@@ -329,17 +331,17 @@ void prepare_soak_session(const SoakOptions& options, SessionOptions& session,
         "soak compares with the built-in simulator's record: leave out --line");
   }
   if (!timeouts_given) session.timeouts = {kSoakFirstByte, kSoakInterByte};
-  BuiltinSimOptions& sim = session.simulator;
-  sim.pacing = false;
-  sim.pumps = static_cast<int>(options.pumps);
-  sim.flow_lpm = kSoakFlowLpm;
-  sim.reaction = kSoakReaction;
-  sim.turnaround = kSoakTurnaround;
+  sim::Options& sim = session.simulator;
+  sim.link.pacing = false;
+  sim.model.pumps = static_cast<int>(options.pumps);
+  sim.model.flow_lpm = kSoakFlowLpm;
+  sim.model.reaction = kSoakReaction;
+  sim.link.turnaround = kSoakTurnaround;
   sim.faults = parse_fault_profile(options.faults, session.timeouts.first_byte);
   sim.faults.seed = options.seed;
 }
 
-SoakVerdict compare_records(const std::vector<SimTransaction>& delivered,
+SoakVerdict compare_records(const std::vector<sim::Transaction>& delivered,
                             const std::vector<JournalEntry>& journaled) {
   using Key = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>;
   std::map<Key, std::vector<const JournalEntry*>> entries;
@@ -348,8 +350,9 @@ SoakVerdict compare_records(const std::vector<SimTransaction>& delivered,
   const auto note = [&verdict](const std::string& text) {
     if (verdict.details.size() < kShownDetails) verdict.details.push_back(text);
   };
-  for (const SimTransaction& t : delivered) {
-    const auto found = entries.find({t.line, t.pump, t.number});
+  for (const sim::Transaction& t : delivered) {
+    const auto found = entries.find(
+        Key{static_cast<std::uint32_t>(t.line), static_cast<std::uint32_t>(t.pump), t.number});
     if (found == entries.end()) {
       ++verdict.lost;
       note("lost: " + describe(t));
@@ -373,7 +376,7 @@ SoakVerdict compare_records(const std::vector<SimTransaction>& delivered,
   return verdict;
 }
 
-SoakVerdict compare_line(std::uint32_t line, const std::vector<SimTransaction>& delivered,
+SoakVerdict compare_line(std::uint32_t line, const std::vector<sim::Transaction>& delivered,
                          const std::vector<JournalEntry>& journaled) {
   std::vector<JournalEntry> own;
   for (const JournalEntry& e : journaled) {
@@ -384,7 +387,7 @@ SoakVerdict compare_line(std::uint32_t line, const std::vector<SimTransaction>& 
 
 namespace {
 
-SimFaultCounts& operator+=(SimFaultCounts& sum, const SimFaultCounts& c) {
+sim::FaultCounts& operator+=(sim::FaultCounts& sum, const sim::FaultCounts& c) {
   sum.requests += c.requests;
   sum.unheard += c.unheard;
   sum.silent_spells += c.silent_spells;
@@ -395,11 +398,11 @@ SimFaultCounts& operator+=(SimFaultCounts& sum, const SimFaultCounts& c) {
   return sum;
 }
 
-std::uint64_t injected(const SimFaultCounts& c) {
+std::uint64_t injected(const sim::FaultCounts& c) {
   return c.corrupted + c.dropped + c.silent_spells + c.noisy + c.delayed;
 }
 
-Json fault_json(const std::string& profile, const SimFaultCounts& c) {
+Json fault_json(const std::string& profile, const sim::FaultCounts& c) {
   return Json{{"profile", profile},
               {"requests", c.requests},
               {"corrupted", c.corrupted},
@@ -414,7 +417,7 @@ Json fault_json(const std::string& profile, const SimFaultCounts& c) {
 struct LineOutcome {
   std::uint32_t line = 0;
   std::uint64_t exchanges = 0;
-  SimFaultCounts faults;
+  sim::FaultCounts faults;
   std::uint64_t completed = 0;
   std::uint64_t acknowledged = 0;
   std::uint64_t journaled = 0;
@@ -432,9 +435,9 @@ LineOutcome outcome_of(const LineSoak& run, const BuiltinSimulator& simulator,
   o.journaled = run.journaled();
   o.crashes = run.crashes();
   o.busy_pumps = run.busy_pumps();
-  const std::vector<SimTransaction> delivered = simulator.transactions();
+  const std::vector<sim::Transaction> delivered = simulator.transactions();
   o.completed = delivered.size();
-  for (const SimTransaction& t : delivered) o.acknowledged += t.acknowledged ? 1 : 0;
+  for (const sim::Transaction& t : delivered) o.acknowledged += t.acknowledged ? 1 : 0;
   o.verdict = compare_line(run.line(), delivered, journaled);
   return o;
 }
@@ -544,7 +547,7 @@ int soak(const SessionOptions& base, Output& out, const SoakOptions& options) {
     presets += run.presets();
     not_started += run.not_started();
   }
-  const SimFaultCounts& faults = total.faults;
+  const sim::FaultCounts& faults = total.faults;
 
   std::ostringstream text;
   char elapsed[32];

@@ -34,11 +34,11 @@ struct SoakOptions {
 // drop, silent, noise and late in percent, silent-ms and late-ms in
 // milliseconds. Late replies come after the host stopped waiting, by default.
 // Throws std::invalid_argument for an unknown name or key or a bad value.
-BuiltinSimFaults parse_fault_profile(const std::string& text,
-                                     std::chrono::milliseconds first_byte_timeout);
+sim::FaultOptions parse_fault_profile(const std::string& text,
+                                      std::chrono::milliseconds first_byte_timeout);
 
 // "corrupt 5 %, drop 2 %, silent 1 % for 100 ms", or "no faults".
-std::string describe_faults(const BuiltinSimFaults& faults);
+std::string describe_faults(const sim::FaultOptions& faults);
 
 // Sets a session up for a soak: the built-in simulator at full speed with the
 // profile's faults, and short timeouts unless the user gave timeouts.
@@ -55,12 +55,12 @@ struct SoakVerdict {
 
 // Matches the simulator's transactions with the journal by line, pump and
 // transaction number.
-SoakVerdict compare_records(const std::vector<SimTransaction>& delivered,
+SoakVerdict compare_records(const std::vector<sim::Transaction>& delivered,
                             const std::vector<JournalEntry>& journaled);
 
 // Holds the journal entries of one line, out of all lines' entries, against
 // that line's simulator.
-SoakVerdict compare_line(std::uint32_t line, const std::vector<SimTransaction>& delivered,
+SoakVerdict compare_line(std::uint32_t line, const std::vector<sim::Transaction>& delivered,
                          const std::vector<JournalEntry>& journaled);
 
 // Starts the simulated lines and the session on them; `session` comes from

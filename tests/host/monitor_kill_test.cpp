@@ -72,16 +72,6 @@ int end_monitor(pid_t pid, int signal) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-zarvo::host::SimTransaction host_view(const zarvo::sim::Transaction& t) {
-  return {static_cast<std::uint32_t>(t.line),
-          static_cast<std::uint32_t>(t.pump),
-          t.number,
-          t.volume_cl,
-          t.amount,
-          t.amount_decimals,
-          t.acknowledged};
-}
-
 // SQLite's own verdict on a file that saw commits cut short.
 std::string integrity(const std::string& path) {
   sqlite3* db = nullptr;
@@ -131,13 +121,13 @@ int run(const Settings& s) {
   // Only released deliveries must be in the journal: the pumps still hold the
   // others and report them to the next monitor. One written just before its
   // release went out may be there as well.
-  std::vector<zarvo::host::SimTransaction> released;
+  std::vector<zarvo::sim::Transaction> released;
   std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> held;
   std::size_t completed = 0;
   for (const zarvo::sim::Transaction& t : sim.simulator().transactions()) {
     ++completed;
     if (t.acknowledged) {
-      released.push_back(host_view(t));
+      released.push_back(t);
     } else {
       held.insert(
           {static_cast<std::uint32_t>(t.line), static_cast<std::uint32_t>(t.pump), t.number});

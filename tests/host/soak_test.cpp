@@ -13,17 +13,17 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(SoakFaults, profiles_name_their_rates_and_settings_override_them) {
-  const BuiltinSimFaults none = parse_fault_profile("none", 50ms);
+  const sim::FaultOptions none = parse_fault_profile("none", 50ms);
   EXPECT_EQ(describe_faults(none), "no faults");
-  const BuiltinSimFaults standard = parse_fault_profile("default", 50ms);
+  const sim::FaultOptions standard = parse_fault_profile("default", 50ms);
   EXPECT_EQ(describe_faults(standard), "corrupt 5 %, drop 2 %, silent 1 % for 100 ms");
   // Late replies come after the host has given up on them.
-  const BuiltinSimFaults harsh = parse_fault_profile("harsh,late=3,late-ms=40", 50ms);
+  const sim::FaultOptions harsh = parse_fault_profile("harsh,late=3,late-ms=40", 50ms);
   EXPECT_DOUBLE_EQ(harsh.noise, 0.05);
-  EXPECT_DOUBLE_EQ(harsh.delay, 0.03);
-  EXPECT_EQ(harsh.delay_for, 40ms);
-  EXPECT_EQ(parse_fault_profile("harsh", 200ms).delay_for, 225ms);
-  const BuiltinSimFaults own = parse_fault_profile("corrupt=10,drop=0.5,silent-ms=30", 50ms);
+  EXPECT_DOUBLE_EQ(harsh.delay_rate, 0.03);
+  EXPECT_EQ(harsh.delay, 40ms);
+  EXPECT_EQ(parse_fault_profile("harsh", 200ms).delay, 225ms);
+  const sim::FaultOptions own = parse_fault_profile("corrupt=10,drop=0.5,silent-ms=30", 50ms);
   EXPECT_EQ(describe_faults(own), "corrupt 10 %, drop 0.5 %");
   EXPECT_EQ(own.silent_for, 30ms);
 }
@@ -42,18 +42,26 @@ TEST(SoakFaults, a_soak_on_real_lines_is_refused) {
   EXPECT_THROW(prepare_soak_session(soak, session, false), std::invalid_argument);
   session.lines.clear();
   prepare_soak_session(soak, session, false);
-  EXPECT_FALSE(session.simulator.pacing);
+  EXPECT_FALSE(session.simulator.link.pacing);
   EXPECT_EQ(session.timeouts.first_byte, 50ms);
 }
 
-SimTransaction delivered(std::uint32_t pump, std::uint32_t number, std::int64_t volume_cl,
-                         std::int64_t amount) {
-  return {1, pump, number, volume_cl, amount, 2, true};
+sim::Transaction delivered(int pump, std::uint16_t number, std::int64_t volume_cl,
+                           std::int64_t amount) {
+  return {.line = 1,
+          .pump = pump,
+          .nozzle = 1,
+          .number = number,
+          .volume_cl = volume_cl,
+          .amount = amount,
+          .amount_decimals = 2,
+          .acknowledged = true};
 }
 
 TEST(SoakVerdict, each_delivery_must_be_journaled_once_with_its_readings) {
-  const std::vector<SimTransaction> record{delivered(1, 1, 200, 10000), delivered(1, 2, 200, 10000),
-                                           delivered(2, 1, 333, 10000), delivered(3, 1, 150, 975)};
+  const std::vector<sim::Transaction> record{
+      delivered(1, 1, 200, 10000), delivered(1, 2, 200, 10000), delivered(2, 1, 333, 10000),
+      delivered(3, 1, 150, 975)};
   // Equal readings on one pump are two deliveries when their numbers differ.
   const std::vector<JournalEntry> all_there{
       {1, 1, 1, 2.0, 100.0}, {1, 1, 2, 2.0, 100.0}, {1, 2, 1, 3.33, 100.0}, {1, 3, 1, 1.5, 9.75}};
@@ -76,8 +84,8 @@ TEST(SoakVerdict, each_delivery_must_be_journaled_once_with_its_readings) {
 
 TEST(SoakVerdict, each_line_is_held_against_its_own_simulator_alone) {
   // Line 1 delivered transaction 1 on pump 1; line 2 the same number on the same pump.
-  const std::vector<SimTransaction> line1{delivered(1, 1, 200, 10000)};
-  std::vector<SimTransaction> line2{delivered(1, 1, 150, 975)};
+  const std::vector<sim::Transaction> line1{delivered(1, 1, 200, 10000)};
+  std::vector<sim::Transaction> line2{delivered(1, 1, 150, 975)};
   line2[0].line = 2;
   const std::vector<JournalEntry> journal{{1, 1, 1, 2.0, 100.0}, {2, 1, 1, 1.5, 9.75}};
   EXPECT_TRUE(compare_line(1, line1, journal).clean());

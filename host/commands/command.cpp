@@ -1,0 +1,60 @@
+#include "host/commands/command.h"
+
+#include <exception>
+#include <utility>
+
+#include "codepage/cp1251.h"
+
+namespace zarvo::host {
+
+namespace {
+
+std::string driver_message(const zarvo::Exception& e) {
+  const std::string message = utf8_from_cp1251(e.what());
+  return message.empty() ? std::string("the driver rejected the reply") : message;
+}
+
+}  // namespace
+
+void choose(CLI::App* command, Choice& choice, std::function<void(Session&, Output&)> run) {
+  command->callback([&choice, run = std::move(run)] {
+    choice.action = [run](Session& session, Output& out) {
+      run(session, out);
+      return 0;
+    };
+  });
+}
+
+int run_guarded(const Action& action, Session& session, Output& out, const std::string& name) {
+  session.reset_failure();
+  std::string error;
+  int status = 1;
+  try {
+    return action(session, out);
+  } catch (const zarvo::ESerialIO& e) {
+    error = driver_message(e);
+    if (const std::string why = session.last_failure(); !why.empty()) error += " (" + why + ")";
+  } catch (const zarvo::Exception& e) {
+    error = driver_message(e);
+  } catch (const std::exception& e) {
+    error = e.what();
+    status = 2;
+  }
+  out.error("zarvo " + name + ": " + error);
+  if (out.json()) out.result(Json{{"command", name}, {"error", error}}, error);
+  return status;
+}
+
+int run_standalone(const Standalone& action, const SessionOptions& options, Output& out,
+                   const std::string& name) {
+  try {
+    return action(options, out);
+  } catch (const zarvo::Exception& e) {
+    out.error("zarvo " + name + ": " + driver_message(e));
+  } catch (const std::exception& e) {
+    out.error("zarvo " + name + ": " + e.what());
+  }
+  return 2;
+}
+
+}  // namespace zarvo::host

@@ -1,0 +1,36 @@
+// Every subcommand of `zarvo` and the storage its arguments parse into. The
+// shell makes a fresh set for every line it reads.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <istream>
+
+#include "host/commands/command.h"
+#include "host/commands/pump_commands.h"
+#include "host/commands/tool_commands.h"
+
+namespace zarvo::host {
+
+class CommandSet {
+ public:
+  // The top level adds the commands that the shell cannot run inside itself.
+  CommandSet(CLI::App& app, bool top_level, std::istream& in);
+  // The subcommands' callbacks hold references into this object.
+  CommandSet(const CommandSet&) = delete;
+  CommandSet& operator=(const CommandSet&) = delete;
+
+  const Choice& choice() const { return choice_; }
+
+ private:
+  Choice choice_;
+  PumpArgs pump_;
+  FuelArgs fuel_;
+  ParamArgs param_;
+  MonitorOptions monitor_;
+  SoakOptions soak_;
+  BenchOptions bench_;
+  JournalListOptions journal_;
+};
+
+}  // namespace zarvo::host
