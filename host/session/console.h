@@ -21,8 +21,11 @@ class InterruptWatch {
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-  // Waits up to `ms`; true when an interrupt came.
+  // Waits up to `ms`; true when an interrupt came, now or before.
   bool wait(std::uint32_t ms) const;
+  // Whether an interrupt came, without waiting: for threads that look
+  // between two exchanges. Thread-safe.
+  bool interrupted() const;
 
  private:
   struct Saved;

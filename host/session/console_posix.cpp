@@ -1,6 +1,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <ctime>
 
 #include "host/session/console.h"
@@ -16,6 +17,7 @@ bool is_terminal(StandardStream stream) {
 struct InterruptWatch::Saved {
   sigset_t set{};
   sigset_t previous{};
+  std::atomic<bool> seen{false};  // taken by one thread, seen by all
 };
 
 InterruptWatch::InterruptWatch() : saved_(std::make_unique<Saved>()) {
@@ -30,8 +32,14 @@ InterruptWatch::~InterruptWatch() {
 }
 
 bool InterruptWatch::wait(std::uint32_t ms) const {
+  if (saved_->seen) return true;
   timespec timeout{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
-  return sigtimedwait(&saved_->set, nullptr, &timeout) > 0;
+  if (sigtimedwait(&saved_->set, nullptr, &timeout) > 0) saved_->seen = true;
+  return saved_->seen;
+}
+
+bool InterruptWatch::interrupted() const {
+  return wait(0);
 }
 
 // Terminals take the locale's encoding, which the texts are converted to.
