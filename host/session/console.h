@@ -32,6 +32,23 @@ class InterruptWatch {
   std::unique_ptr<Saved> saved_;
 };
 
+// While it lives, a signal that would end the process (SIGHUP, SIGINT,
+// SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2) first puts the terminal back
+// as it was when this began, then ends the process as the signal would have:
+// a dialog that made the terminal raw never leaves it so. Nothing on Windows,
+// whose dialogs are windows.
+class TerminalRestore {
+ public:
+  TerminalRestore();
+  ~TerminalRestore();
+  TerminalRestore(const TerminalRestore&) = delete;
+  TerminalRestore& operator=(const TerminalRestore&) = delete;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
 // While it lives, std::cout and std::cerr take UTF-8 and a console shows it
 // right: on Windows they write UTF-16 to a console and UTF-8 when redirected.
 class ConsoleText {

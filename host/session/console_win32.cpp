@@ -123,6 +123,11 @@ bool InterruptWatch::interrupted() const {
   return wait(0);
 }
 
+struct TerminalRestore::Saved {};
+
+TerminalRestore::TerminalRestore() = default;
+TerminalRestore::~TerminalRestore() = default;
+
 struct ConsoleText::Saved {
   std::unique_ptr<ConsoleBuffer> out;
   std::unique_ptr<ConsoleBuffer> err;
