@@ -24,7 +24,13 @@ std::optional<long long> read_integer(const std::string& path, std::string_view 
   return text ? ParseIniInteger(*text) : std::nullopt;
 }
 
-void write_settings(const FileSettings& settings) {
+void log_settings(const TVM30& driver, platform::LogEvent event, const FileSettings& settings) {
+  driver.Log.Record(event, [&](platform::LogRecord& record) {
+    record.values = {settings.sum_decimals, settings.price_decimals, settings.mono_start ? 1 : 0};
+  });
+}
+
+void write_settings(const TVM30& driver, const FileSettings& settings) {
   const std::array<platform::IniEntry, 3> entries = {
       platform::IniEntry{kSumKey, std::to_string(settings.sum_decimals)},
       platform::IniEntry{kPriceKey, std::to_string(settings.price_decimals)},
@@ -33,8 +39,11 @@ void write_settings(const FileSettings& settings) {
   try {
     platform::WriteIniStrings(platform::IniFilePath(), kSection, entries);
   } catch (const std::runtime_error& error) {
+    driver.Log.Record(platform::LogEvent::kSettingsNotSaved,
+                      [&](platform::LogRecord& record) { record.set_text(error.what()); });
     throw Exception(error.what());
   }
+  log_settings(driver, platform::LogEvent::kSettingsSaved, settings);
 }
 
 }  // namespace
@@ -77,14 +86,15 @@ void LoadSettings(TVM30& driver) {
   UseSettings(driver, {low_byte(read_integer(path, kSumKey).value_or(kDefaultDecimals)),
                        low_byte(read_integer(path, kPriceKey).value_or(kDefaultDecimals)),
                        read_integer(path, kMonoKey).value_or(0) != 0});
+  log_settings(driver, platform::LogEvent::kSettingsLoaded, StoredSettings(driver));
 }
 
 void SaveSettings(const TVM30& driver) {
-  write_settings(StoredSettings(driver));
+  write_settings(driver, StoredSettings(driver));
 }
 
 void ConfirmSettings(TVM30& driver, const FileSettings& chosen) {
-  write_settings(chosen);
+  write_settings(driver, chosen);
   UseSettings(driver, chosen);
   driver.MarkAllParamsPending();
 }
