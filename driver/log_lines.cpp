@@ -61,7 +61,7 @@ std::string_view port_entry_text(std::uint8_t detail) {
     case PortEntry::kGetRxState:
       return "GetRxState";
     case PortEntry::kInReplyCheck:
-      return "SetReplyCode or SetRxState, inside the reply check";
+      return "SetReplyCode or SetRxState (from the reply check)";
   }
   return "?";
 }
