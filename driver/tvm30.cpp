@@ -52,11 +52,6 @@ TVM30::~TVM30() {
   Log.Record(platform::LogEvent::kObjectDestroyed);
 }
 
-bool TVM30::CheckReply(std::uint8_t line, std::span<const std::uint8_t, kFrameBufferSize> rx,
-                       std::uint8_t stored) {
-  return zarvo::CheckReply(Port, line, rx, stored, exchange_log_.on() ? &exchange_log_ : nullptr);
-}
-
 void TVM30::MarkAllParamsPending() {
   for (auto& pending : ParamsPending) pending = 1;
 }

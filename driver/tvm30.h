@@ -56,7 +56,9 @@ class TVM30 final : public ReplyTarget {
 
   // The reply check, as the port calls it after each stored byte.
   bool CheckReply(std::uint8_t line, std::span<const std::uint8_t, kFrameBufferSize> rx,
-                  std::uint8_t stored);
+                  std::uint8_t stored) {
+    return zarvo::CheckReply(Port, line, rx, stored, exchange_log());
+  }
 
   // Commands. Arguments arrive as the host passed them, already cut to the
   // width the operation reads.
@@ -123,7 +125,8 @@ class TVM30 final : public ReplyTarget {
  private:
   ExchangeLog exchange_log_{Log};
 
-  Link link() { return Link{Port, *this, exchange_log_.on() ? &exchange_log_ : nullptr}; }
+  ExchangeLog* exchange_log() { return exchange_log_.on() ? &exchange_log_ : nullptr; }
+  Link link() { return Link{Port, *this, exchange_log()}; }
   std::int32_t exchange(std::uint8_t line, std::uint8_t pump, std::span<const std::uint8_t> payload,
                         ExchangeRecord* record = nullptr);
   // Records the preset, clears the readings and sends the start command.

@@ -1,6 +1,6 @@
 #include "protocol/frame_text.h"
 
-#include <cstdio>
+#include <string_view>
 
 #include "zarvo/da30.h"
 
@@ -57,11 +57,13 @@ std::string status_text(std::span<const std::uint8_t> frame) {
 }  // namespace
 
 std::string hex_bytes(std::span<const std::uint8_t> bytes) {
+  static constexpr std::string_view kDigits = "0123456789ABCDEF";
   std::string text;
-  char cell[4];
+  text.reserve(bytes.size() * 3);
   for (const std::uint8_t b : bytes) {
-    std::snprintf(cell, sizeof cell, text.empty() ? "%02X" : " %02X", b);
-    text += cell;
+    if (!text.empty()) text += ' ';
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
   }
   return text;
 }
