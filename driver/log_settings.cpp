@@ -15,7 +15,7 @@ constexpr std::string_view kSizeKey = "MaxSizeKB";
 constexpr std::string_view kKeepKey = "Keep";
 
 constexpr long long kLeastKiB = 16;
-constexpr long long kMostKiB = 1024 * 1024;
+constexpr long long kMostKiB = 1024LL * 1024;
 constexpr long long kMostFilesKept = 99;
 
 std::string_view trimmed(std::string_view text) {

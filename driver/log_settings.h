@@ -13,7 +13,7 @@
 
 namespace zarvo {
 
-inline constexpr std::uint64_t kDefaultLogKiB = 10 * 1024;
+inline constexpr std::uint64_t kDefaultLogKiB = 10240;
 inline constexpr unsigned kDefaultLogFilesKept = 5;
 
 // What became of the driver's menu entry, for the log.

@@ -17,7 +17,7 @@ namespace {
 // How long the writer sleeps when nobody wakes it: the most a line waits.
 constexpr std::chrono::milliseconds kIdleWake{50};
 // Lines are written in batches of about this size.
-constexpr std::size_t kBatchBytes = 64 * 1024;
+constexpr std::size_t kBatchBytes = std::size_t{64} * 1024;
 
 std::int64_t wall_clock_offset_ns() {
   using std::chrono::duration_cast;
