@@ -45,7 +45,7 @@ std::string_view menu_entry_text(std::uint8_t detail) {
     case MenuEntryOutcome::kAddedToWindowMenu:
       return "added to the \"&ТРК\" menu of the host's window";
     case MenuEntryOutcome::kNotAdded:
-      return "not added: no \"&ТРК\" item to put it under";
+      return "not added: no \"&ТРК\" item took it";
     case MenuEntryOutcome::kAddedBefore:
       return "not added again: the library adds it once";
   }

@@ -18,13 +18,6 @@ constexpr long long kLeastKiB = 16;
 constexpr long long kMostKiB = 1024LL * 1024;
 constexpr long long kMostFilesKept = 99;
 
-std::string_view trimmed(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 long long number_in(const std::string& file, std::string_view key, long long fallback,
                     long long least, long long most) {
   const auto text = platform::ReadIniString(file, kSection, key);
@@ -37,9 +30,9 @@ long long number_in(const std::string& file, std::string_view key, long long fal
 std::optional<platform::LogSettings> LogSettingsFromFile() {
   const std::string file = platform::IniFilePath();
   const auto path = platform::ReadIniString(file, kSection, kPathKey);
-  if (!path || trimmed(*path).empty()) return std::nullopt;
+  if (!path || TrimIniBlanks(*path).empty()) return std::nullopt;
   platform::LogSettings settings;
-  settings.path = platform::LogPathBeside(file, trimmed(*path));
+  settings.path = platform::LogPathBeside(file, TrimIniBlanks(*path));
   settings.max_bytes =
       static_cast<std::uint64_t>(number_in(file, kSizeKey, kDefaultLogKiB, kLeastKiB, kMostKiB)) *
       1024;

@@ -48,10 +48,15 @@ void write_settings(const TVM30& driver, const FileSettings& settings) {
 
 }  // namespace
 
-std::optional<long long> ParseIniInteger(std::string_view text) {
+std::string_view TrimIniBlanks(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<long long> ParseIniInteger(std::string_view text) {
+  text = TrimIniBlanks(text);
   if (text.starts_with('+')) {
     text.remove_prefix(1);
     if (text.starts_with('-')) return std::nullopt;

@@ -27,9 +27,9 @@ enum class LogEvent : std::uint8_t {
   kSettingsLoaded,    // values: the three settings as stored
   kSettingsSaved,     // values: the three settings as stored
   kSettingsNotSaved,  // text: why
-  kMenuEntry,         // detail: what became of the entry
+  kMenuEntry,         // detail: what became of the entry; text: its caption
   kSent,              // bytes: the request frame
-  kReceived,          // bytes: the reply; values: the result, the check's refusals
+  kReceived,          // bytes: the reply; values: the result, the refusals, whether whole
   kRefused,           // bytes: the reply refused; detail: why
   kPortException,     // detail: the port's entry that raised
   kFailure,           // detail: the kind; text: the message in code page 1251

@@ -84,6 +84,7 @@ TEST(DriverLog, a_fuelling_cycle_is_logged_frame_by_frame_with_meanings_and_refu
   {
     TableHost host(log_settings(path));
     fuelling_cycle(host);
+    host.ops.AddMenuItems(host.object, nullptr, nullptr);
   }
 
   const auto lines = testing::ReadLogLines(path);
@@ -114,6 +115,7 @@ TEST(DriverLog, a_fuelling_cycle_is_logged_frame_by_frame_with_meanings_and_refu
        "delivery ended, transaction 1911, amount 500.00 volume 2.50, from pump 1",
        "line 1 pump 1 sent [16 16 01 03 4C 07 77 6C C7] acknowledge transaction 1911, pump 1",
        "answer 0 (accepted)",
+       "menu entry \"Программирование параметров (Zarvo)\" not added",
        "driver object destroyed"});
 }
 
