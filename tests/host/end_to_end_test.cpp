@@ -51,9 +51,13 @@ class EndToEnd : public ::testing::Test {
 
   void start(const sim::Options& options = fast_line(), PortTimeouts timeouts = {1000ms, 200ms}) {
     simulator_ = std::make_unique<sim::PtySimulator>(options);
+    start_on(simulator_->device_path(), timeouts);
+  }
+  // A session with line 1 on the device.
+  void start_on(const std::string& device, PortTimeouts timeouts = {100ms, 50ms}) {
     SessionOptions session_options;
     session_options.library = ZARVO_TEST_LIBRARY;
-    session_options.lines = {{1, simulator_->device_path()}};
+    session_options.lines = {{1, device}};
     session_options.timeouts = timeouts;
     session_ = std::make_unique<Session>(session_options, diagnostics_);
     session_->set_listener([this](const ExchangeRecord& record) {
@@ -194,12 +198,18 @@ TEST_F(EndToEnd, a_silent_dispenser_gives_the_commands_own_message) {
 }
 
 TEST_F(EndToEnd, a_corrupted_reply_never_reaches_the_tables) {
-  sim::Options options = fast_line();
-  options.faults.corrupt = 1.0;
-  options.model.flow_lpm = 60;
-  start(options, {200ms, 40ms});
-  driver().set_price(1, 1, 1, 6.5);  // the default price: nothing is sent
+  testing::PtyPeer peer;
+  const auto spoilt = [](Bytes frame) {
+    frame.back() ^= 0xFF;
+    return frame;
+  };
+  for (int i = 0; i < 3; ++i) peer.answer(testing::reply_frame(1, 'Q', "0"));
   // The dispenser starts the delivery, but every reply it sends is spoilt.
+  peer.answer(spoilt(testing::reply_frame(1, 'Q', "0")));
+  for (int i = 0; i < 5; ++i) {
+    peer.answer(spoilt(testing::reply_frame(1, 'R', std::string{'\0', 1} + "110  12.00   0.20")));
+  }
+  start_on(peer.device());
   EXPECT_THROW(driver().preset_volume(1, 1, 1, 10.0), zarvo::ESerialIO);
   for (int i = 0; i < 5; ++i) EXPECT_THROW(driver().poll(1, 1, 0), zarvo::ESerialIO);
   const Delivery delivery = driver().delivery(1, 1);
@@ -252,11 +262,7 @@ TEST_F(EndToEnd, an_ended_delivery_reported_again_after_a_lost_answer_is_journal
   // The next delivery has the same readings, and is a delivery of its own.
   peer.answer(ended(8));
   peer.answer(accepted());
-  SessionOptions options;
-  options.library = ZARVO_TEST_LIBRARY;
-  options.lines = {{1, peer.device()}};
-  options.timeouts = {100ms, 50ms};
-  session_ = std::make_unique<Session>(options, diagnostics_);
+  start_on(peer.device());
   const auto journal_path = std::filesystem::path(settings_.path()) / "journal.db";
   std::ostringstream results, notes;
   Output out(true, results, notes);
@@ -290,11 +296,7 @@ TEST_F(EndToEnd, a_monitor_restarted_after_a_lost_acknowledgement_answer_journal
     for (int i = 0; i < 3; ++i) peer.answer(accepted());
     peer.answer(ended());
     peer.answer(std::move(acknowledged));
-    SessionOptions options;
-    options.library = ZARVO_TEST_LIBRARY;
-    options.lines = {{1, peer.device()}};
-    options.timeouts = {100ms, 50ms};
-    session_ = std::make_unique<Session>(options, diagnostics_);
+    start_on(peer.device());
     std::ostringstream results, notes;
     Output out(true, results, notes);
     MonitorOptions monitoring;
