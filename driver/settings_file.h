@@ -2,8 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string_view>
 
 namespace zarvo {
 
@@ -38,8 +36,5 @@ void SaveSettings(const TVM30& driver);
 // save raises and changes nothing, so the driver still agrees with every
 // dispenser.
 void ConfirmSettings(TVM30& driver, const FileSettings& chosen);
-
-// A value is a whole decimal integer with blanks around it allowed, or nothing.
-std::optional<long long> ParseIniInteger(std::string_view text);
 
 }  // namespace zarvo
