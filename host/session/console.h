@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 
 namespace zarvo::host {
@@ -27,6 +28,13 @@ class InterruptWatch {
  private:
   struct Saved;
   std::unique_ptr<Saved> saved_;
+};
+
+// What a command throws once an interrupt ended it, after it stopped and
+// showed what it had started: the process ends with status 130.
+class Interrupted final : public std::exception {
+ public:
+  const char* what() const noexcept override { return "interrupted"; }
 };
 
 // While it lives, std::cout and std::cerr take UTF-8 and a console shows it

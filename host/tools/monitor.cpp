@@ -166,7 +166,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
     }
     if (live) draw(rows, journaled);
     const bool last = options.cycles != 0 && cycle + 1 >= options.cycles;
-    if (!last && interrupts.wait(options.interval_ms)) break;
+    if (!last && interrupts.wait(options.interval_ms)) throw Interrupted();
   }
 }
 
