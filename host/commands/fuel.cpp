@@ -7,6 +7,7 @@
 #include <exception>
 #include <optional>
 #include <stdexcept>
+#include <string>
 
 #include "host/commands/commands.h"
 #include "host/output/frame_text.h"
@@ -86,11 +87,11 @@ class Follower {
   std::exception_ptr failure_;
 };
 
-// Stops the pump and follows the delivery to its end, until kEndGrace passed
-// or another interrupt came.
+// Stops the pump and follows the delivery to its end, until the time given
+// passed or another interrupt came.
 void stop_and_follow(const Driver& driver, PumpTarget target, Follower& follower,
-                     const InterruptWatch& interrupts) {
-  const auto give_up = Clock::now() + kEndGrace;
+                     const InterruptWatch& interrupts, std::chrono::seconds grace) {
+  const auto give_up = Clock::now() + grace;
   bool stop_sent = false;
   while (!follower.ended() && Clock::now() < give_up) {
     if (!stop_sent) {
@@ -110,42 +111,31 @@ void stop_and_follow(const Driver& driver, PumpTarget target, Follower& follower
   }
 }
 
-// Why a delivery ended short of its preset, as the host knows it.
-std::string short_reason(Stop stop, const Follower& follower, std::uint32_t timeout_s) {
-  switch (stop) {
-    case Stop::kInterrupted:
-      return "stopped on an interrupt";
-    case Stop::kTimedOut:
-      return "stopped after " + std::to_string(timeout_s) + " s (--timeout)";
-    case Stop::kNotStarted:
-      return "the pump did not start it; the authorization was withdrawn";
-    case Stop::kFault:
-      return "the dispenser reports a fault";
-    case Stop::kLineFailed:
-      return "the line failed";
-    case Stop::kNone:
-      break;
-  }
-  return follower.stopped_elsewhere() ? "a stop command ended it" : "the nozzle was hung up";
-}
+// How a delivery ended (JSON's "end"), and why it fell short of its preset
+// as far as the host knows.
+struct Ending {
+  std::string name;
+  std::string reason;
+};
 
-const char* end_name(Stop stop, bool short_of_preset, const Follower& follower) {
+Ending ending(Stop stop, bool short_of_preset, const Follower& follower, std::uint32_t timeout_s) {
   switch (stop) {
     case Stop::kInterrupted:
-      return "interrupted";
+      return {"interrupted", "stopped on an interrupt"};
     case Stop::kTimedOut:
-      return "timed out";
+      return {"timed out", "stopped after " + std::to_string(timeout_s) + " s (--timeout)"};
     case Stop::kNotStarted:
-      return "not started";
+      return {"not started", "the pump did not start it; the authorization was withdrawn"};
     case Stop::kFault:
-      return "fault";
+      return {"fault", "the dispenser reports a fault"};
     case Stop::kLineFailed:
-      return "line failed";
+      return {"line failed", "the line failed"};
     case Stop::kNone:
       break;
   }
-  if (!short_of_preset) return "preset";
-  return follower.stopped_elsewhere() ? "stopped" : "hung up";
+  if (!short_of_preset) return {"preset", ""};
+  if (follower.stopped_elsewhere()) return {"stopped", "a stop command ended it"};
+  return {"hung up", "the nozzle was hung up"};
 }
 
 }  // namespace
@@ -162,17 +152,34 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
   const InterruptWatch interrupts;
   ReleaseWatch released(session, order.journal);
 
+  if (order.price) {
+    const auto mark = session.exchange_count();
+    driver.set_price(line, pump, order.nozzle, *order.price);
+    session.require_accepted(mark);
+  }
   const auto mark = session.exchange_count();
-  if (order.price) driver.set_price(line, pump, order.nozzle, *order.price);
   if (order.amount) {
     driver.preset_amount(line, pump, order.nozzle, *order.amount);
   } else {
     driver.preset_volume(line, pump, order.nozzle, *order.volume);
   }
-  // A refused start is someone else's pump: nothing to follow.
   double target_value = order.amount ? *order.amount : *order.volume;
-  for (const Exchanged& e : session.require_accepted(mark)) {
-    if (const auto start = preset_sent(e.sent, amount_decimals)) target_value = start->value;
+  try {
+    for (const Exchanged& e : session.require_accepted(mark)) {
+      if (const auto start = preset_sent(e.sent, amount_decimals)) target_value = start->value;
+    }
+  } catch (const Refused&) {
+    // A refused start is someone else's delivery: nothing to follow. A start
+    // taken after a refused parameter write is withdrawn.
+    const auto sent = session.exchanges_since(mark);
+    if (!sent.empty() && preset_sent(sent.back().sent, amount_decimals)) {
+      try {
+        driver.stop(line, pump);
+      } catch (const zarvo::Exception&) {
+        // The refusal is the news; the line's failure would hide it.
+      }
+    }
+    throw;
   }
 
   ProgressBar bar(out.err(), !out.json() && is_terminal(StandardStream::kError));
@@ -207,7 +214,11 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
       stop = Stop::kInterrupted;
     }
   }
-  if (stop != Stop::kNone) stop_and_follow(driver, target, follower, interrupts);
+  if (stop != Stop::kNone) {
+    // A line that failed so long gets one more spell, not the whole wait.
+    stop_and_follow(driver, target, follower, interrupts,
+                    stop == Stop::kLineFailed ? kLineGrace : kEndGrace);
+  }
   bar.finish();
 
   // The delivery as read just before its acknowledgement released it.
@@ -234,17 +245,17 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
   const double unit = order.amount ? std::pow(10.0, -amount_decimals) : 0.01;
   const bool short_of_preset = done + unit / 2 < target_value;
   const char* kind = order.amount ? "amount" : "volume";
+  const Ending end = ending(stop, short_of_preset, follower, order.timeout_s);
   const std::string target_text =
       order.amount ? fixed_text(target_value, amount_decimals) : fixed_text(target_value, 2);
-  Json result =
-      Json{{"command", "fuel"},
-           {"line", line},
-           {"pump", pump},
-           {"nozzle", order.nozzle},
-           {"preset", Json{{kind, target_value}}},
-           {"volume", reading.volume},
-           {"amount", reading.amount},
-           {"end", follower.ended() ? end_name(stop, short_of_preset, follower) : "not ended"}};
+  Json result = Json{{"command", "fuel"},
+                     {"line", line},
+                     {"pump", pump},
+                     {"nozzle", order.nozzle},
+                     {"preset", Json{{kind, target_value}}},
+                     {"volume", reading.volume},
+                     {"amount", reading.amount},
+                     {"end", follower.ended() ? end.name : "not ended"}};
   if (transaction) result["transaction"] = *transaction;
   std::string shown = "line " + std::to_string(line) + " pump " + std::to_string(pump) +
                       " nozzle " + std::to_string(order.nozzle) + ": delivered " +
@@ -253,8 +264,7 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
   if (!follower.ended()) {
     shown += ", and the delivery has not ended: the pump may still be fuelling";
   } else if (short_of_preset || stop != Stop::kNone) {
-    shown += ", short of the preset " + target_text + ": " +
-             short_reason(stop, follower, order.timeout_s);
+    shown += ", short of the preset " + target_text + ": " + end.reason;
   }
   if (totals) {
     result["totals"] = Json{{"volume", totals->volume}, {"amount", totals->amount}};
