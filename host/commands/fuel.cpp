@@ -31,6 +31,13 @@ constexpr std::chrono::seconds kLineGrace{10};
 constexpr std::chrono::seconds kEndGrace{30};
 constexpr std::uint32_t kRetryMs = 100;
 
+// The pump answered the request "accepted".
+bool accepted(const Exchanged& exchange) {
+  const auto& reply = exchange.received;
+  return reply.size() > wire::kFrame.data && reply[wire::kFrame.letter] == wire::kAnswer &&
+         reply[wire::kFrame.data] == wire::kAccepted;
+}
+
 // Why the host stopped the delivery; kNone while the pump ends it itself.
 enum class Stop { kNone, kInterrupted, kTimedOut, kNotStarted, kFault, kLineFailed };
 
@@ -86,6 +93,17 @@ class Follower {
   std::optional<Clock::time_point> failing_since_;
   std::exception_ptr failure_;
 };
+
+// The pump's state before anything is sent, through a failing line for as
+// long as a delivery would be followed through it.
+std::uint8_t state_before(Session& session, PumpTarget target, const InterruptWatch& interrupts) {
+  Follower probe(session, target);
+  for (;;) {
+    if (const auto state = probe.poll()) return *state;
+    if (probe.failure()) std::rethrow_exception(probe.failure());
+    if (interrupts.wait(kRetryMs)) throw Interrupted();
+  }
+}
 
 // Stops the pump and follows the delivery to its end, until the time given
 // passed or another interrupt came.
@@ -157,22 +175,30 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
     driver.set_price(line, pump, order.nozzle, *order.price);
     session.require_accepted(mark);
   }
+  // Whether a delivery ran on the pump before the start: after a start whose
+  // answer was lost, a delivery there is this one only when none did.
+  const bool busy_before = delivery_active(state_before(session, target, interrupts));
   const auto mark = session.exchange_count();
-  if (order.amount) {
-    driver.preset_amount(line, pump, order.nozzle, *order.amount);
-  } else {
-    driver.preset_volume(line, pump, order.nozzle, *order.volume);
-  }
-  double target_value = order.amount ? *order.amount : *order.volume;
+  const auto start_went_out = [&] {
+    const auto sent = session.exchanges_since(mark);
+    return !sent.empty() && preset_sent(sent.back().sent, amount_decimals).has_value();
+  };
+  std::exception_ptr unanswered;
   try {
-    for (const Exchanged& e : session.require_accepted(mark)) {
-      if (const auto start = preset_sent(e.sent, amount_decimals)) target_value = start->value;
+    if (order.amount) {
+      driver.preset_amount(line, pump, order.nozzle, *order.amount);
+    } else {
+      driver.preset_volume(line, pump, order.nozzle, *order.volume);
     }
+    session.require_accepted(mark);
+  } catch (const zarvo::ESerialIO&) {
+    if (busy_before || !start_went_out()) throw;
+    unanswered = std::current_exception();  // the polls tell whether the pump took it
   } catch (const Refused&) {
     // A refused start is someone else's delivery: nothing to follow. A start
     // taken after a refused parameter write is withdrawn.
     const auto sent = session.exchanges_since(mark);
-    if (!sent.empty() && preset_sent(sent.back().sent, amount_decimals)) {
+    if (start_went_out() && accepted(sent.back())) {
       try {
         driver.stop(line, pump);
       } catch (const zarvo::Exception&) {
@@ -180,6 +206,10 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
       }
     }
     throw;
+  }
+  double target_value = order.amount ? *order.amount : *order.volume;
+  for (const Exchanged& e : session.exchanges_since(mark)) {
+    if (const auto start = preset_sent(e.sent, amount_decimals)) target_value = start->value;
   }
 
   ProgressBar bar(out.err(), !out.json() && is_terminal(StandardStream::kError));
@@ -192,6 +222,10 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
     if (follower.failure()) {
       stop = Stop::kLineFailed;
       break;
+    }
+    if (state && unanswered) {
+      if (!follower.started() && !follower.ended()) std::rethrow_exception(unanswered);
+      unanswered = nullptr;  // the pump took the start after all
     }
     if (state) {
       const Delivery reading = driver.delivery(line, pump);
