@@ -224,7 +224,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
   std::map<std::uint32_t, std::string> line_down;  // as last reported
   std::size_t journaled = 0;
   for (std::uint32_t cycle = 0; options.cycles == 0 || cycle < options.cycles; ++cycle) {
-    if (interrupts.interrupted()) break;
+    if (interrupts.interrupted()) throw Interrupted();
     for_each_line_at_once(
         lines, [&](std::uint32_t line) { refresh(session, line, watches.at(line), interrupts); });
     // A line that goes down or comes up is one event; its pumps are reported
@@ -291,7 +291,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
     if (std::ranges::none_of(watches, [](const auto& entry) { return entry.second.exchanged; })) {
       pause = std::max(pause, idle_pause(session.port(), watches));
     }
-    if (interrupts.wait(static_cast<std::uint32_t>(pause.count()))) break;
+    if (interrupts.wait(static_cast<std::uint32_t>(pause.count()))) throw Interrupted();
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "driver/tvm30.h"
+#include "tests/support/direct_calls.h"
 #include "tests/support/scripted_port.h"
 #include "tests/support/settings_dir.h"
 
@@ -25,6 +26,16 @@ class DriverTest : public ::testing::Test {
   TempSettingsDir settings;
   ScriptedPort port;
   TVM30 driver;
+  DirectCalls calls{driver};
+};
+
+// A driver whose pumps were all polled once: their parameters are programmed,
+// and commands send only their own requests.
+class ProgrammedDriverTest : public DriverTest {
+ protected:
+  ProgrammedDriverTest() {
+    for (auto& pending : driver.ParamsPending) pending = 0;
+  }
 };
 
 }  // namespace zarvo::testing
