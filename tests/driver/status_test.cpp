@@ -6,11 +6,8 @@ namespace zarvo {
 namespace {
 
 using testing::Bytes;
+using testing::cell;
 using testing::ReplyFrame;
-
-constexpr PumpCell cell(int line, int pump) {
-  return *PumpCell::of(line, pump);
-}
 
 class StatusTest : public testing::DriverTest {
  protected:

@@ -19,6 +19,11 @@ ReplyCheckRegistration CheckFor(TVM30* driver);
 // Every table and setting of the object as bytes.
 std::string Snapshot(const TVM30& driver);
 
+// The tables' cell of a pump known to be in range.
+constexpr PumpCell cell(int line, int pump) {
+  return *PumpCell::of(line, pump);
+}
+
 class DriverTest : public ::testing::Test {
  protected:
   DriverTest() : driver(port.port(), CheckFor(&driver)) {}
