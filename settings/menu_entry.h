@@ -18,13 +18,13 @@ class TVM30;
 void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn new_item,
                   zarvo_menu_click on_click);
 
-// A click on the entry: runs OnParamMenuClick on the driver the entry is bound
-// to, or does nothing once that driver object is gone.
+// A click on the entry: runs the settings dialog, with the native runner, for
+// the driver the entry is bound to, or does nothing once that object is gone.
 void MenuEntryClicked(void* context, zarvo_menu_item* sender);
 
-// Runs the settings dialog on the driver's settings; a confirmed dialog saves
-// them and has every pump reprogrammed at its next poll. A failed save raises
-// and changes nothing.
+// Runs the settings dialog on this driver's settings, as a click does; a
+// confirmed dialog saves them and has every pump reprogrammed at its next
+// poll. A failed save raises and changes nothing.
 void OnParamMenuClick(TVM30& driver, zarvo_menu_item* sender,
                       const platform::ModalRunner& runner = platform::NativeModalRunner());
 

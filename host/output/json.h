@@ -10,8 +10,8 @@ namespace zarvo::host {
 using Json = nlohmann::ordered_json;
 
 // One line of UTF-8 JSON. A whole-valued number prints without a fraction
-// ("2", as scripts read the host's output since its first version); other
-// numbers print in their shortest form that reads back the same ("0.1").
+// ("2", as scripts that read whole numbers expect); other numbers print in
+// their shortest form that reads back the same ("0.1").
 std::string json_text(const Json& value);
 
 // Shortest text that reads back as the same double ("2", "0.1", "1e+21").

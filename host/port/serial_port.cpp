@@ -25,15 +25,11 @@ constexpr std::size_t kMaxBytesPerExchange = 4096;
 constexpr std::chrono::milliseconds kFirstReopenPause{250};
 constexpr std::chrono::milliseconds kLongestReopenPause{2000};
 
-// Frames carry the pump address after the two SYN bytes.
-constexpr std::size_t kAddressPosition = wire::kFrame.address;
-
-// A reply answers a request to its own pump; a request to address 0 is
-// answered by whichever pump speaks for the line.
+// Whether a whole reply comes from the pump the request asked.
 bool answers(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply) {
-  if (request.size() <= kAddressPosition || reply.size() <= kAddressPosition) return true;
-  const std::uint8_t address = request[kAddressPosition];
-  return address == wire::kEveryPump || reply[kAddressPosition] == address;
+  constexpr std::size_t kAddressAt = wire::kFrame.address;
+  if (request.size() <= kAddressAt || reply.size() <= kAddressAt) return true;
+  return wire::answers(request[kAddressAt], reply[kAddressAt]);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <memory>
 #include <stdexcept>
 
-#include "codepage/cp1251.h"
 #include "host/output/pump_state.h"
 #include "host/session/console.h"
 #include "host/session/line_threads.h"
@@ -51,8 +50,7 @@ struct LineWatch {
 // The driver's message, and for a failed exchange the port's reason with it.
 std::string error_text(const zarvo::Exception& e, const SerialPort& port, std::uint32_t line,
                        bool exchange_failed) {
-  std::string message = utf8_from_cp1251(e.what());
-  if (message.empty()) message = "the driver refused the reply";
+  std::string message = driver_message(e);
   if (exchange_failed) {
     if (const std::string why = port.last_error(line); !why.empty()) message += " (" + why + ")";
   }

@@ -11,7 +11,6 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "codepage/cp1251.h"
 #include "host/session/line_threads.h"
 #include "host/tools/delivery_tracker.h"
 
@@ -200,8 +199,7 @@ class LineSoak {
       call();
       return true;
     } catch (const zarvo::Exception& e) {
-      const std::string message = utf8_from_cp1251(e.what());
-      ++failures_[message.empty() ? std::string("(no message)") : message];
+      ++failures_[driver_message(e)];
     } catch (...) {
       // The driver raises nothing else; anything else is a defect.
       ++crashes_;

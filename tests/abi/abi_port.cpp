@@ -1,4 +1,4 @@
-#include "tests/abi/scripted_port.h"
+#include "tests/abi/abi_port.h"
 
 #include <span>
 #include <stdexcept>
@@ -14,7 +14,7 @@ constexpr std::size_t kRxBufSize = 255;
 constexpr std::int32_t kNoReplyAccepted = 5;
 }  // namespace
 
-const zarvo_port_ops ScriptedPort::kOps = [] {
+const zarvo_port_ops AbiPort::kOps = [] {
   zarvo_port_ops ops{};
   ops.slot0 = &Unused;
   ops.GetLineResult = &GetLineResult;
@@ -29,82 +29,80 @@ const zarvo_port_ops ScriptedPort::kOps = [] {
   return ops;
 }();
 
-ScriptedPort::ScriptedPort() : object_{{&kOps}, this} {
+AbiPort::AbiPort() : object_{{&kOps}, this} {
   check_caller = [](zarvo_reply_check check, void* context, std::uint32_t line,
                     const std::uint8_t* rxbuf, const std::uint8_t* stored) {
     return check(context, line, rxbuf, 0xDEAD0001, stored, 0xDEAD0002);
   };
 }
 
-void ScriptedPort::clear_record() {
+void AbiPort::clear_record() {
   sent_.clear();
   calls_.clear();
   problems_.clear();
 }
 
-ScriptedPort& ScriptedPort::of(zarvo_port* port) {
+AbiPort& AbiPort::of(zarvo_port* port) {
   // Object is standard-layout with the ABI's port as its first member.
   return *reinterpret_cast<Object*>(port)->self;
 }
 
-void ZARVO_STDCALL ScriptedPort::Unused(zarvo_port* port) {
+void ZARVO_STDCALL AbiPort::Unused(zarvo_port* port) {
   of(port).problems_.push_back("the driver called a port slot outside the contract");
 }
 
-std::int32_t ZARVO_STDCALL ScriptedPort::GetLineResult(zarvo_port* port, std::uint32_t line) {
-  ScriptedPort& self = of(port);
+std::int32_t ZARVO_STDCALL AbiPort::GetLineResult(zarvo_port* port, std::uint32_t line) {
+  AbiPort& self = of(port);
   self.calls_.push_back({"GetLineResult", line});
   return self.line_result;
 }
 
-void ZARVO_STDCALL ScriptedPort::SetReplyCode(zarvo_port* port, std::uint32_t line,
-                                              std::uint32_t code) {
+void ZARVO_STDCALL AbiPort::SetReplyCode(zarvo_port* port, std::uint32_t line, std::uint32_t code) {
   of(port).calls_.push_back({"SetReplyCode", line, code});
 }
 
-void ZARVO_STDCALL ScriptedPort::SetRxState(zarvo_port* port, std::uint32_t line,
-                                            std::uint32_t state) {
-  ScriptedPort& self = of(port);
+void ZARVO_STDCALL AbiPort::SetRxState(zarvo_port* port, std::uint32_t line, std::uint32_t state) {
+  AbiPort& self = of(port);
   self.calls_.push_back({"SetRxState", line, state});
   self.rx_state_ = static_cast<std::int32_t>(state);
 }
 
-std::int32_t ZARVO_STDCALL ScriptedPort::GetRxState(zarvo_port* port, std::uint32_t line) {
-  ScriptedPort& self = of(port);
+std::int32_t ZARVO_STDCALL AbiPort::GetRxState(zarvo_port* port, std::uint32_t line) {
+  AbiPort& self = of(port);
   self.calls_.push_back({"GetRxState", line});
   return self.rx_state_;
 }
 
-std::int32_t ZARVO_STDCALL ScriptedPort::ConfigureLine(zarvo_port* port, std::uint32_t line,
-                                                       std::uint32_t mode, std::uint32_t baud) {
-  ScriptedPort& self = of(port);
+std::int32_t ZARVO_STDCALL AbiPort::ConfigureLine(zarvo_port* port, std::uint32_t line,
+                                                  std::uint32_t mode, std::uint32_t baud) {
+  AbiPort& self = of(port);
   self.calls_.push_back({"ConfigureLine", line, mode, baud});
   if (self.configure_raises) throw std::runtime_error("the host's port cannot open the line");
   return self.configure_result;
 }
 
-void ZARVO_STDCALL ScriptedPort::SetReplyCheck(zarvo_port* port, std::uint32_t line,
-                                               zarvo_reply_check check, void* context) {
-  ScriptedPort& self = of(port);
+void ZARVO_STDCALL AbiPort::SetReplyCheck(zarvo_port* port, std::uint32_t line,
+                                          zarvo_reply_check check, void* context) {
+  AbiPort& self = of(port);
   self.check_ = check;
   self.check_context_ = context;
   if (check == nullptr) self.problems_.push_back("SetReplyCheck without a check");
   (void)line;  // registered for every line alike
 }
 
-std::int32_t ZARVO_STDCALL ScriptedPort::SendAndReceive(zarvo_port* port, std::uint32_t line,
-                                                        const std::uint8_t* txbuf,
-                                                        std::uint32_t txlen, std::uint8_t* rxbuf,
-                                                        std::uint32_t arg42, std::uint32_t syn) {
-  ScriptedPort& self = of(port);
+std::int32_t ZARVO_STDCALL AbiPort::SendAndReceive(zarvo_port* port, std::uint32_t line,
+                                                   const std::uint8_t* txbuf, std::uint32_t txlen,
+                                                   std::uint8_t* rxbuf, std::uint32_t arg42,
+                                                   std::uint32_t syn) {
+  AbiPort& self = of(port);
   if (arg42 != 42 || syn != kSyn) {
     self.problems_.push_back("SendAndReceive without the constants 42 and 22");
   }
   return self.exchange(line, txbuf, txlen, rxbuf);
 }
 
-std::int32_t ScriptedPort::exchange(std::uint32_t line, const std::uint8_t* txbuf,
-                                    std::uint32_t txlen, std::uint8_t* rxbuf) {
+std::int32_t AbiPort::exchange(std::uint32_t line, const std::uint8_t* txbuf, std::uint32_t txlen,
+                               std::uint8_t* rxbuf) {
   if (txlen < 5 || txlen > kRxBufSize || txbuf[0] != kSyn || txbuf[1] != kSyn) {
     problems_.push_back("a frame without SYN SYN or of impossible length");
     return kNoReplyAccepted;

@@ -28,7 +28,7 @@ struct PortCall {
   bool operator==(const PortCall&) const = default;
 };
 
-class ScriptedPort {
+class AbiPort {
  public:
   // How the port calls the driver's reply check; the 32-bit test routes this
   // through its own call that checks the stack.
@@ -36,9 +36,9 @@ class ScriptedPort {
       std::function<std::uint32_t(zarvo_reply_check check, void* context, std::uint32_t line,
                                   const std::uint8_t* rxbuf, const std::uint8_t* stored)>;
 
-  ScriptedPort();
-  ScriptedPort(const ScriptedPort&) = delete;
-  ScriptedPort& operator=(const ScriptedPort&) = delete;
+  AbiPort();
+  AbiPort(const AbiPort&) = delete;
+  AbiPort& operator=(const AbiPort&) = delete;
 
   zarvo_port* port() { return &object_.base; }
 
@@ -73,10 +73,10 @@ class ScriptedPort {
   };
   struct Object {
     zarvo_port base;
-    ScriptedPort* self;
+    AbiPort* self;
   };
 
-  static ScriptedPort& of(zarvo_port* port);
+  static AbiPort& of(zarvo_port* port);
   static void ZARVO_STDCALL Unused(zarvo_port* port);
   static std::int32_t ZARVO_STDCALL GetLineResult(zarvo_port* port, std::uint32_t line);
   static void ZARVO_STDCALL SetReplyCode(zarvo_port* port, std::uint32_t line, std::uint32_t code);
