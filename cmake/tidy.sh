@@ -7,7 +7,7 @@ set -u
 build=$1
 jobs=$2
 root=$(pwd)
-folders='platform|port|protocol|driver|settings|library|host|sim|serial'
+folders='platform|forms|window_menu|port|protocol|driver|settings_dialog|library|host|sim|serial'
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 started=$(date +%s)

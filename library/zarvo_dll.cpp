@@ -12,8 +12,8 @@
 #include "platform/application.h"
 #include "platform/port_guard.h"
 #include "protocol/exchange.h"
-#include "settings/menu_entry.h"
-#include "settings/param_form.h"
+#include "settings_dialog/menu_entry.h"
+#include "settings_dialog/param_form.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {

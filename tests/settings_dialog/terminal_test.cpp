@@ -9,24 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "forms/terminal_form.h"
+#include "forms/terminal_text.h"
 #include "fresh_process.h"
-#include "platform/terminal_form.h"
-#include "platform/terminal_text.h"
 #include "pty_session.h"
-#include "settings/param_form.h"
+#include "settings_dialog/param_form.h"
 #include "tests/support/settings_dir.h"
 
 namespace zarvo {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::Glyphs;
-using platform::Key;
-using platform::ModalResult;
-using platform::TerminalForm;
+using forms::Glyphs;
+using forms::Key;
+using forms::ModalResult;
+using forms::TerminalForm;
 
 // Columns of the characters c on a row of the drawn form, left to right.
-std::vector<int> columns_of(const platform::Screen& screen, int row, std::u32string_view chars) {
+std::vector<int> columns_of(const forms::Screen& screen, int row, std::u32string_view chars) {
   std::vector<int> cols;
   for (int col = 0; col < screen.Cols(); ++col) {
     if (chars.find(screen.At(row, col).ch) != std::u32string_view::npos) cols.push_back(col);
@@ -34,15 +34,15 @@ std::vector<int> columns_of(const platform::Screen& screen, int row, std::u32str
   return cols;
 }
 
-int row_with(const platform::Screen& screen, char32_t ch, int from = 0) {
+int row_with(const forms::Screen& screen, char32_t ch, int from = 0) {
   for (int row = from; row < screen.Rows(); ++row) {
     if (!columns_of(screen, row, std::u32string(1, ch)).empty()) return row;
   }
   return -1;
 }
 
-std::string name_of(const TParamFrm& form, const platform::TControl* control) {
-  const std::pair<const platform::TControl*, const char*> names[] = {
+std::string name_of(const TParamFrm& form, const forms::TControl* control) {
+  const std::pair<const forms::TControl*, const char*> names[] = {
       {&form.S0, "S0"},
       {&form.S1, "S1"},
       {&form.S2, "S2"},
@@ -64,7 +64,7 @@ TEST(TerminalForm, each_radio_mark_sits_between_the_digits_its_decimals_put_the_
   TParamFrm form;
   form.S2.SetChecked(true);
   form.C0.SetChecked(true);
-  const platform::Screen screen = TerminalForm(form, Glyphs::Ascii()).Draw();
+  const forms::Screen screen = TerminalForm(form, Glyphs::Ascii()).Draw();
   // Per group: the digit row, then the row of marks under it.
   for (const int digits_row :
        {row_with(screen, U'6'), row_with(screen, U'4', row_with(screen, U'6') + 1)}) {
@@ -137,18 +137,18 @@ TEST(TerminalForm, keys_press_the_focused_control_or_close_the_form) {
 }
 
 TEST(TerminalText, code_page_1251_reaches_the_terminal_in_its_own_encoding) {
-  EXPECT_EQ(platform::UnicodeOfCp1251(0xC0), U'А');
-  EXPECT_EQ(platform::UnicodeOfCp1251(0xFF), U'я');
-  EXPECT_EQ(platform::UnicodeOfCp1251(0xA8), U'Ё');
-  EXPECT_EQ(platform::UnicodeOfCp1251(0xB9), U'№');
+  EXPECT_EQ(forms::UnicodeOfCp1251(0xC0), U'А');
+  EXPECT_EQ(forms::UnicodeOfCp1251(0xFF), U'я');
+  EXPECT_EQ(forms::UnicodeOfCp1251(0xA8), U'Ё');
+  EXPECT_EQ(forms::UnicodeOfCp1251(0xB9), U'№');
   std::string utf8;
-  platform::TerminalEncoder("UTF-8").Append(utf8, U'Ж');
+  forms::TerminalEncoder("UTF-8").Append(utf8, U'Ж');
   EXPECT_EQ(utf8, "Ж");
   std::string koi8;
-  platform::TerminalEncoder("KOI8-R").Append(koi8, U'Ж');
+  forms::TerminalEncoder("KOI8-R").Append(koi8, U'Ж');
   EXPECT_EQ(koi8, "\xF6");
   std::string ascii;
-  platform::TerminalEncoder("ANSI_X3.4-1968").Append(ascii, U'Ж');
+  forms::TerminalEncoder("ANSI_X3.4-1968").Append(ascii, U'Ж');
   EXPECT_EQ(ascii, "?");
 }
 

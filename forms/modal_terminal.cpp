@@ -13,11 +13,11 @@
 #include <string_view>
 
 #include "codepage/cp1251.h"
-#include "platform/modal_runner.h"
-#include "platform/terminal_form.h"
-#include "platform/terminal_text.h"
+#include "forms/modal_runner.h"
+#include "forms/terminal_form.h"
+#include "forms/terminal_text.h"
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 namespace {
 
 constexpr auto kKeysHint = cp1251("Tab, стрелки: переход  Пробел: выбор  Enter: OK  Esc: отмена");
@@ -203,4 +203,4 @@ const ModalRunner& NativeModalRunner() {
   return runner;
 }
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

@@ -15,14 +15,15 @@
 
 #include "platform/application.h"
 #include "platform/wide_text_win32.h"
-#include "platform/window_menu.h"
+#include "window_menu/window_menu.h"
 
-namespace zarvo::platform {
+namespace zarvo::window_menu {
 namespace {
 
+using platform::Application;
+using platform::wide;
+
 constexpr unsigned kCommandsToTry = 16;
-constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                            PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
 LRESULT CALLBACK entry_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -184,32 +185,10 @@ std::optional<UINT> free_command(HMENU bar, unsigned first) {
   return std::nullopt;
 }
 
-bool readable(const void* address, std::size_t size) {
-  auto at = reinterpret_cast<std::uintptr_t>(address);
-  const std::uintptr_t end = at + size;
-  if (address == nullptr || end < at) return false;
-  while (at < end) {
-    MEMORY_BASIC_INFORMATION region{};
-    if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0) return false;
-    if (region.State != MEM_COMMIT || (region.Protect & PAGE_GUARD) != 0 ||
-        (region.Protect & kReadable) == 0) {
-      return false;
-    }
-    at = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
-  }
-  return true;
-}
-
 }  // namespace
 
-bool ReadHostMemory(const void* address, void* out, std::size_t size) {
-  if (!readable(address, size)) return false;
-  std::memcpy(out, address, size);
-  return true;
-}
-
-bool AppendToWindowMenu(std::string_view parent_caption, std::string_view caption,
-                        unsigned first_command, std::function<void()> on_command) {
+bool AppendEntry(std::string_view parent_caption, std::string_view caption, unsigned first_command,
+                 std::function<void()> on_command) {
   EntryWindow& entry_window = TheEntryWindow();
   if (entry_window.Installed()) return false;
   const std::optional<Found> found = find_drop_down(parent_caption);
@@ -230,4 +209,4 @@ bool AppendToWindowMenu(std::string_view parent_caption, std::string_view captio
   return true;
 }
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::window_menu

@@ -1,13 +1,13 @@
-#include "platform/terminal_form.h"
+#include "forms/terminal_form.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
-#include "platform/terminal_text.h"
+#include "forms/terminal_text.h"
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 namespace {
 
 // A frame corner and a blank on each side of a caption in a top border.
@@ -362,4 +362,4 @@ std::optional<ModalResult> TerminalForm::Press(Key key) {
   return std::nullopt;
 }
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

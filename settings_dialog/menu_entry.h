@@ -1,7 +1,7 @@
 // The driver's entry in the host's menu and what a click on it does.
 #pragma once
 
-#include "platform/modal_runner.h"
+#include "forms/modal_runner.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
@@ -26,7 +26,7 @@ void MenuEntryClicked(void* context, zarvo_menu_item* sender);
 // confirmed dialog saves them and has every pump reprogrammed at its next
 // poll. A failed save raises and changes nothing.
 void OnParamMenuClick(TVM30& driver, zarvo_menu_item* sender,
-                      const platform::ModalRunner& runner = platform::NativeModalRunner());
+                      const forms::ModalRunner& runner = forms::NativeModalRunner());
 
 // A driver object is going away: the shared dialog is freed, and a menu entry
 // bound to this object does nothing from now on.

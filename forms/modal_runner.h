@@ -2,9 +2,9 @@
 // dialog on Windows, the terminal dialog elsewhere. Tests pass a scripted one.
 #pragma once
 
-#include "platform/controls.h"
+#include "forms/controls.h"
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 
 class ModalRunner {
  public:
@@ -19,4 +19,4 @@ class ModalRunner {
 // This build's native runner. It keeps no state between showings.
 const ModalRunner& NativeModalRunner();
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

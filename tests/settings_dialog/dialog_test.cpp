@@ -13,10 +13,10 @@
 
 #include "driver/settings_file.h"
 #include "driver/tvm30.h"
+#include "forms/scripted_runner.h"
 #include "library/driver_object.h"
-#include "platform/scripted_runner.h"
-#include "settings/menu_entry.h"
-#include "settings/param_form.h"
+#include "settings_dialog/menu_entry.h"
+#include "settings_dialog/param_form.h"
 #include "tests/support/scripted_port.h"
 #include "tests/support/settings_dir.h"
 #include "zarvo/da30.h"
@@ -24,14 +24,14 @@
 namespace zarvo {
 namespace {
 
-using platform::Activate;
-using platform::ModalResult;
-using platform::ScriptedRunner;
-using platform::TRadioButton;
+using forms::Activate;
+using forms::ModalResult;
+using forms::ScriptedRunner;
+using forms::TRadioButton;
 
 ScriptedRunner Script(std::function<ModalResult(TParamFrm&)> script) {
   return ScriptedRunner(
-      [script](platform::TForm& form) { return script(static_cast<TParamFrm&>(form)); });
+      [script](forms::TForm& form) { return script(static_cast<TParamFrm&>(form)); });
 }
 
 const ScriptedRunner kPressOk = Script([](TParamFrm& form) { return Activate(form.BitBtn1); });

@@ -12,11 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "forms/modal_runner.h"
 #include "platform/application.h"
-#include "platform/modal_runner.h"
 #include "platform/wide_text_win32.h"
 
-namespace zarvo::platform {
+namespace zarvo::forms {
+
+using platform::Application;
+using platform::wide;
 namespace {
 
 constexpr int kFirstControlId = 1000;
@@ -414,4 +417,4 @@ const ModalRunner& NativeModalRunner() {
   return runner;
 }
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

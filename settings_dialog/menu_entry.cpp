@@ -1,4 +1,4 @@
-#include "settings/menu_entry.h"
+#include "settings_dialog/menu_entry.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,9 +10,10 @@
 #include "driver/log_settings.h"
 #include "driver/settings_file.h"
 #include "driver/tvm30.h"
+#include "platform/host_memory.h"
 #include "platform/port_guard.h"
-#include "platform/window_menu.h"
-#include "settings/param_form.h"
+#include "settings_dialog/param_form.h"
+#include "window_menu/window_menu.h"
 
 namespace zarvo {
 namespace {
@@ -103,7 +104,7 @@ void log_entry(const TVM30& driver, MenuEntryOutcome outcome) {
 
 // `driver` is read again after the dialog closed: the host's message loop runs
 // while it is up, and may destroy the driver object meanwhile.
-void run_param_menu(TVM30* const& driver, const platform::ModalRunner& runner) {
+void run_param_menu(TVM30* const& driver, const forms::ModalRunner& runner) {
   if (driver == nullptr) return;
   // The dialog shows the values as the file holds them: one that no button
   // stands for checks none, and OK without a choice writes it back unchanged.
@@ -131,9 +132,8 @@ void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn n
   const std::optional<MenuItem> root = recognised(menu_root);
   if (!root) {
     // Another toolkit's menu: reachable through the system's menu bar, if any.
-    if (platform::AppendToWindowMenu(kParentCaption.view(), kEntryCaption.view(),
-                                     ZARVO_MENU_COMMAND_ID,
-                                     [handler] { handler.code(handler.context, nullptr); })) {
+    if (window_menu::AppendEntry(kParentCaption.view(), kEntryCaption.view(), ZARVO_MENU_COMMAND_ID,
+                                 [handler] { handler.code(handler.context, nullptr); })) {
       BoundDriver = &driver;
       log_entry(driver, MenuEntryOutcome::kAddedToWindowMenu);
     } else {
@@ -152,10 +152,10 @@ void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn n
 }
 
 void MenuEntryClicked(void* context, zarvo_menu_item*) {
-  run_param_menu(*static_cast<TVM30**>(context), platform::NativeModalRunner());
+  run_param_menu(*static_cast<TVM30**>(context), forms::NativeModalRunner());
 }
 
-void OnParamMenuClick(TVM30& driver, zarvo_menu_item*, const platform::ModalRunner& runner) {
+void OnParamMenuClick(TVM30& driver, zarvo_menu_item*, const forms::ModalRunner& runner) {
   TVM30* const bound = &driver;
   run_param_menu(bound, runner);
 }

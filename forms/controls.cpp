@@ -1,8 +1,8 @@
-#include "platform/controls.h"
+#include "forms/controls.h"
 
 #include <algorithm>
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 
 TControl::TControl(TForm& owner, const TControl* parent, ControlKind kind)
     : owner_(owner), parent_(parent), kind_(kind) {
@@ -75,4 +75,4 @@ TBitBtn* CancelButton(const TForm& form) {
   return find_button(form, [](const TBitBtn& b) { return b.Cancel; });
 }
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

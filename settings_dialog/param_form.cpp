@@ -1,4 +1,4 @@
-#include "settings/param_form.h"
+#include "settings_dialog/param_form.h"
 
 #include <array>
 #include <memory>
@@ -9,8 +9,8 @@
 namespace zarvo {
 namespace {
 
-using platform::TControl;
-using platform::TRadioButton;
+using forms::TControl;
+using forms::TRadioButton;
 
 constexpr auto kFormCaption = cp1251("Настройка ТРК Zarvo");
 constexpr auto kSumCaption = cp1251("Количество знаков после запятой в сумме");
@@ -73,14 +73,14 @@ TParamFrm::TParamFrm() {
   Top = 0;
   ClientWidth = 249;
   ClientHeight = 173;
-  Font = platform::TFont{kFontName, kFormFontHeight};
-  Color = platform::TColor::kButtonFace;
+  Font = forms::TFont{kFontName, kFormFontHeight};
+  Color = forms::TColor::kButtonFace;
 
   place(GroupBox1, 8, 8, 233, 49, 0);
   GroupBox1.Caption = kSumCaption.view();
   place(Label1, 74, 16, 136, 25, -1);
   Label1.Caption = kSumDigits.view();
-  Label1.Font = platform::TFont{kFontName, kDigitsFontHeight};
+  Label1.Font = forms::TFont{kFontName, kDigitsFontHeight};
   place(S1, 186, 29, 15, 17, 0);
   place(S2, 159, 29, 15, 17, 1);
   place(S3, 134, 29, 15, 17, 2);
@@ -90,7 +90,7 @@ TParamFrm::TParamFrm() {
   GroupBox2.Caption = kPriceCaption.view();
   place(Label2, 75, 16, 135, 25, -1);
   Label2.Caption = kPriceDigits.view();
-  Label2.Font = platform::TFont{kFontName, kDigitsFontHeight};
+  Label2.Font = forms::TFont{kFontName, kDigitsFontHeight};
   place(C1, 186, 29, 15, 17, 0);
   place(C2, 159, 29, 15, 17, 1);
   place(C3, 134, 29, 15, 17, 2);
@@ -101,14 +101,14 @@ TParamFrm::TParamFrm() {
 
   place(BitBtn1, 81, 140, 75, 25, 2);
   BitBtn1.Caption = kOkCaption.view();
-  BitBtn1.Kind = platform::TBitBtn::Glyph::kOk;
+  BitBtn1.Kind = forms::TBitBtn::Glyph::kOk;
   BitBtn1.Default = true;
-  BitBtn1.Result = platform::ModalResult::kOk;
+  BitBtn1.Result = forms::ModalResult::kOk;
   place(BitBtn2, 167, 140, 75, 25, 3);
   BitBtn2.Caption = kCancelCaption.view();
-  BitBtn2.Kind = platform::TBitBtn::Glyph::kCancel;
+  BitBtn2.Kind = forms::TBitBtn::Glyph::kCancel;
   BitBtn2.Cancel = true;
-  BitBtn2.Result = platform::ModalResult::kCancel;
+  BitBtn2.Result = forms::ModalResult::kCancel;
 
   for (TRadioButton* button : {&S0, &S1, &S2, &S3}) {
     button->OnClick = [this](TRadioButton& sender) { S0Click(sender); };
@@ -141,7 +141,7 @@ void TParamFrm::FormCreate() {
 }
 
 bool ShowParamDialog(std::uint8_t& Sum, std::uint8_t& Price, bool& Mono,
-                     const platform::ModalRunner& runner) {
+                     const forms::ModalRunner& runner) {
   if (!ParamFrm) ParamFrm = std::make_shared<TParamFrm>();
   // Held for the whole showing: the host's message loop runs meanwhile, and a
   // driver object destroyed from it frees only the shared reference.
@@ -153,7 +153,7 @@ bool ShowParamDialog(std::uint8_t& Sum, std::uint8_t& Price, bool& Mono,
   preselect(price_buttons, Price, &TParamFrm::C0Click, *form);
   form->MonoCommand.Checked = Mono;
 
-  if (runner.ShowModal(*form) != platform::ModalResult::kOk) return false;
+  if (runner.ShowModal(*form) != forms::ModalResult::kOk) return false;
 
   if (const auto sum = checked_decimals(sum_buttons)) Sum = *sum;
   if (const auto price = checked_decimals(price_buttons)) Price = *price;

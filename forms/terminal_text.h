@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 
 char32_t UnicodeOfCp1251(unsigned char byte);
 
@@ -31,4 +31,4 @@ class TerminalEncoder {
   std::unique_ptr<Converter> converter_;
 };
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

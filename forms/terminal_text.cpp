@@ -1,4 +1,4 @@
-#include "platform/terminal_text.h"
+#include "forms/terminal_text.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 namespace {
 
 // Bytes 0x80..0xBF; 0xC0..0xFF are the Cyrillic letters U+0410..U+044F in order.
@@ -137,4 +137,4 @@ void TerminalEncoder::Append(std::string& out, char32_t code_point) const {
   out += '?';
 }
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

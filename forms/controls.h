@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 
 struct TFont {
   std::string_view Name;
@@ -144,4 +144,4 @@ ModalResult Activate(TControl& control);
 TBitBtn* DefaultButton(const TForm& form);
 TBitBtn* CancelButton(const TForm& form);
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

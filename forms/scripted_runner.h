@@ -5,9 +5,9 @@
 #include <functional>
 #include <utility>
 
-#include "platform/modal_runner.h"
+#include "forms/modal_runner.h"
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 
 class ScriptedRunner final : public ModalRunner {
  public:
@@ -23,4 +23,4 @@ class ScriptedRunner final : public ModalRunner {
   Script script_;
 };
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms

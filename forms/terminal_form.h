@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/controls.h"
+#include "forms/controls.h"
 
-namespace zarvo::platform {
+namespace zarvo::forms {
 
 enum class Key { kTab, kBackTab, kUp, kDown, kLeft, kRight, kSpace, kEnter, kEscape };
 
@@ -101,4 +101,4 @@ class TerminalForm {
   std::size_t focus_ = 0;
 };
 
-}  // namespace zarvo::platform
+}  // namespace zarvo::forms
