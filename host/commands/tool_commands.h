@@ -5,10 +5,10 @@
 #include <CLI/CLI.hpp>
 
 #include "host/commands/command.h"
+#include "host/soak/soak.h"
 #include "host/tools/bench.h"
 #include "host/tools/journal_list.h"
 #include "host/tools/monitor.h"
-#include "host/tools/soak.h"
 
 namespace zarvo::host {
 
