@@ -9,12 +9,9 @@ namespace zarvo {
 namespace {
 
 using testing::Bytes;
+using testing::cell;
 using testing::ReplyFrame;
 using testing::Snapshot;
-
-constexpr PumpCell cell(int line, int pump) {
-  return *PumpCell::of(line, pump);
-}
 
 Bytes bytes_of(std::initializer_list<std::uint8_t> head, std::string_view tail) {
   Bytes out(head);

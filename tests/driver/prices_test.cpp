@@ -9,12 +9,10 @@ namespace zarvo {
 namespace {
 
 using testing::Bytes;
+using testing::cell;
 using testing::ReplyFrame;
 using testing::Snapshot;
 
-constexpr PumpCell cell(int line, int pump) {
-  return *PumpCell::of(line, pump);
-}
 // The asked pump's own answer: one from another pump would fail the exchange.
 Bytes accepted_by(std::uint8_t pump) {
   return ReplyFrame(pump, 'Q', "0");

@@ -6,11 +6,8 @@ namespace zarvo {
 namespace {
 
 using testing::Bytes;
+using testing::cell;
 using testing::ReplyFrame;
-
-constexpr PumpCell cell(int line, int pump) {
-  return *PumpCell::of(line, pump);
-}
 
 // The operation table as the driver itself fills it.
 class DirectCalls final : public TableCalls {

@@ -12,6 +12,11 @@
 
 namespace zarvo::testing {
 
+// A table cell the tests know to be in range.
+constexpr PumpCell cell(int line, int pump) {
+  return *PumpCell::of(line, pump);
+}
+
 // The reply check as a host port calls it, with a TVM30 as its context.
 ReplyCheckRegistration CheckFor(TVM30* driver);
 
