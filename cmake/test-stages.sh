@@ -3,7 +3,8 @@
 # make target with its output in LOGS/STAGE.log; a stage starts when those it
 # needs have passed. While one stage waits on timeouts, pacing and wine, the
 # other keeps the processors busy (builds run niced, so tests keep their time).
-# Ends with a table of each stage's seconds and result; fails if any failed.
+# Ends with a table of each stage's seconds (wall and processor) and result;
+# fails if any failed.
 #   test-stages.sh LOGS WIN32_BUILD
 set -u
 logs=$1
@@ -46,7 +47,9 @@ start() {
   local name=$1
   started[$name]=$(now)
   result[$name]=running
-  "$make" --no-print-directory "${target[$name]}" > "$logs/$name.log" 2>&1 &
+  # The processor seconds it took (user and system) go beside its log.
+  { TIMEFORMAT='%U %S'; time "$make" --no-print-directory "${target[$name]}" \
+      > "$logs/$name.log" 2>&1; } 2> "$logs/$name.cpu" &
   pid_of[$!]=$name
   running=$((running + 1))
   printf '[%4d s] %s: started (make %s)\n' $(($(now) - begun)) "$name" "${target[$name]}"
@@ -95,11 +98,16 @@ done
 if [ -x "$win32_build/i386-root/wine" ]; then wine32="32-bit wine in the i386 root"
 else wine32="the machine's 32-bit wine"; fi
 echo
-printf '%-10s %8s  %s\n' stage seconds result
+cpu_of() { awk '{ printf "%d", $1 + $2 }' "$logs/$1.cpu" 2> /dev/null || echo 0; }
+printf '%-10s %8s %8s  %s\n' stage seconds cpu-s result
+cpu_total=0
 for name in "${order[@]}"; do
   note=
   [ "$name" = wine32 ] && note="  ($wine32)"
-  printf '%-10s %8s  %s%s\n' "$name" "${seconds[$name]:-0}" "${result[$name]}" "$note"
+  cpu=$(cpu_of "$name")
+  cpu_total=$((cpu_total + ${cpu:-0}))
+  printf '%-10s %8s %8s  %s%s\n' "$name" "${seconds[$name]:-0}" "${cpu:-0}" "${result[$name]}" "$note"
 done
-printf '%-10s %8s  %s\n' total "$total" "$([ "$failed" = 0 ] && echo passed || echo FAILED)"
+printf '%-10s %8s %8s  %s\n' total "$total" "$cpu_total" \
+  "$([ "$failed" = 0 ] && echo passed || echo FAILED)"
 exit "$failed"
