@@ -40,13 +40,16 @@ fi
 echo "wine32: cannot be installed beside this machine's packages; making an i386 root in $root"
 sh "$here/packages.sh" wine32-root debootstrap
 suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
-# The first source of the machine's own Debian, one-line or deb822 style.
-mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2> /dev/null |
-  awk -v suite="$suite" '$1 == "deb" && $3 == suite && $2 !~ /security/ { print $2; exit }')
-if [ -z "$mirror" ]; then
-  mirror=$(cat /etc/apt/sources.list.d/*.sources 2> /dev/null |
-    awk '/^URIs:/ && $2 !~ /security/ { print $2; exit }')
-fi
+# The machine's own Debian source: one whose index of the release apt could
+# fetch (a source that is down has none).
+mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT) $(FILENAME)' \
+  'Created-By: Packages' 2> /dev/null |
+  while read -r uri release component file; do
+    if [ "$release" = "$suite" ] && [ "$component" = main ] && [ -f "$file" ]; then
+      echo "${uri%/}"
+      break
+    fi
+  done)
 mirror=${mirror:-http://deb.debian.org/debian}
 
 partial=$root.partial
