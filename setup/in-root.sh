@@ -14,9 +14,14 @@ while [ "${1:-}" = --see ]; do
   shift 2
 done
 
-exec unshare --mount --propagation private sh -eu -c '
+# The root is made a private mount of its own first, so that nothing mounted
+# under it reaches another namespace; '--propagation private' would need the
+# caller's / to be a mount point, which it is not inside a chroot.
+exec unshare --mount --propagation unchanged sh -eu -c '
   root=$1 workdir=$2 seen=$3
   shift 3
+  mount --bind "$root" "$root"
+  mount --make-rprivate "$root"
   mount --rbind /dev "$root/dev"
   mount -t proc proc "$root/proc"
   mount --rbind /sys "$root/sys"

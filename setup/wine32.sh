@@ -68,7 +68,7 @@ echo "deb $mirror $suite main" > "$partial/etc/apt/sources.list"
 if ! sh "$here/in-root.sh" "$partial" / sh -c \
   'export DEBIAN_FRONTEND=noninteractive; apt-get update -q &&
    apt-get install -y -q --no-install-recommends wine wine32 xauth' > "$log" 2>&1; then
-  grep -E '^(E|Err):' "$log" | head -n 10 >&2
+  grep -E '^(E|Err):' "$log" | head -n 10 >&2 || tail -n 10 "$log" >&2
   echo "wine32: apt-get in the i386 root failed" >&2
   exit 1
 fi
