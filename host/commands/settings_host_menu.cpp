@@ -4,11 +4,13 @@
 
 #include "codepage/cp1251.h"
 #include "host/commands/scenes.h"
+#include "host/session/console.h"
 #include "host/session/menu.h"
 
 namespace zarvo::host {
 
 int open_settings(const SessionOptions& options, Output& out) {
+  const TerminalRestore terminal;
   Session session(options, out.err());
   MenuItem root;
   root.add_child(-1, cp1251("&Файл").str());

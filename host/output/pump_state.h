@@ -13,9 +13,6 @@ namespace zarvo::host {
 // 217 is "fuelling" from live readings and "nozzle 1 authorized" from a status.
 std::string pump_state_label(std::uint8_t state);
 
-// What the driver files for a status reply's scan: "218 nozzle 2 authorized".
-std::string status_scan_label(const wire::StatusScan& scan);
-
 // The delivery on the pump is under way (authorized, lifted or fuelling).
 bool delivery_active(std::uint8_t state);
 // The pump reported the end of a transaction.

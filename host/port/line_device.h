@@ -21,6 +21,12 @@ class DeviceError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The device is held by another process: another monitor, a terminal program.
+class DeviceBusy : public DeviceError {
+ public:
+  using DeviceError::DeviceError;
+};
+
 class LineDevice {
  public:
   using Clock = std::chrono::steady_clock;
@@ -46,7 +52,13 @@ using DeviceOpener = std::function<std::unique_ptr<LineDevice>(std::uint32_t bau
 bool supported_baud(std::uint32_t baud);
 
 // The OS's serial device, e.g. /dev/ttyUSB0, COM3 or \\.\COM10, raw 8N1 at
-// `baud`, held by this process alone. Throws DeviceError.
+// `baud`, held by this process alone. Throws DeviceBusy when another process
+// holds it, DeviceError for every other failure.
 std::unique_ptr<LineDevice> open_serial_device(const std::string& path, std::uint32_t baud);
+
+// What names the device itself, the same for every path that leads to it
+// (/dev/pts/3, /dev//pts/3, a link to it; COM3 and \\.\com3), so that one
+// device is never bound to two lines. Never throws.
+std::string serial_device_identity(const std::string& path);
 
 }  // namespace zarvo::host

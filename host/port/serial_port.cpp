@@ -20,6 +20,10 @@ constexpr std::uint32_t kDefaultBaud = 9600;
 constexpr std::chrono::milliseconds kWriteTimeout{1000};
 // Noise and replies together: a babbling peer cannot hold an exchange forever.
 constexpr std::size_t kMaxBytesPerExchange = 4096;
+// A device that keeps failing is opened again after these pauses, doubling:
+// an unplugged adapter costs an open() every two seconds, never a busy loop.
+constexpr std::chrono::milliseconds kFirstReopenPause{250};
+constexpr std::chrono::milliseconds kLongestReopenPause{2000};
 
 // Frames carry the pump address after the two SYN bytes.
 constexpr std::size_t kAddressPosition = wire::kFrame.address;
@@ -119,13 +123,21 @@ void SerialPort::bind(std::uint32_t line, std::string device, DeviceOpener opene
     throw std::invalid_argument("line " + std::to_string(line) + " is outside 1..40");
   }
   if (device.empty()) throw std::invalid_argument("line " + std::to_string(line) + ": no device");
+  // A line of this process is known by its name alone.
+  std::string identity = opener ? device : serial_device_identity(device);
   for (std::uint32_t other = kFirstLine; other <= kLastLine; ++other) {
-    if (other != line && lines_[other - 1].device == device) {
-      throw std::invalid_argument(device + " is already bound to line " + std::to_string(other));
-    }
+    const Line& bound = lines_[other - 1];
+    if (other == line || bound.device.empty() || bound.identity != identity) continue;
+    throw std::invalid_argument(
+        (bound.device == device ? device : device + " is " + bound.device + ", which") +
+        " is already bound to line " + std::to_string(other));
   }
   slot->io.reset();
+  slot->device_failures = 0;
+  slot->reopen_at = {};
+  slot->busy = false;
   slot->device = std::move(device);
+  slot->identity = std::move(identity);
   slot->opener = std::move(opener);
 }
 
@@ -138,6 +150,21 @@ const std::string& SerialPort::device(std::uint32_t line) const {
   static const std::string none;
   const Line* slot = line_at(line);
   return slot == nullptr ? none : slot->device;
+}
+
+bool SerialPort::is_open(std::uint32_t line) const {
+  const Line* slot = line_at(line);
+  return slot != nullptr && slot->io != nullptr;
+}
+
+SerialPort::Clock::time_point SerialPort::reopen_at(std::uint32_t line) const {
+  const Line* slot = line_at(line);
+  return slot == nullptr ? Clock::time_point{} : slot->reopen_at;
+}
+
+bool SerialPort::held_elsewhere(std::uint32_t line) const {
+  const Line* slot = line_at(line);
+  return slot != nullptr && slot->busy;
 }
 
 std::string SerialPort::last_error(std::uint32_t line) const {
@@ -229,13 +256,31 @@ std::int32_t SerialPort::ConfigureLine(std::uint32_t line, std::uint32_t mode, s
 PortResult SerialPort::open_line(Line& line, std::uint32_t baud) {
   // Close first: the line is held exclusively, so a second open would be refused.
   line.io.reset();
+  line.busy = false;
   try {
     line.io = line.opener ? line.opener(baud) : open_serial_device(line.device, baud);
+  } catch (const DeviceBusy& e) {
+    line.busy = true;
+    return device_failed(line, e.what());
   } catch (const std::exception& e) {
-    return fail(line, PortResult::kIoError, e.what());
+    return device_failed(line, e.what());
   }
   line.error.clear();
   return PortResult::kOk;
+}
+
+PortResult SerialPort::device_failed(Line& line, const std::string& reason) {
+  line.io.reset();
+  ++line.device_failures;
+  // The first failure is tried again at once: a line reported at start opens
+  // on its first exchange, one that hung up on the next.
+  auto pause = std::chrono::milliseconds(0);
+  if (line.device_failures > 1) {
+    pause = kFirstReopenPause * (1U << std::min(line.device_failures - 2, 3U));
+  }
+  line.reopen_at = Clock::now() + std::min(pause, kLongestReopenPause);
+  line.down_reason = reason;
+  return fail(line, PortResult::kIoError, reason);
 }
 
 std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t* txbuf,
@@ -259,17 +304,24 @@ std::int32_t SerialPort::SendAndReceive(std::uint32_t number, const std::uint8_t
   if (line->device.empty()) {
     result = fail(*line, PortResult::kNoDevice, describe(PortResult::kNoDevice));
   } else if (line->io == nullptr) {
-    result = open_line(*line, kDefaultBaud);
+    result = Clock::now() < line->reopen_at
+                 ? fail(*line, PortResult::kIoError, line->down_reason + "; trying again shortly")
+                 : open_line(*line, kDefaultBaud);
   }
   if (result == PortResult::kOk) result = pass_gate(*line, number, request);
-  const bool ready = result == PortResult::kOk;
+  bool transmitted = false;
   std::size_t strays = 0;
-  if (ready) result = transmit(*line, request);
-  if (result == PortResult::kOk) result = collect(*line, request, collector, strays);
+  if (result == PortResult::kOk) {
+    result = transmit(*line, request);
+    transmitted = result == PortResult::kOk;
+  }
+  if (transmitted) result = collect(*line, request, collector, strays);
+  // The device worked through a whole exchange, whatever the peer answered.
+  if (transmitted && line->io != nullptr) line->device_failures = 0;
   line->result = result;
   if (result == PortResult::kOk) line->error.clear();
-  notify(ExchangeRecord{number, request, collector.reply(), collector.skipped(), result, ready,
-                        strays});
+  notify(ExchangeRecord{number, request, collector.reply(), collector.skipped(), result,
+                        transmitted, strays});
   // A reply that was not accepted must not reach the driver's decoder.
   if (result != PortResult::kOk) collector.discard();
   return static_cast<std::int32_t>(result);
@@ -281,7 +333,7 @@ PortResult SerialPort::transmit(Line& line, std::span<const std::uint8_t> reques
     line.io->purge_input();
     line.io->write_all(request, Clock::now() + kWriteTimeout);
   } catch (const DeviceError& e) {
-    return fail(line, PortResult::kIoError, e.what());
+    return device_failed(line, e.what());
   }
   return PortResult::kOk;
 }
@@ -297,7 +349,7 @@ PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request
     try {
       n = line.io->read_some(chunk, deadline);
     } catch (const DeviceError& e) {
-      return fail(line, PortResult::kIoError, e.what());
+      return device_failed(line, e.what());
     }
     if (n == 0) {
       if (collector.stored() == 0) {

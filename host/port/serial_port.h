@@ -1,7 +1,9 @@
 // The host's port object: the table of 20 entries the driver calls, over the
 // OS's serial devices or lines inside this process (line_device.h). Lines
 // 1..40 are bound to devices by the host; a line opens 9600 baud 8N1 raw on
-// ConfigureLine or lazily on its first exchange.
+// ConfigureLine or lazily on its first exchange. A device that fails (hangs
+// up, vanishes) is closed and opened again by a later exchange, at once the
+// first time and then no sooner than a back-off of up to two seconds allows.
 //
 // Thread safety: exchanges on different lines may run at the same time; calls
 // for one line must not overlap. Bind devices before the first exchange.
@@ -49,7 +51,7 @@ struct ExchangeRecord {
   std::span<const std::uint8_t> received;  // the stored reply, or what was stored before failing
   std::size_t skipped = 0;                 // noise bytes before the reply
   PortResult result = PortResult::kOk;
-  bool transmitted = true;  // false when the line could not even send
+  bool transmitted = true;  // false when the request was not written
   std::size_t strays = 0;   // intact replies from another pump, ignored
 };
 
@@ -77,14 +79,25 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
+  using Clock = std::chrono::steady_clock;
+
   // Binds a device to a line; throws std::invalid_argument for a line outside
-  // 1..40 or a device already bound to another line. Without an opener the
-  // device is the OS's serial device of that name.
+  // 1..40 or a device already bound to another line, under whatever name.
+  // Without an opener the device is the OS's serial device of that name.
   void bind(std::uint32_t line, std::string device, DeviceOpener opener = {});
   bool bound(std::uint32_t line) const;
   const std::string& device(std::uint32_t line) const;
   // Why the line's last operation failed, for messages ("" when it did not).
   std::string last_error(std::uint32_t line) const;
+
+  // The line's device as the last exchange left it, asked between exchanges
+  // (by the thread that exchanges on the line, or while none does).
+  // Open: false before the first open and after the device failed.
+  bool is_open(std::uint32_t line) const;
+  // When a failed device may be opened again; an exchange before then fails at once.
+  Clock::time_point reopen_at(std::uint32_t line) const;
+  // Whether the last open found the device held by another process.
+  bool held_elsewhere(std::uint32_t line) const;
 
   // Called after every exchange, on the exchanging thread (serialised).
   void set_observer(ExchangeObserver observer);
@@ -107,8 +120,13 @@ class SerialPort {
  private:
   struct Line {
     std::string device;
+    std::string identity;  // the same for every name of one device
     DeviceOpener opener;
     std::unique_ptr<LineDevice> io;
+    unsigned device_failures = 0;  // failed opens and device errors in a row
+    Clock::time_point reopen_at{};
+    std::string down_reason;  // the last device error
+    bool busy = false;
     zarvo_reply_check check = nullptr;
     void* context = nullptr;
     std::optional<std::uint32_t> reply_code;  // the check's last verdict
@@ -120,6 +138,8 @@ class SerialPort {
   Line* line_at(std::uint32_t line);
   const Line* line_at(std::uint32_t line) const;
   PortResult open_line(Line& line, std::uint32_t baud);
+  // Closes a device that failed and sets when it may be opened again.
+  PortResult device_failed(Line& line, const std::string& reason);
   PortResult pass_gate(Line& line, std::uint32_t number, std::span<const std::uint8_t> request);
   PortResult transmit(Line& line, std::span<const std::uint8_t> request);
   PortResult collect(Line& line, std::span<const std::uint8_t> request, ReplyCollector& collector,

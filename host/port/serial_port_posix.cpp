@@ -1,14 +1,19 @@
 // Serial devices and pseudo-terminals through termios.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "host/port/line_device.h"
 
@@ -55,9 +60,27 @@ int poll_ms(Clock::time_point deadline) {
 class TermiosDevice final : public LineDevice {
  public:
   explicit TermiosDevice(int fd) : fd_(fd) {}
-  ~TermiosDevice() override { ::close(fd_); }
+  ~TermiosDevice() override {
+    // The mode outlives the descriptor while any other holds the terminal (a
+    // pseudo-terminal's far side always does): the next user would be refused.
+    if (exclusive_) (void)::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+  }
   TermiosDevice(const TermiosDevice&) = delete;
   TermiosDevice& operator=(const TermiosDevice&) = delete;
+
+  // Keeps every other process off the line: the lock holds for root as well,
+  // where the exclusive mode does not, and only processes that take it (every
+  // zarvo) see it; the exclusive mode refuses other programs' opens. The
+  // kernel drops the lock with the descriptor, however this process ends.
+  void hold_exclusively() {
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) throw DeviceBusy("in use by another process");
+      fail_with_errno("lock");
+    }
+    // Pseudo-terminals may refuse the mode.
+    exclusive_ = ::ioctl(fd_, TIOCEXCL) == 0;
+  }
 
   void purge_input() override { ::tcflush(fd_, TCIFLUSH); }
 
@@ -101,18 +124,25 @@ class TermiosDevice final : public LineDevice {
 
  private:
   int fd_;
+  bool exclusive_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<LineDevice> open_serial_device(const std::string& path, std::uint32_t baud) {
   const int raw = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (raw < 0) fail_with_errno("open");
+  if (raw < 0) {
+    // Another process holds the terminal in exclusive mode.
+    if (errno == EBUSY) {
+      throw DeviceBusy(std::string("in use by another process (open: ") + std::strerror(errno) +
+                       ")");
+    }
+    fail_with_errno("open");
+  }
   auto device = std::make_unique<TermiosDevice>(raw);
   termios tio{};
   if (::tcgetattr(raw, &tio) != 0) fail_with_errno("not a serial device");
-  // Keep other programs off a line that is in use; pseudo-terminals may refuse.
-  (void)::ioctl(raw, TIOCEXCL);
+  device->hold_exclusively();
   ::cfmakeraw(&tio);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -126,6 +156,19 @@ std::unique_ptr<LineDevice> open_serial_device(const std::string& path, std::uin
   }
   ::tcflush(raw, TCIOFLUSH);
   return device;
+}
+
+std::string serial_device_identity(const std::string& path) {
+  // A character device is its numbers, whatever node or link leads to it.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
+    return "character device " + std::to_string(major(info.st_rdev)) + ":" +
+           std::to_string(minor(info.st_rdev));
+  }
+  // Not there yet (a line that comes up later): its path, links resolved.
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+  return error ? std::filesystem::path(path).lexically_normal().string() : resolved.string();
 }
 
 }  // namespace zarvo::host

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "host/port/line_device.h"
@@ -107,7 +108,14 @@ std::unique_ptr<LineDevice> open_serial_device(const std::string& path, std::uin
   // No sharing: the line is this process's alone while it is open.
   const HANDLE handle = CreateFileW(device_name(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) fail_with_last_error("open");
+  if (handle == INVALID_HANDLE_VALUE) {
+    // A COM port is never shared: another process has it open.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+      throw DeviceBusy("in use by another process (open: " + system_message(ERROR_ACCESS_DENIED) +
+                       ")");
+    }
+    fail_with_last_error("open");
+  }
   auto device = std::make_unique<ComDevice>(handle);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -131,6 +139,13 @@ std::unique_ptr<LineDevice> open_serial_device(const std::string& path, std::uin
   if (!SetCommState(handle, &dcb)) fail_with_last_error("line settings");
   PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
   return device;
+}
+
+std::string serial_device_identity(const std::string& path) {
+  // COM3, com3 and \\.\COM3 are one port.
+  std::string name = path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : path;
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
 }
 
 }  // namespace zarvo::host

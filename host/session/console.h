@@ -21,8 +21,28 @@ class InterruptWatch {
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-  // Waits up to `ms`; true when an interrupt came.
+  // Waits up to `ms`; true when an interrupt came, now or before.
   bool wait(std::uint32_t ms) const;
+  // Whether an interrupt came, without waiting: for threads that look
+  // between two exchanges. Thread-safe.
+  bool interrupted() const;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
+// While it lives, a signal that would end the process (SIGHUP, SIGINT,
+// SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2) first puts the terminal back
+// as it was when this began, then ends the process as the signal would have:
+// a dialog that made the terminal raw never leaves it so. Nothing on Windows,
+// whose dialogs are windows.
+class TerminalRestore {
+ public:
+  TerminalRestore();
+  ~TerminalRestore();
+  TerminalRestore(const TerminalRestore&) = delete;
+  TerminalRestore& operator=(const TerminalRestore&) = delete;
 
  private:
   struct Saved;

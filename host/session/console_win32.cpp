@@ -119,6 +119,15 @@ bool InterruptWatch::wait(std::uint32_t ms) const {
   return WaitForSingleObject(interrupt_event(), ms) == WAIT_OBJECT_0;
 }
 
+bool InterruptWatch::interrupted() const {
+  return wait(0);
+}
+
+struct TerminalRestore::Saved {};
+
+TerminalRestore::TerminalRestore() = default;
+TerminalRestore::~TerminalRestore() = default;
+
 struct ConsoleText::Saved {
   std::unique_ptr<ConsoleBuffer> out;
   std::unique_ptr<ConsoleBuffer> err;

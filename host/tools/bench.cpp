@@ -37,6 +37,7 @@ struct WireTally {
 struct LineRun {
   std::uint64_t polls = 0;
   std::uint64_t failures = 0;
+  std::string died;  // why the line's device failed; the line was polled no more
   Clock::duration elapsed{};
   std::vector<Clock::duration> passes;  // since the common start, the end of each pass
   WireTally wire;
@@ -62,20 +63,22 @@ std::string fixed(double value, int decimals) {
   return text;
 }
 
-// Polls pumps 1..P round and round from the common start until the deadline.
-void poll_line(const Driver& driver, std::uint32_t line, std::uint32_t pumps,
-               Clock::time_point start, Clock::time_point deadline, LineRun& run) {
+// Polls pumps 1..P round and round from the common start until the deadline,
+// or until the line's device fails: a dead line has no speed to measure.
+void poll_line(Session& session, std::uint32_t line, std::uint32_t pumps, Clock::time_point start,
+               Clock::time_point deadline, LineRun& run) {
   for (;;) {
     for (std::uint32_t pump = 1; pump <= pumps; ++pump) {
       try {
-        driver.poll(line, pump, 0);
+        session.driver().poll(line, pump, 0);
         ++run.polls;
       } catch (const zarvo::Exception&) {
         ++run.failures;
+        if (!session.port().is_open(line)) run.died = session.port().last_error(line);
       }
       const auto now = Clock::now();
       run.elapsed = now - start;
-      if (now >= deadline) return;
+      if (now >= deadline || !run.died.empty()) return;
     }
     run.passes.push_back(run.elapsed);
   }
@@ -138,9 +141,14 @@ namespace {
 std::array<LineRun, kLastLine> measure(Session& session, const BenchOptions& options) {
   const Driver& driver = session.driver();
   const std::vector<std::uint32_t>& lines = session.lines();
+  std::array<LineRun, kLastLine> runs{};
+  // A line that did not open at the start is not polled at all.
+  for (const std::uint32_t line : lines) {
+    if (!session.port().is_open(line)) runs[line - 1].died = session.port().last_error(line);
+  }
   // The first poll of a pump programs its parameters: not part of the figures.
   for_each_line_at_once(lines, [&](std::uint32_t line) {
-    for (std::uint32_t pump = 1; pump <= options.pumps; ++pump) {
+    for (std::uint32_t pump = 1; pump <= options.pumps && runs[line - 1].died.empty(); ++pump) {
       try {
         driver.poll(line, pump, 0);
       } catch (const zarvo::Exception&) {
@@ -149,7 +157,6 @@ std::array<LineRun, kLastLine> measure(Session& session, const BenchOptions& opt
     }
   });
 
-  std::array<LineRun, kLastLine> runs{};
   // Each line's tally is written only by the thread that exchanges on it.
   session.set_listener([&runs](const ExchangeRecord& record) {
     WireTally& tally = runs[record.line - 1].wire;
@@ -164,7 +171,8 @@ std::array<LineRun, kLastLine> measure(Session& session, const BenchOptions& opt
   const auto duration = std::chrono::duration_cast<Clock::duration>(Seconds(options.seconds));
   for_each_line_at_once(lines, [&](std::uint32_t line) {
     ready.arrive_and_wait();
-    poll_line(driver, line, options.pumps, start, start + duration, runs[line - 1]);
+    if (runs[line - 1].died.empty())
+      poll_line(session, line, options.pumps, start, start + duration, runs[line - 1]);
   });
   session.set_listener(nullptr);
   return runs;
@@ -189,15 +197,18 @@ Json report_line(Output& out, const LineRun& run, const LineFigures& f,
     text += ", " + std::to_string(run.failures) + (run.failures == 1 ? " poll" : " polls") +
             " failed (" + reason_text + ")";
   }
+  if (!run.died.empty()) text += "; the line failed: " + run.died;
   out.note(text);
-  return Json{{"line", f.line},
-              {"polls", run.polls},
-              {"failed", run.failures},
-              {"failed_exchanges", std::move(reasons)},
-              {"polls_per_second", rounded(f.polls_per_second, 2)},
-              {"limit_per_second", rounded(f.limit_per_second, 2)},
-              {"bytes_per_poll", rounded(f.bytes_per_poll, 2)},
-              {"ratio", rounded(f.ratio, 4)}};
+  Json figures{{"line", f.line},
+               {"polls", run.polls},
+               {"failed", run.failures},
+               {"failed_exchanges", std::move(reasons)},
+               {"polls_per_second", rounded(f.polls_per_second, 2)},
+               {"limit_per_second", rounded(f.limit_per_second, 2)},
+               {"bytes_per_poll", rounded(f.bytes_per_poll, 2)},
+               {"ratio", rounded(f.ratio, 4)}};
+  if (!run.died.empty()) figures["error"] = run.died;
+  return figures;
 }
 
 // The station's cycle: all pumps of all lines once. Cycle k of the station
@@ -266,6 +277,7 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
   double worst = 1e9;
   double wire_per_poll = 0;
   std::string silent_lines;
+  std::vector<std::string> dead_lines;
   const std::vector<std::uint32_t>& lines = session.lines();
   for (const std::uint32_t line : lines) {
     const LineRun& run = runs[line - 1];
@@ -273,6 +285,10 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
     worst = std::min(worst, f.ratio);
     wire_per_poll += f.wire_seconds_per_poll / static_cast<double>(lines.size());
     if (run.polls == 0) silent_lines += " " + std::to_string(line);
+    if (!run.died.empty()) {
+      dead_lines.push_back("line " + std::to_string(line) + ": " + run.died +
+                           (run.polls > 0 ? "; the figures cover the time before" : ""));
+    }
     per_line.push_back(report_line(out, run, f, turnaround));
   }
   Json result = Json{{"command", "bench"},
@@ -286,6 +302,10 @@ int bench(const SessionOptions& base, Output& out, const BenchOptions& options) 
   report_cycle(out, result, lines, runs, options, wire_per_poll * options.pumps * 1000);
   result["utilization"] = rounded(worst, 4);
   out.result(result, "utilization: " + fixed(worst, 2) + " of the line limit");
+  for (const std::string& dead : dead_lines) {
+    out.err() << "zarvo bench: " << dead << '\n';
+  }
+  if (!dead_lines.empty()) return 1;
   if (!silent_lines.empty()) {
     out.err() << "zarvo bench: no poll succeeded on line" << silent_lines << '\n';
     return 1;

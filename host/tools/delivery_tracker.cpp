@@ -24,7 +24,8 @@ void CompletionTracker::observe(const ExchangeRecord& record) {
   std::lock_guard lock(mutex_);
   LastReply& last = replies_[record.line - 1];
   const auto sent = record.sent;
-  const bool acknowledgement = sent.size() >= kData + wire::kCrcSize && sent[kLetter] == wire::kAcknowledge;
+  const bool acknowledgement =
+      sent.size() >= kData + wire::kCrcSize && sent[kLetter] == wire::kAcknowledge;
   if (!acknowledgement) {
     last = {};
     const auto reply = record.received;
@@ -50,7 +51,8 @@ bool CompletionTracker::releases_delivery(const LastReply& reply, std::uint8_t a
 std::optional<std::pair<std::uint32_t, std::uint32_t>> CompletionTracker::releases(
     std::uint32_t line, std::span<const std::uint8_t> request) {
   if (line < 1 || line > replies_.size()) return std::nullopt;
-  if (request.size() < kData + wire::kCrcSize || request[kLetter] != wire::kAcknowledge) return std::nullopt;
+  if (request.size() < kData + wire::kCrcSize || request[kLetter] != wire::kAcknowledge)
+    return std::nullopt;
   const std::uint8_t pump = request[kAddress];
   const auto number = static_cast<std::uint32_t>(request[kData] * 256 + request[kData + 1]);
   std::lock_guard lock(mutex_);
@@ -61,27 +63,19 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> CompletionTracker::releas
 }
 
 DeliveryGate::DeliveryGate(Journal* journal, Reader read)
-    : journal_(journal), read_(std::move(read)) {
-  if (journal_ == nullptr) return;
-  for (const JournalEntry& e : journal_->newest_per_pump()) {
-    newest_[{e.line, e.pump}] = e.transaction;
-  }
-}
+    : own_journal_(journal == nullptr ? std::make_unique<Journal>(":memory:") : nullptr),
+      journal_(journal == nullptr ? own_journal_.get() : journal),
+      read_(std::move(read)) {}
 
 void DeliveryGate::before_send(std::uint32_t line, std::span<const std::uint8_t> request) {
   const auto released = tracker_.releases(line, request);
   if (!released) return;
   const auto [pump, transaction] = *released;
-  std::lock_guard lock(mutex_);
-  const auto key = std::make_pair(line, pump);
-  if (const auto known = newest_.find(key); known != newest_.end() && known->second == transaction)
-    return;
   // The driver filed the readings before it acknowledges them.
   const Delivery reading = read_(line, pump);
   const JournalEntry entry{line, pump, transaction, reading.volume, reading.amount};
-  if (journal_ != nullptr) journal_->record(entry);
-  newest_[key] = transaction;
-  written_.push_back(entry);
+  std::lock_guard lock(mutex_);
+  if (journal_->record_once(entry)) written_.push_back(entry);
 }
 
 std::vector<JournalEntry> DeliveryGate::take_written() {

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -56,12 +56,14 @@ class CompletionTracker {
 // Journals each delivery before the acknowledgement that releases it goes
 // out: a released delivery is never reported again, so a monitor killed
 // between the two would lose it. One killed after the write and before the
-// acknowledgement sees the pump report it again; the journal's newest number
-// for that pump, read back at start, keeps it from being written twice.
+// acknowledgement sees the pump report it again; the journal, which holds
+// the pump's newest row, tells the repeat from a new delivery (see
+// Journal::record_once), whichever process asks.
 class DeliveryGate {
  public:
   using Reader = std::function<Delivery(std::uint32_t line, std::uint32_t pump)>;
-  // `journal` may be null: the deliveries are then only reported.
+  // `journal` may be null: the deliveries are then only reported, checked
+  // for repeats against a journal in memory.
   DeliveryGate(Journal* journal, Reader read);
 
   // For the port's send gate; throws when the delivery could not be written,
@@ -73,11 +75,11 @@ class DeliveryGate {
   std::vector<JournalEntry> take_written();
 
  private:
+  std::unique_ptr<Journal> own_journal_;
   Journal* journal_;
   Reader read_;
   CompletionTracker tracker_;
-  std::mutex mutex_;
-  std::map<std::pair<std::uint32_t, std::uint32_t>, std::uint32_t> newest_;
+  std::mutex mutex_;  // the journal's connection serves one line at a time
   std::vector<JournalEntry> written_;
 };
 

@@ -1,4 +1,8 @@
 // The transaction journal: each completed delivery once, in an SQLite file.
+// Each row names the row before it for the same pump (`follows`, 0 for a
+// pump's first), under a unique key: two writers can never both append
+// after the same row, so the check for a repeat against a pump's newest row
+// holds across processes.
 #pragma once
 
 #include <cstdint>
@@ -25,23 +29,36 @@ struct JournalRow {
   JournalEntry entry;
 };
 
+// A volume or an amount as the journal's listings show it: two decimals, or
+// three when the amount has them (a station counting in thousandths), so
+// nothing is rounded away. The C locale's decimal point, whatever the user's.
+std::string reading_text(double value);
+
 class Journal {
  public:
   enum class Access { kWrite, kRead };
-  // For writing, creates the file and its table when missing; for reading,
-  // opens an existing journal only and changes nothing in it. Throws
-  // std::runtime_error.
+  // For writing, creates the file and its table when missing and brings a
+  // journal of an earlier version up to date; for reading, opens an existing
+  // journal only and changes nothing in it. Throws std::runtime_error that
+  // names the problem (missing, a directory, unreadable, locked, read-only,
+  // not a journal).
   explicit Journal(const std::string& path, Access access = Access::kWrite);
   ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
+  // Appends the delivery.
   void record(const JournalEntry& entry);
+  // Appends the delivery unless it repeats its pump's newest row: the same
+  // transaction number and readings, as a pump reports a delivery again when
+  // the answer to its acknowledgement was lost. A dispenser that numbers
+  // afresh (restarted, replaced) delivers other readings under a number it
+  // used before: that is a new row. The check and the write are one
+  // transaction. Returns whether the row was written.
+  bool record_once(const JournalEntry& entry);
   std::int64_t count() const;
   // The row id of the newest entry, 0 when there is none.
   std::int64_t last_id() const;
-  // Each pump's newest entry, for a monitor that resumes.
-  std::vector<JournalEntry> newest_per_pump() const;
   // The entries written after row `id`, oldest first.
   std::vector<JournalEntry> entries_after(std::int64_t id) const;
   // The entries recorded at or after `since` (a date and time SQLite reads,
@@ -50,10 +67,13 @@ class Journal {
 
  private:
   [[noreturn]] void fail(const std::string& what) const;
+  void open_for_writing(const std::string& path);
+  void open_for_reading(const std::string& path);
+  bool append(const JournalEntry& entry, bool unless_repeat);
   // Runs a query of entries with one row id parameter.
   std::vector<JournalEntry> select(const char* sql, std::int64_t id) const;
+  std::string path_;
   sqlite3* db_ = nullptr;
-  sqlite3_stmt* insert_ = nullptr;
 };
 
 }  // namespace zarvo::host

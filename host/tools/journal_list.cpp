@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -33,11 +32,28 @@ bool char_at(std::string_view text, std::size_t& at, char c) {
   return true;
 }
 
+int days_in_month(int year, int month) {
+  constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays.at(static_cast<std::size_t>(month - 1));
+}
+
+// The number that number_at just took.
+int taken(std::string_view text, std::size_t at, std::size_t count) {
+  int value = 0;
+  for (std::size_t k = at - count; k < at; ++k) value = value * 10 + (text[k] - '0');
+  return value;
+}
+
 // YYYY-MM-DD, then optionally [T or space]HH:MM[:SS[.fff]][Z or +HH:MM]: forms SQLite reads.
+// SQLite would take 2026-02-31 for 3 March: a day the month lacks is refused.
 bool valid_since(std::string_view text) {
   std::size_t at = 0;
-  if (!number_at(text, at, 4, 0, 9999) || !char_at(text, at, '-') ||
-      !number_at(text, at, 2, 1, 12) || !char_at(text, at, '-') || !number_at(text, at, 2, 1, 31)) {
+  if (!number_at(text, at, 4, 0, 9999)) return false;
+  const int year = taken(text, at, 4);
+  if (!char_at(text, at, '-') || !number_at(text, at, 2, 1, 12)) return false;
+  const int month = taken(text, at, 2);
+  if (!char_at(text, at, '-') || !number_at(text, at, 2, 1, days_in_month(year, month))) {
     return false;
   }
   if (at == text.size()) return true;
@@ -66,28 +82,19 @@ bool valid_since(std::string_view text) {
 // The problem with a --since text, empty when there is none.
 std::string since_problem(const std::string& text) {
   if (valid_since(text)) return {};
-  return "expected a date and time such as 2026-12-09, 2026-12-09T14:30 or "
+  return "expected a real date and time such as 2026-12-09, 2026-12-09T14:30 or "
          "2026-12-09 14:30:00+03:00, got '" +
          text + "'";
-}
-
-std::string fixed2(double value) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
 }
 
 using Cells = std::array<std::string, 7>;
 
 Cells cells_of(const JournalRow& row) {
   const JournalEntry& e = row.entry;
-  return {std::to_string(row.id),
-          row.recorded_at,
-          std::to_string(e.line),
-          std::to_string(e.pump),
-          std::to_string(e.transaction),
-          fixed2(e.volume),
-          fixed2(e.amount)};
+  return {std::to_string(row.id),        row.recorded_at,
+          std::to_string(e.line),        std::to_string(e.pump),
+          std::to_string(e.transaction), reading_text(e.volume),
+          reading_text(e.amount)};
 }
 
 const Cells kHeader{"id", "recorded_at", "line", "pump", "transaction", "volume", "amount"};

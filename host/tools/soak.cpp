@@ -106,10 +106,9 @@ std::string describe(const sim::Transaction& t) {
 }
 
 std::string describe(const JournalEntry& e) {
-  char text[160];
-  std::snprintf(text, sizeof text, "line %u pump %u transaction %u (%.2f l for %.2f)", e.line,
-                e.pump, e.transaction, e.volume, e.amount);
-  return text;
+  return "line " + std::to_string(e.line) + " pump " + std::to_string(e.pump) + " transaction " +
+         std::to_string(e.transaction) + " (" + reading_text(e.volume) + " l for " +
+         reading_text(e.amount) + ")";
 }
 
 // One pump's place in the cycle: wait until it is idle, start a delivery,
@@ -587,28 +586,49 @@ int soak(const SessionOptions& base, Output& out, const SoakOptions& options) {
   }
   text << "\nlost: " << total.verdict.lost << ", duplicated: " << total.verdict.duplicated
        << ", wrong: " << total.verdict.wrong << ", crashes: " << total.crashes;
+  // A line on which nothing was delivered checked nothing: "lost: 0" would say what is not so.
+  std::string idle_lines;
+  std::size_t idle = 0;
+  for (const LineOutcome& o : outcomes) {
+    if (o.completed > 0) continue;
+    idle_lines += (idle++ == 0 ? " " : ", ") + std::to_string(o.line);
+  }
+  std::string unchecked;
+  if (idle > 0) {
+    unchecked =
+        "no delivery was completed " +
+        (idle == outcomes.size() ? std::string("at all")
+                                 : "on line" + std::string(idle > 1 ? "s" : "") + idle_lines) +
+        ", so nothing was checked (too many faults or too few exchanges)";
+  }
 
   for (const std::string& detail : details) out.err() << "zarvo soak: " << detail << '\n';
-  out.result(Json{{"command", "soak"},
-                  {"lines", options.lines},
-                  {"exchanges", total.exchanges},
-                  {"pumps", options.pumps},
-                  {"seed", options.seed},
-                  {"seconds", seconds},
-                  {"faults", fault_json(options.faults, faults)},
-                  {"results", results_json},
-                  {"failures", failures_json},
-                  {"presets", presets},
-                  {"completed", total.completed},
-                  {"acknowledged", total.acknowledged},
-                  {"journaled", total.journaled},
-                  {"lost", total.verdict.lost},
-                  {"duplicated", total.verdict.duplicated},
-                  {"wrong", total.verdict.wrong},
-                  {"crashes", total.crashes},
-                  {"per_line", std::move(per_line)}},
-             text.str());
-  return total.verdict.clean() && total.crashes == 0 ? 0 : kSoakFoundFaults;
+  Json result{{"command", "soak"},
+              {"lines", options.lines},
+              {"exchanges", total.exchanges},
+              {"pumps", options.pumps},
+              {"seed", options.seed},
+              {"seconds", seconds},
+              {"faults", fault_json(options.faults, faults)},
+              {"results", results_json},
+              {"failures", failures_json},
+              {"presets", presets},
+              {"completed", total.completed},
+              {"acknowledged", total.acknowledged},
+              {"journaled", total.journaled},
+              {"lost", total.verdict.lost},
+              {"duplicated", total.verdict.duplicated},
+              {"wrong", total.verdict.wrong},
+              {"crashes", total.crashes},
+              {"per_line", std::move(per_line)}};
+  if (!unchecked.empty()) result["error"] = unchecked;
+  out.result(result, text.str());
+  if (!total.verdict.clean() || total.crashes > 0) return kSoakFoundFaults;
+  if (!unchecked.empty()) {
+    out.error("zarvo soak: " + unchecked);
+    return kSoakCheckedNothing;
+  }
+  return 0;
 }
 
 }  // namespace zarvo::host

@@ -18,6 +18,9 @@ namespace zarvo::host {
 
 // The exit status of a soak that found a delivery lost, duplicated or wrong.
 inline constexpr int kSoakFoundFaults = 3;
+// The exit status of a soak in which a line completed no delivery: the host's
+// own failure to check anything, not a finding.
+inline constexpr int kSoakCheckedNothing = 2;
 
 struct SoakOptions {
   std::uint64_t exchanges = 10000;  // a line; then no new deliveries, the running ones end

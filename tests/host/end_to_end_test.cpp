@@ -2,6 +2,9 @@
 // library, the real serial port object and the simulator.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -317,6 +320,91 @@ TEST_F(EndToEnd, a_monitor_restarted_after_a_lost_acknowledgement_answer_journal
   EXPECT_EQ(Journal(journal_path.string()).count(), 1);
 }
 
+TEST_F(EndToEnd, a_dispenser_that_numbers_afresh_has_its_first_sale_journaled) {
+  const auto journal_path = std::filesystem::path(settings_.path()) / "journal.db";
+  MonitorOptions monitoring;
+  monitoring.pumps = 1;
+  monitoring.interval_ms = 10;
+  monitoring.cycles = 50;
+  monitoring.journal = journal_path.string();
+  // Each simulator is a dispenser that starts afresh: its first sale is transaction 1.
+  for (const double litres : {1.0, 2.0}) {
+    start();
+    driver().preset_volume(1, 1, 1, litres);
+    std::ostringstream results, notes;
+    Output out(true, results, notes);
+    monitor(*session_, out, monitoring);
+    EXPECT_TRUE(simulator_->simulator().transactions().at(0).acknowledged);
+  }
+  const auto entries = Journal(journal_path.string()).entries_after(0);
+  ASSERT_EQ(entries.size(), 2U);
+  EXPECT_EQ(entries[1].transaction, 1U);
+  EXPECT_DOUBLE_EQ(entries[1].volume, 2.0);
+}
+
+TEST_F(EndToEnd, the_monitor_waits_for_a_line_that_comes_up_late_or_hangs_up_and_returns) {
+  // The line is a link, as a device's stable name is: missing at first, then
+  // a simulator's line, gone with it, then another's.
+  const auto link = std::filesystem::path(settings_.path()) / "line";
+  SessionOptions options;
+  options.library = ZARVO_TEST_LIBRARY;
+  options.lines = {{1, link.string()}};
+  options.timeouts = {50ms, 20ms};
+  session_ = std::make_unique<Session>(options, diagnostics_);
+  sim::Options dispensers = fast_line();
+  dispensers.model.pumps = 32;  // every address answers: the search takes no timeouts
+  std::unique_ptr<sim::PtySimulator> first, second;
+  // The search and a whole sweep with the parameters' first writes take 160
+  // requests: beyond those, the monitor has seen the line up.
+  const auto polled = [](sim::PtySimulator& line) {
+    constexpr std::uint64_t kSeenUp = 300;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (line.simulator().fault_counts().requests < kSeenUp &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+    return line.simulator().fault_counts().requests >= kSeenUp;
+  };
+  bool first_polled = false, second_polled = false;
+  std::thread plugging([&] {
+    // Ctrl-C ends the monitor once all is seen; it is for the monitor alone.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    std::this_thread::sleep_for(300ms);
+    first = std::make_unique<sim::PtySimulator>(dispensers);
+    std::filesystem::create_symlink(first->device_path(), link);
+    first_polled = polled(*first);
+    std::filesystem::remove(link);
+    first.reset();
+    std::this_thread::sleep_for(300ms);
+    second = std::make_unique<sim::PtySimulator>(dispensers);
+    std::filesystem::create_symlink(second->device_path(), link);
+    second_polled = polled(*second);
+    ::kill(::getpid(), SIGINT);
+  });
+  std::ostringstream results, notes;
+  Output out(true, results, notes);
+  MonitorOptions monitoring;  // no pumps given: those that answer
+  monitoring.interval_ms = 0;
+  monitor(*session_, out, monitoring);
+  plugging.join();
+  session_.reset();
+  EXPECT_TRUE(first_polled);
+  EXPECT_TRUE(second_polled);
+  std::vector<std::string> line_events;
+  std::istringstream lines(results.str());
+  for (std::string text; std::getline(lines, text);) {
+    if (text.starts_with(R"({"event":"line")")) line_events.push_back(text);
+  }
+  ASSERT_EQ(line_events.size(), 4U) << results.str();
+  EXPECT_THAT(line_events[0], ::testing::HasSubstr("No such file or directory"));
+  EXPECT_THAT(line_events[1], ::testing::HasSubstr(R"("up":true,"pumps":32)"));
+  EXPECT_THAT(line_events[2], ::testing::HasSubstr(R"("up":false)"));
+  EXPECT_THAT(line_events[3], ::testing::HasSubstr(R"("up":true,"pumps":32)"));
+}
+
 // The command line, in this process.
 struct CliRun {
   int status = 0;
@@ -389,6 +477,21 @@ TEST(CommandLine, a_number_out_of_range_is_refused_with_the_range_a_person_write
   }
 }
 
+TEST_F(EndToEnd, a_line_is_one_monitors_and_one_device_is_one_line) {
+  start();  // this session holds the line, as a running monitor does
+  driver().poll(1, 1, 0);
+  const std::string device = simulator_->device_path();
+  const CliRun second = run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + device, "monitor",
+                                 "--pumps", "1", "--count", "1"});
+  EXPECT_EQ(second.status, 2);
+  EXPECT_THAT(second.err, ::testing::HasSubstr(device + ": in use by another process"));
+  const std::string other_name = "/dev/" + device.substr(std::string("/dev/").size() - 1);
+  const CliRun twice = run_cli(
+      {"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + device, "--line", "2=" + other_name, "info"});
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_THAT(twice.err, ::testing::HasSubstr("already bound to line 1"));
+}
+
 TEST_F(EndToEnd, the_journal_lists_its_deliveries_as_a_table_csv_or_json) {
   const std::string path = (std::filesystem::path(settings_.path()) / "listed.db").string();
   Journal(path).record({2, 12, 123, 3.0, 150.5});
@@ -411,10 +514,42 @@ TEST_F(EndToEnd, the_journal_lists_its_deliveries_as_a_table_csv_or_json) {
   for (const char* since : {"2000-01-01 00:00:00.5Z", "2000-01-01T03:00+03:00"}) {
     EXPECT_EQ(run_cli({"journal", path, "--csv", "--since", since}).out, csv.out) << since;
   }
-  for (const char* since : {"yesterday", "2026-13-01", "2026-12-09T24:00", "2026-12-09Z"}) {
+  for (const char* since :
+       {"yesterday", "2026-13-01", "2026-12-09T24:00", "2026-12-09Z", "2026-02-31", "2025-02-29"}) {
     EXPECT_NE(run_cli({"journal", path, "--since", since}).status, 0) << since;
   }
+  EXPECT_EQ(run_cli({"journal", path, "--since", "2024-02-29"}).status, 0);
   EXPECT_NE(run_cli({"journal", path, "--csv", "--json"}).status, 0);
+
+  // A station counting in thousandths keeps them.
+  const std::string thousandths = settings_.path() + "/thousandths.db";
+  Journal(thousandths).record({1, 1, 5, 0.79, 43.275});
+  EXPECT_THAT(run_cli({"journal", thousandths, "--csv"}).out,
+              ::testing::EndsWith(",0.79,43.275\n"));
+  EXPECT_THAT(run_cli({"journal", thousandths}).out, ::testing::HasSubstr("  0.79  43.275\n"));
+
+  // Each reason a file cannot be listed is named.
+  const std::string text_file = settings_.path() + "/notes.txt";
+  std::ofstream(text_file) << "not a database\n";
+  const std::string other_db = settings_.path() + "/other.db";
+  sqlite3* db = nullptr;
+  sqlite3_open(other_db.c_str(), &db);
+  sqlite3_exec(db, "CREATE TABLE prices (nozzle INTEGER)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  sqlite3_open(thousandths.c_str(), &db);
+  sqlite3_exec(db, "BEGIN EXCLUSIVE; DELETE FROM deliveries", nullptr, nullptr, nullptr);
+  const std::vector<std::pair<std::string, std::string>> problems{
+      {settings_.path() + "/missing.db", "no such file"},
+      {settings_.path(), "is a directory"},
+      {text_file, "not a journal"},
+      {other_db, "is not a journal: no such table: deliveries"},
+      {thousandths, "database is locked (another process holds it"}};
+  for (const auto& [file, problem] : problems) {
+    const CliRun listed = run_cli({"journal", file});
+    EXPECT_EQ(listed.status, 2) << file;
+    EXPECT_THAT(listed.err, ::testing::HasSubstr(problem)) << file;
+  }
+  sqlite3_close(db);
 }
 
 TEST_F(EndToEnd, the_monitor_polls_every_line_and_reports_them_in_line_order) {
@@ -455,6 +590,13 @@ TEST_F(EndToEnd, bench_polls_its_own_simulated_lines_and_ends_with_the_worst_uti
   EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("lines":1,"simulated":false,)"));
   EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("per_line":[{"line":3,)"));
   EXPECT_THAT(on_a_device.out, ::testing::HasSubstr(R"("failed":0,)"));
+
+  // A line that cannot be used has no utilization to show: bench fails with the reason.
+  const CliRun dead = run_cli({"--lib", ZARVO_TEST_LIBRARY, "bench", "--line",
+                               "1=/nonexistent/ttyZ9", "--pumps", "1", "--seconds", "0.1"});
+  EXPECT_EQ(dead.status, 1);
+  EXPECT_THAT(dead.err, ::testing::HasSubstr("zarvo bench: line 1: /nonexistent/ttyZ9: open: No "
+                                             "such file or directory"));
 }
 
 }  // namespace

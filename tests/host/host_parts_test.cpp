@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -151,6 +152,31 @@ TEST(Journal, deliveries_survive_reopening_the_file) {
   EXPECT_THROW(Journal("/etc/hostname", Journal::Access::kRead), std::runtime_error);
 }
 
+TEST(Journal, a_journal_of_the_first_version_is_brought_up_to_date_without_loss) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("zarvo-old-journal-" + std::to_string(::getpid()) + ".db");
+  std::filesystem::remove(path);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db,
+               "CREATE TABLE deliveries (id INTEGER PRIMARY KEY, recorded_at TEXT NOT NULL DEFAULT "
+               "(strftime('%Y-%m-%dT%H:%M:%fZ', 'now')), line INTEGER NOT NULL, pump INTEGER NOT "
+               "NULL, transaction_no INTEGER NOT NULL, volume REAL NOT NULL, amount REAL NOT NULL);"
+               "INSERT INTO deliveries (line, pump, transaction_no, volume, amount) VALUES"
+               " (1, 2, 7, 2.5, 16.25), (1, 2, 7, 2.5, 16.25), (1, 3, 1, 1.0, 6.5);",
+               nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  // Listed as it is, then taken over for writing: every row stays.
+  EXPECT_EQ(Journal(path.string(), Journal::Access::kRead).rows_since("").size(), 3U);
+  Journal journal(path.string());
+  EXPECT_EQ(journal.count(), 3);
+  EXPECT_FALSE(journal.record_once({1, 2, 7, 2.5, 16.25}));
+  EXPECT_TRUE(journal.record_once({1, 2, 8, 2.5, 16.25}));
+  EXPECT_FALSE(journal.record_once({1, 2, 8, 2.5, 16.25}));
+  EXPECT_FALSE(journal.record_once({1, 3, 1, 1.0, 6.5}));
+  std::filesystem::remove(path);
+}
+
 TEST(Journal, csv_fields_are_quoted_only_when_they_must_be) {
   EXPECT_EQ(csv_field("2026-12-09T01:15:23.123Z"), "2026-12-09T01:15:23.123Z");
   EXPECT_EQ(csv_field("a,b"), "\"a,b\"");
@@ -192,6 +218,11 @@ TEST(DeliveryGate, a_delivery_is_journaled_before_its_release_once_across_restar
   ASSERT_EQ(entries.size(), 2U);
   EXPECT_EQ(entries[1].transaction, 8U);
   EXPECT_DOUBLE_EQ(entries[1].amount, 16.25);
+  // A second monitor on its own connection: the file, not its memory, knows 8.
+  Journal other(path.string());
+  DeliveryGate second(&other, reading);
+  report(second, ended2_8, ack2_8);
+  EXPECT_EQ(journal.count(), 2);
   std::filesystem::remove(path);
   // A journal that cannot be written keeps the acknowledgement off the line.
   DeliveryGate failing(nullptr, [](std::uint32_t, std::uint32_t) -> Delivery {

@@ -1,5 +1,9 @@
 #include "host/port/serial_port.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -274,8 +278,10 @@ TEST(SerialPort, a_device_that_is_missing_no_terminal_or_hung_up_gives_the_io_er
   port.bind(1, "/nonexistent/ttyZ0");
   port.bind(2, "/dev/null");
   std::uint32_t opened_at = 0;
-  port.bind(3, "in-process line", [&opened_at](std::uint32_t baud) {
+  int opens = 0;
+  port.bind(3, "in-process line", [&opened_at, &opens](std::uint32_t baud) {
     opened_at = baud;
+    ++opens;
     return std::make_unique<HungUpDevice>();
   });
   EXPECT_EQ(port.ConfigureLine(1, 3, 9600), static_cast<std::int32_t>(PortResult::kIoError));
@@ -289,6 +295,40 @@ TEST(SerialPort, a_device_that_is_missing_no_terminal_or_hung_up_gives_the_io_er
   EXPECT_EQ(port.SendAndReceive(3, kStatusRequest.data(), 8, rx.data()),
             static_cast<std::int32_t>(PortResult::kIoError));
   EXPECT_EQ(port.last_error(3), "in-process line: the line hung up");
+  // A line that hung up is closed and opened again at once; failing again,
+  // it waits out a back-off instead of being opened in a loop.
+  EXPECT_FALSE(port.is_open(3));
+  EXPECT_EQ(port.SendAndReceive(3, kStatusRequest.data(), 8, rx.data()),
+            static_cast<std::int32_t>(PortResult::kIoError));
+  EXPECT_EQ(opens, 2);
+  EXPECT_GT(port.reopen_at(3), std::chrono::steady_clock::now());
+  EXPECT_EQ(port.SendAndReceive(3, kStatusRequest.data(), 8, rx.data()),
+            static_cast<std::int32_t>(PortResult::kIoError));
+  EXPECT_EQ(opens, 2);
+  EXPECT_EQ(port.last_error(3), "in-process line: the line hung up; trying again shortly");
+}
+
+TEST_F(PortOverPty, a_line_is_held_by_one_port_and_released_whole_when_it_closes) {
+  const auto exclusive = [this] {
+    const int fd = ::open(peer_.device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int flag = 0;
+    ::ioctl(fd, TIOCGEXCL, &flag);
+    ::close(fd);
+    return flag != 0;
+  };
+  ASSERT_EQ(port_.ConfigureLine(1, 3, 9600), 0);
+  EXPECT_TRUE(exclusive());
+  // Another port, as another process would be, is refused even as root.
+  auto other = std::make_unique<SerialPort>();
+  other->bind(1, peer_.device());
+  EXPECT_EQ(other->ConfigureLine(1, 3, 9600), static_cast<std::int32_t>(PortResult::kIoError));
+  EXPECT_TRUE(other->held_elsewhere(1));
+  EXPECT_THAT(other->last_error(1), ::testing::HasSubstr("in use by another process"));
+  // Closed, the line is free again, for others as well.
+  port_.bind(1, peer_.device());
+  EXPECT_FALSE(exclusive());
+  EXPECT_EQ(other->ConfigureLine(1, 3, 9600), 0);
+  EXPECT_FALSE(other->held_elsewhere(1));
 }
 
 TEST(SerialPort, an_unbound_line_gives_the_no_device_result) {
@@ -305,7 +345,9 @@ TEST(SerialPort, lines_outside_1_to_40_and_shared_devices_cannot_be_bound) {
   EXPECT_THROW(port.bind(0, "/dev/ttyS0"), std::invalid_argument);
   EXPECT_THROW(port.bind(41, "/dev/ttyS0"), std::invalid_argument);
   port.bind(40, "/dev/ttyS0");
-  EXPECT_THROW(port.bind(1, "/dev/ttyS0"), std::invalid_argument);
+  for (const char* same : {"/dev/ttyS0", "/dev//ttyS0", "/dev/../dev/ttyS0"}) {
+    EXPECT_THROW(port.bind(1, same), std::invalid_argument) << same;
+  }
   EXPECT_TRUE(port.bound(40));
 }
 
