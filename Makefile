@@ -42,10 +42,10 @@ TEST_PACKAGES = libgtest-dev libgmock-dev googletest libbenchmark-dev clang libc
 # The other machines: 32-bit x86 under qemu, the Windows DLLs (MinGW-w64, posix
 # thread model: see cmake/mingw-w64-common.cmake) under wine, a virtual X
 # display (xvfb-run) for the settings dialog's windows (xwininfo finds them),
-# socat joining the hosts to the Windows simulator's COM port, zip for make
-# dist, Free Pascal's sources, curl for the SQLite package.
+# socat joining the hosts to the Windows simulator's COM port, zip and unzip
+# for make dist and its check, Free Pascal's sources, curl for the SQLite package.
 CROSS_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  wine wine64 xvfb xauth x11-utils socat zip curl \
+  wine wine64 xvfb xauth x11-utils socat zip unzip curl \
   fp-compiler-$(FPC_VERSION) fp-utils-$(FPC_VERSION) fpc-source-$(FPC_VERSION)
 
 .PHONY: all deps deps-demo deps-test deps-cross build build-tools test test-native tidy \
@@ -97,14 +97,16 @@ test-native: deps-test
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# clang-tidy (.clang-tidy) over the shipped sources, each on its own, with the
-# compile commands of a folder configured for it; any finding fails. Tests are
-# left out: the sanitizer runs watch them, and gtest's macros would only add
-# noise and time.
+# clang-tidy (.clang-tidy) over the shipped sources, with the compile commands of
+# two folders configured for it (nothing is built): each check over the batches
+# of a unity build, and those that judge only a file of its own over each source
+# (cmake/tidy.sh); any finding fails. Tests are left out: the sanitizer runs
+# watch them, and gtest's macros would only add noise and time.
 TIDY_BUILD ?= build-tidy
 tidy: deps-test
-	cmake -S . -B $(TIDY_BUILD) -G Ninja $(CMAKE_FLAGS) > /dev/null
-	nice -n 10 sh cmake/tidy.sh $(TIDY_BUILD) $(JOBS)
+	cmake -S . -B $(TIDY_BUILD)/files -G Ninja $(CMAKE_FLAGS) > /dev/null
+	cmake -S . -B $(TIDY_BUILD)/batches -G Ninja $(UNITY) $(CMAKE_FLAGS) > /dev/null
+	nice -n 10 sh cmake/tidy.sh $(TIDY_BUILD)/files $(TIDY_BUILD)/batches $(JOBS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 SAN_BUILD ?= build-asan
