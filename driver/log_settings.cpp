@@ -21,7 +21,7 @@ constexpr long long kMostFilesKept = 99;
 long long number_in(const std::string& file, std::string_view key, long long fallback,
                     long long least, long long most) {
   const auto text = platform::ReadIniString(file, kLogSection, key);
-  const auto value = text ? ParseIniInteger(*text) : std::nullopt;
+  const auto value = text ? platform::ParseIniInteger(*text) : std::nullopt;
   return value ? std::clamp(*value, least, most) : fallback;
 }
 
@@ -30,9 +30,9 @@ long long number_in(const std::string& file, std::string_view key, long long fal
 std::optional<platform::LogSettings> LogSettingsFromFile() {
   const std::string file = platform::IniFilePath();
   const auto path = platform::ReadIniString(file, kLogSection, kPathKey);
-  if (!path || TrimIniBlanks(*path).empty()) return std::nullopt;
+  if (!path || platform::TrimIniBlanks(*path).empty()) return std::nullopt;
   platform::LogSettings settings;
-  settings.path = platform::LogPathBeside(file, TrimIniBlanks(*path));
+  settings.path = platform::LogPathBeside(file, platform::TrimIniBlanks(*path));
   settings.max_bytes =
       static_cast<std::uint64_t>(number_in(file, kSizeKey, kDefaultLogKiB, kLeastKiB, kMostKiB)) *
       1024;

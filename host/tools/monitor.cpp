@@ -13,6 +13,7 @@
 #include "host/session/line_threads.h"
 #include "host/tools/delivery_tracker.h"
 #include "host/tools/journal.h"
+#include "host/tools/release_watch.h"
 
 namespace zarvo::host {
 
@@ -157,12 +158,6 @@ void draw(const std::vector<Row>& rows, const std::map<std::uint32_t, LineWatch>
   std::fflush(stdout);
 }
 
-std::string delivery_text(const JournalEntry& e) {
-  return "line " + std::to_string(e.line) + " pump " + std::to_string(e.pump) + ": transaction " +
-         std::to_string(e.transaction) + " ended, " + reading_text(e.volume) + " l for " +
-         reading_text(e.amount);
-}
-
 }  // namespace
 
 void monitor(Session& session, Output& out, const MonitorOptions& options) {
@@ -224,7 +219,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
   std::map<std::uint32_t, std::string> line_down;  // as last reported
   std::size_t journaled = 0;
   for (std::uint32_t cycle = 0; options.cycles == 0 || cycle < options.cycles; ++cycle) {
-    if (interrupts.interrupted()) break;
+    if (interrupts.interrupted()) throw Interrupted();
     for_each_line_at_once(
         lines, [&](std::uint32_t line) { refresh(session, line, watches.at(line), interrupts); });
     // A line that goes down or comes up is one event; its pumps are reported
@@ -247,14 +242,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
     }
     for (const JournalEntry& e : gate.take_written()) {
       ++journaled;
-      if (live) continue;
-      out.result(Json{{"event", "delivery"},
-                      {"line", e.line},
-                      {"pump", e.pump},
-                      {"transaction", e.transaction},
-                      {"volume", e.volume},
-                      {"amount", e.amount}},
-                 delivery_text(e));
+      if (!live) show_released(out, e, session.settings().sum_decimals);
     }
     std::vector<Row> rows;
     for (auto& [line, watch] : watches) {
@@ -291,7 +279,7 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
     if (std::ranges::none_of(watches, [](const auto& entry) { return entry.second.exchanged; })) {
       pause = std::max(pause, idle_pause(session.port(), watches));
     }
-    if (interrupts.wait(static_cast<std::uint32_t>(pause.count()))) break;
+    if (interrupts.wait(static_cast<std::uint32_t>(pause.count()))) throw Interrupted();
   }
 }
 
