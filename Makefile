@@ -38,7 +38,7 @@ CROSS_CACHE = -DZARVO_FPC_PREFIX=$(FPC_PREFIX) -DZARVO_SQLITE_DIR=$(SQLITE_DIR) 
 DEMO_PACKAGES = g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev libsqlite3-dev
 # The native tests: the suite, clang-tidy, the sanitizers, the fuzzers, coverage.
 TEST_PACKAGES = libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev \
-  clang-format clang-tidy python3 gcovr
+  clang-format clang-tidy python3 gcovr locales
 # The other machines: 32-bit x86 under qemu, the Windows DLLs (MinGW-w64, posix
 # thread model: see cmake/mingw-w64-common.cmake) under wine, a virtual X
 # display (xvfb-run) for the settings dialog's windows (xwininfo finds them),
