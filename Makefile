@@ -7,10 +7,9 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 # make test runs two stages at a time: builds give way to the tests beside them.
 BUILD_TOOL = nice -n 10 cmake --build
-# Build folders that make creates compile in batches of sources (each batch one
-# translation unit), which halves the compiler's work; `make tidy` still reads
-# every source file on its own.
-UNITY = -DCMAKE_UNITY_BUILD=ON
+# Build folders that make creates compile in batches of up to 24 sources (each
+# batch one translation unit), which halves the compiler's work.
+UNITY = -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=24
 
 # Pinned versions and folders outside the tree, in one place; CMake receives
 # the folders as cache variables. The Free Pascal compiler for 32-bit Windows
