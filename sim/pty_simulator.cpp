@@ -17,14 +17,29 @@ namespace {
   throw serial::Error(what + ": " + std::strerror(errno));
 }
 
-// The master's end for the simulator, and the path a host opens.
-struct PtyPair {
-  std::unique_ptr<serial::ByteStream> master;
-  serial::UniqueFd slave;  // kept open so that the master never reads end-of-file
-  std::string path;
+}  // namespace
+
+struct PtySimulator::Impl {
+  // The master's end for the simulator, and the path a host opens.
+  struct PtyPair {
+    std::unique_ptr<serial::ByteStream> master;
+    serial::UniqueFd slave;  // kept open so that the master never reads end-of-file
+    std::string path;
+  };
+
+  explicit Impl(const Options& options)
+      : simulator(options),
+        pty(open_pty(static_cast<std::uint32_t>(options.link.baud))),
+        serving(simulator, *pty.master) {}
+
+  static PtyPair open_pty(std::uint32_t baud);
+
+  Simulator simulator;
+  PtyPair pty;
+  ServingThread serving;  // last: it starts after everything it uses exists
 };
 
-PtyPair open_pty(std::uint32_t baud) {
+PtySimulator::Impl::PtyPair PtySimulator::Impl::open_pty(std::uint32_t baud) {
   serial::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
   if (!master) fail("posix_openpt");
   if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) fail("unlockpt");
@@ -40,19 +55,6 @@ PtyPair open_pty(std::uint32_t baud) {
   pair.master = serial::stream_over(std::move(master));
   return pair;
 }
-
-}  // namespace
-
-struct PtySimulator::Impl {
-  explicit Impl(const Options& options)
-      : simulator(options),
-        pty(open_pty(static_cast<std::uint32_t>(options.link.baud))),
-        serving(simulator, *pty.master) {}
-
-  Simulator simulator;
-  PtyPair pty;
-  ServingThread serving;  // last: it starts after everything it uses exists
-};
 
 PtySimulator::PtySimulator(const Options& options) : impl_(std::make_unique<Impl>(options)) {}
 
