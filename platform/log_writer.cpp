@@ -10,6 +10,7 @@
 
 #include "platform/driver_log.h"
 #include "platform/log_file.h"
+#include "platform/signal_free_thread.h"
 
 namespace zarvo::platform {
 namespace {
@@ -45,7 +46,8 @@ void append_time(std::string& out, std::int64_t wall_ns) {
 
 class LogWriter {
  public:
-  explicit LogWriter(LogFormatter format) : format_(format), thread_([this] { Run(); }) {}
+  explicit LogWriter(LogFormatter format)
+      : format_(format), thread_(StartThreadWithoutSignals([this] { Run(); })) {}
   ~LogWriter() {
     {
       std::lock_guard lock(mutex_);

@@ -45,7 +45,9 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 export DEBIAN_FRONTEND=noninteractive
 echo "$tier tier: installing $missing"
-if ! $as_root apt-get update -q > "$log" 2>&1; then
+# apt exits 0 when a source cannot be reached at all, and 100 when an index
+# fails its check; both leave the other sources usable, and both are said.
+if ! $as_root apt-get update -q > "$log" 2>&1 || grep -q '^Err:' "$log"; then
   echo "$tier tier: some package sources could not be read; going on with what apt knows:"
   reasons "$log"
 fi

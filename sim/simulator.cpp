@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/signal_free_thread.h"
 #include "sim/frame_reader.h"
 
 namespace zarvo::sim {
@@ -131,7 +132,7 @@ bool Simulator::send(serial::ByteStream& line, std::span<const std::uint8_t> byt
 }
 
 ServingThread::ServingThread(Simulator& simulator, serial::ByteStream& line)
-    : thread_([this, &simulator, &line] {
+    : thread_(platform::StartThreadWithoutSignals([this, &simulator, &line] {
         std::string error;
         try {
           simulator.serve(line, stop_);
@@ -141,7 +142,7 @@ ServingThread::ServingThread(Simulator& simulator, serial::ByteStream& line)
         std::lock_guard lock(mutex_);
         error_ = std::move(error);
         ended_ = true;
-      }) {}
+      })) {}
 
 ServingThread::~ServingThread() {
   stop();

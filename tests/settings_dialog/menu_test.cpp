@@ -11,8 +11,8 @@
 #include <string>
 
 #include "codepage/cp1251.h"
-#include "fresh_process.h"
 #include "pty_session.h"
+#include "tests/support/fresh_process.h"
 #include "tests/support/host_menu.h"
 #include "tests/support/settings_dir.h"
 #include "zarvo/da30.h"

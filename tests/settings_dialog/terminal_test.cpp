@@ -11,9 +11,9 @@
 
 #include "forms/terminal_form.h"
 #include "forms/terminal_text.h"
-#include "fresh_process.h"
 #include "pty_session.h"
 #include "settings_dialog/param_form.h"
+#include "tests/support/fresh_process.h"
 #include "tests/support/settings_dir.h"
 
 namespace zarvo {

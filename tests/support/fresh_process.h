@@ -1,6 +1,7 @@
-// The menu entry can be added once per loaded library. Cases that need the
-// library as just loaded run in a child process forked from a parent that
-// never touched it; the child's failures fail the case.
+// A case that needs a process of its own (the library as just loaded, whose
+// menu entry can be added once; signals; no controlling terminal) runs in a
+// child forked from a parent that never touched what it tests; the child's
+// failures fail the case.
 #pragma once
 
 #include <gtest/gtest.h>
