@@ -63,7 +63,7 @@ class DeliveryGate {
  public:
   using Reader = std::function<Delivery(std::uint32_t line, std::uint32_t pump)>;
   // `journal` may be null: the deliveries are then only reported, checked
-  // for repeats against a journal in memory.
+  // for repeats against a journal in memory, made for the first of them.
   DeliveryGate(Journal* journal, Reader read);
 
   // For the port's send gate; throws when the delivery could not be written,
@@ -76,7 +76,7 @@ class DeliveryGate {
 
  private:
   std::unique_ptr<Journal> own_journal_;
-  Journal* journal_;
+  Journal* journal_;  // null until the first delivery when none was given
   Reader read_;
   CompletionTracker tracker_;
   std::mutex mutex_;  // the journal's connection serves one line at a time
