@@ -31,6 +31,7 @@ class CommandSet {
   SoakOptions soak_;
   BenchOptions bench_;
   JournalListOptions journal_;
+  ServeOptions serve_;
 };
 
 }  // namespace zarvo::host
