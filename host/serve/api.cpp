@@ -250,7 +250,7 @@ ApiResponse Api::on_pump(const ApiRequest& request, const std::vector<std::strin
   }
   const std::string& method = request.method;
   if (parts.size() == 5 && parts[4] == "stop-all" && method == "POST") {
-    Body(request.body, {});
+    [[maybe_unused]] const Body nothing(request.body, {});
     return run(stop_all_command(line), request);
   }
   if (parts.size() < 6 || parts[4] != "pumps") {
@@ -286,7 +286,7 @@ ApiResponse Api::on_pump(const ApiRequest& request, const std::vector<std::strin
                request);
   }
   if (parts.size() == 7 && method == "POST" && action == "stop") {
-    Body(request.body, {});
+    [[maybe_unused]] const Body nothing(request.body, {});
     return run(stop_command(target), request);
   }
   if (parts.size() == 7 && method == "GET" && action == "totals") {

@@ -18,7 +18,7 @@ struct HttpOptions {
   std::string token;
   std::string tls_cert;  // both or neither
   std::string tls_key;
-  std::size_t max_body = 16 * 1024;
+  std::size_t max_body = std::size_t{16} * 1024;
   // One read or write that makes no progress for this long ends the connection.
   std::chrono::seconds io_timeout{5};
   // A request must arrive whole within this time of the connection or the

@@ -67,6 +67,7 @@ enum class Outcome { kDone, kRefused, kNoAnswer, kRejected, kFailed, kStopped };
 // "done", "refused", "no answer", "rejected", "failed", "stopped".
 const char* outcome_name(Outcome outcome);
 
+// NOLINTNEXTLINE(bugprone-exception-escape): moving a Json never throws; the check cannot see it
 struct CommandResult {
   Outcome outcome = Outcome::kDone;
   Json result;        // what `zarvo --json` shows for the command
@@ -74,6 +75,7 @@ struct CommandResult {
 };
 
 // A command for one line. `run` reports one result on the Output it is given.
+// NOLINTNEXTLINE(bugprone-exception-escape): as CommandResult
 struct Command {
   std::uint32_t line = 0;
   std::uint32_t pump = 0;  // 0: the whole line

@@ -109,11 +109,12 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
       seen = event.id;
       if (report_rank(event.body) >= 0) pending.push_back(std::move(event));
     }
-    const auto later = std::ranges::stable_partition(
-        pending, [cycle](const StationEvent& e) { return e.sweep <= cycle; });
-    std::vector<StationEvent> due(pending.begin(), later.begin());
-    pending.erase(pending.begin(), later.begin());
-    std::ranges::stable_sort(due, [](const StationEvent& a, const StationEvent& b) {
+    const auto later =
+        std::stable_partition(pending.begin(), pending.end(),
+                              [cycle](const StationEvent& e) { return e.sweep <= cycle; });
+    std::vector<StationEvent> due(pending.begin(), later);
+    pending.erase(pending.begin(), later);
+    std::stable_sort(due.begin(), due.end(), [](const StationEvent& a, const StationEvent& b) {
       return std::pair(report_rank(a.body), a.line) < std::pair(report_rank(b.body), b.line);
     });
     for (StationEvent& event : due) {
