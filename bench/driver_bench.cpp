@@ -1,5 +1,5 @@
 // The driver's own cost per exchange next to the time the same bytes spend on
-// the wire at 9600 baud. Run: build/bench/driver_bench
+// the wire at 9600 baud, with its log off and on. Run: build/bench/driver_bench
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <time.h>
@@ -9,8 +9,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <span>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/tvm30.h"
@@ -23,13 +27,14 @@
 
 namespace {
 
-std::atomic<long> allocations{0};
+// The calling thread's own: the log's writer thread allocates as it formats.
+thread_local long allocations = 0;
 
 }  // namespace
 
-// Counts every heap allocation in this program: the exchange path must make none.
+// Counts every heap allocation of the thread: the exchange path must make none.
 void* operator new(std::size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
+  ++allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
@@ -79,6 +84,26 @@ struct MemoryPort {
   }
 };
 
+// The settings folder of a station's driver: its own, with the log's section or without.
+class SettingsFolder {
+ public:
+  explicit SettingsFolder(bool logging) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zarvo-bench-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+    ::setenv("ZARVO_WINDIR", path_.c_str(), 1);
+    if (logging) {
+      std::ofstream(path_ + "/cnf.INI") << "[ZarvoLog]\nPath=driver.log\nMaxSizeKB=1048576\n";
+    }
+  }
+  SettingsFolder(const SettingsFolder&) = delete;
+  SettingsFolder& operator=(const SettingsFolder&) = delete;
+  ~SettingsFolder() { std::filesystem::remove_all(path_); }
+  std::string log() const { return path_ + "/driver.log"; }
+
+ private:
+  std::string path_;
+};
+
 struct Station {
   MemoryPort port;
   zarvo::testing::PortAdapter<MemoryPort> adapter{port};
@@ -96,10 +121,9 @@ double thread_cpu_seconds() {
 template <class Body>
 void measure(benchmark::State& state, Station& station, Body body) {
   constexpr int kCountedRuns = 1000;
-  const long allocations_before = allocations.load();
+  const long allocations_before = allocations;
   for (int i = 0; i < kCountedRuns; ++i) body();
-  state.counters["allocs"] =
-      static_cast<double>(allocations.load() - allocations_before) / kCountedRuns;
+  state.counters["allocs"] = static_cast<double>(allocations - allocations_before) / kCountedRuns;
 
   station.port.wire_bytes = 0;
   const double start = thread_cpu_seconds();
@@ -131,6 +155,7 @@ void BM_BuildFrame(benchmark::State& state) {
 BENCHMARK(BM_BuildFrame);
 
 void BM_StatusExchange(benchmark::State& state) {
+  const SettingsFolder settings(false);
   Station station;
   const Bytes reply = ReplyFrame(1, 'J', "000300");
   station.port.reply = &reply;
@@ -138,7 +163,35 @@ void BM_StatusExchange(benchmark::State& state) {
 }
 BENCHMARK(BM_StatusExchange);
 
+// The same with the log on: the calling thread's share only (its own processor
+// time), the writer thread formatting and writing on the other processor. The
+// loop rests (no processor time) after each batch of exchanges, so that the
+// writer keeps up and every event is queued rather than dropped.
+void BM_StatusExchangeLogged(benchmark::State& state) {
+  constexpr int kBatch = 400;  // two events each: within the queue
+  const SettingsFolder settings(true);
+  {
+    Station station;
+    const Bytes reply = ReplyFrame(1, 'J', "000300");
+    station.port.reply = &reply;
+    int exchanges = 0;
+    measure(state, station, [&] {
+      benchmark::DoNotOptimize(station.driver.ReadPumpState(1, 1));
+      if (++exchanges % kBatch == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+  }
+  // The object is gone: its log is complete.
+  long dropped = 0;
+  std::ifstream log(settings.log());
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("not logged") != std::string::npos) dropped += std::stol(line.substr(25));
+  }
+  state.counters["dropped"] = static_cast<double>(dropped);
+}
+BENCHMARK(BM_StatusExchangeLogged)->Iterations(100000);
+
 void BM_DeliveryReplyWithAcknowledgement(benchmark::State& state) {
+  const SettingsFolder settings(false);
   Station station;
   const Bytes reply = ReplyFrame(1, 'a', std::string("\x00\x07", 2) + "0   100.00   2.00");
   const Bytes ack = ReplyFrame(1, 'Q', "0");
@@ -149,6 +202,7 @@ void BM_DeliveryReplyWithAcknowledgement(benchmark::State& state) {
 BENCHMARK(BM_DeliveryReplyWithAcknowledgement);
 
 void BM_PresetAmount(benchmark::State& state) {
+  const SettingsFolder settings(false);
   Station station;
   const Bytes reply = ReplyFrame(1, 'Q', "0");
   station.port.reply = &reply;

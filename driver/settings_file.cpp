@@ -24,7 +24,13 @@ std::optional<long long> read_integer(const std::string& path, std::string_view 
   return text ? ParseIniInteger(*text) : std::nullopt;
 }
 
-void write_settings(const FileSettings& settings) {
+void log_settings(const TVM30& driver, platform::LogEvent event, const FileSettings& settings) {
+  driver.Log.Record(event, [&](platform::LogRecord& record) {
+    record.values = {settings.sum_decimals, settings.price_decimals, settings.mono_start ? 1 : 0};
+  });
+}
+
+void write_settings(const TVM30& driver, const FileSettings& settings) {
   const std::array<platform::IniEntry, 3> entries = {
       platform::IniEntry{kSumKey, std::to_string(settings.sum_decimals)},
       platform::IniEntry{kPriceKey, std::to_string(settings.price_decimals)},
@@ -33,16 +39,24 @@ void write_settings(const FileSettings& settings) {
   try {
     platform::WriteIniStrings(platform::IniFilePath(), kSection, entries);
   } catch (const std::runtime_error& error) {
+    driver.Log.Record(platform::LogEvent::kSettingsNotSaved,
+                      [&](platform::LogRecord& record) { record.set_text(error.what()); });
     throw Exception(error.what());
   }
+  log_settings(driver, platform::LogEvent::kSettingsSaved, settings);
 }
 
 }  // namespace
 
-std::optional<long long> ParseIniInteger(std::string_view text) {
+std::string_view TrimIniBlanks(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<long long> ParseIniInteger(std::string_view text) {
+  text = TrimIniBlanks(text);
   if (text.starts_with('+')) {
     text.remove_prefix(1);
     if (text.starts_with('-')) return std::nullopt;
@@ -77,14 +91,15 @@ void LoadSettings(TVM30& driver) {
   UseSettings(driver, {low_byte(read_integer(path, kSumKey).value_or(kDefaultDecimals)),
                        low_byte(read_integer(path, kPriceKey).value_or(kDefaultDecimals)),
                        read_integer(path, kMonoKey).value_or(0) != 0});
+  log_settings(driver, platform::LogEvent::kSettingsLoaded, StoredSettings(driver));
 }
 
 void SaveSettings(const TVM30& driver) {
-  write_settings(StoredSettings(driver));
+  write_settings(driver, StoredSettings(driver));
 }
 
 void ConfirmSettings(TVM30& driver, const FileSettings& chosen) {
-  write_settings(chosen);
+  write_settings(driver, chosen);
   UseSettings(driver, chosen);
   driver.MarkAllParamsPending();
 }

@@ -1,5 +1,6 @@
 #include "driver/tvm30.h"
 
+#include "driver/log_settings.h"
 #include "driver/messages.h"
 #include "driver/settings_file.h"
 #include "zarvo/da30.h"
@@ -36,12 +37,19 @@ std::uint8_t RequireLine(long long line) {
   return static_cast<std::uint8_t>(line);
 }
 
-TVM30::TVM30(zarvo_port* port, ReplyCheckRegistration check) : Port(port, check) {
+TVM30::TVM30(zarvo_port* port, ReplyCheckRegistration check) : Port(port, check, &Log) {
+  OpenDriverLog(Log);
+  exchange_log_.Start();
+  Log.Record(platform::LogEvent::kObjectCreated);
   for (auto& block : PriceBlock) block = kDefaultPriceBlock;
   for (auto& count : NozzleCount) count = 1;
   for (auto& pending : ParamsPending) pending = 1;
   for (auto& nozzle : SelectedNozzle) nozzle = 1;
   LoadSettings(*this);
+}
+
+TVM30::~TVM30() {
+  Log.Record(platform::LogEvent::kObjectDestroyed);
 }
 
 void TVM30::MarkAllParamsPending() {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "driver/cells.h"
+#include "platform/driver_log.h"
 #include "port/port_dispatcher.h"
 #include "protocol/exchange.h"
 #include "protocol/reply_target.h"
@@ -46,10 +47,18 @@ struct Totals {
 
 class TVM30 final : public ReplyTarget {
  public:
-  // Fills the tables with their defaults and loads the settings file.
+  // Opens the driver's log when the settings file asks for it, fills the
+  // tables with their defaults and loads the settings file.
   TVM30(zarvo_port* port, ReplyCheckRegistration check);
+  ~TVM30();
   TVM30(const TVM30&) = delete;
   TVM30& operator=(const TVM30&) = delete;
+
+  // The reply check, as the port calls it after each stored byte.
+  bool CheckReply(std::uint8_t line, std::span<const std::uint8_t, kFrameBufferSize> rx,
+                  std::uint8_t stored) {
+    return zarvo::CheckReply(Port, line, rx, stored, exchange_log());
+  }
 
   // Commands. Arguments arrive as the host passed them, already cut to the
   // width the operation reads.
@@ -85,6 +94,10 @@ class TVM30 final : public ReplyTarget {
   std::uint8_t LastParamNo() const { return static_cast<std::uint8_t>(LastParam.load() >> 8); }
   std::uint8_t LastParamValue() const { return static_cast<std::uint8_t>(LastParam.load()); }
 
+  // The driver's own log; off unless the settings file turns it on. First,
+  // so that it outlives every field that records into it.
+  platform::DriverLog Log;
+
   // The fields, in their documented order. Lines run concurrently on their own
   // cells; what several lines share is atomic.
   PortDispatcher Port;
@@ -110,7 +123,10 @@ class TVM30 final : public ReplyTarget {
   std::atomic<std::uint8_t> StoredPriceDecimals{2};
 
  private:
-  Link link() { return Link{Port, *this}; }
+  ExchangeLog exchange_log_{Log};
+
+  ExchangeLog* exchange_log() { return exchange_log_.on() ? &exchange_log_ : nullptr; }
+  Link link() { return Link{Port, *this, exchange_log()}; }
   std::int32_t exchange(std::uint8_t line, std::uint8_t pump, std::span<const std::uint8_t> payload,
                         ExchangeRecord* record = nullptr);
   // Records the preset, clears the readings and sends the start command.

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #if defined(_WIN32)
@@ -23,6 +24,9 @@ struct FailureRecord {
   std::array<char, 512> message{};  // NUL-terminated; longer messages are cut
 };
 thread_local FailureRecord t_failure;
+// The failure on its way out was raised by DeliverFailure: an entry that
+// catches it was the caller of another entry, which logged it.
+thread_local bool t_delivered = false;
 
 // No object with a destructor is alive in this frame when the exception
 // leaves it, so a host's unwind that skips our frames leaves nothing behind.
@@ -47,8 +51,25 @@ FailureKind RememberFailure(FailureKind kind, const char* message) noexcept {
   return kind;
 }
 
+void ForgetDeliveredFailure() noexcept {
+  t_delivered = false;
+}
+
+void LogFailure(const SlotPlace& place) noexcept {
+  if (t_delivered) return;
+  const FailureRecord& record = t_failure;
+  place.log->Record(platform::LogEvent::kFailure, [&](platform::LogRecord& logged) {
+    logged.has_line = place.has_line;
+    logged.line = place.line;
+    logged.pump = place.pump;
+    logged.detail = static_cast<std::uint8_t>(record.kind);
+    logged.set_text(std::string_view(record.message.data(), record.length));
+  });
+}
+
 void DeliverFailure(FailureKind kind) {
   const FailureRecord& record = t_failure;
+  t_delivered = true;
 #if defined(_WIN32)
   t_boundary_raise = true;
 #endif

@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
+#include "platform/driver_log.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
@@ -24,11 +26,28 @@ FailureKind RememberFailure(FailureKind kind, const char* message) noexcept;
 // Raises the remembered failure to the caller of the entry.
 [[noreturn]] void DeliverFailure(FailureKind kind);
 
+// Where an entry's failure goes into the driver's log: the object's log, and
+// the line and pump the host named.
+struct SlotPlace {
+  const platform::DriverLog* log = nullptr;
+  bool has_line = false;
+  std::int32_t line = 0;
+  std::int32_t pump = platform::kNoPump;
+};
+
+// An entry that logs starts afresh: no failure of its own is on its way yet.
+void ForgetDeliveredFailure() noexcept;
+// Logs the remembered failure, unless it is one that an entry called through
+// the table delivered (and logged) already.
+void LogFailure(const SlotPlace& place) noexcept;
+
 // Runs an entry's body. The entry keeps every object with a destructor
 // inside the body: a host that catches the failure by a structured handler
 // unwinds the entry's own frame without running anything in it.
 template <typename Body>
-decltype(auto) AtSlotBoundary(Body&& body) {
+decltype(auto) AtSlotBoundary(const SlotPlace& place, Body&& body) {
+  const bool logging = place.log != nullptr && place.log->on();
+  if (logging) ForgetDeliveredFailure();
   FailureKind kind = FailureKind::kException;
   try {
     return body();
@@ -38,7 +57,13 @@ decltype(auto) AtSlotBoundary(Body&& body) {
     kind = RememberFailure(FailureKind::kException, failure.what());
   }
   // Outside the handler, so that the caught exception is gone too.
+  if (logging) LogFailure(place);
   DeliverFailure(kind);
+}
+
+template <typename Body>
+decltype(auto) AtSlotBoundary(Body&& body) {
+  return AtSlotBoundary(SlotPlace{}, std::forward<Body>(body));
 }
 
 }  // namespace zarvo

@@ -32,6 +32,18 @@ std::uint32_t boolean(bool value) {
   return value ? 1U : 0U;
 }
 
+// Where a failure of the object's entry goes in its log: the line and pump as
+// the entry reads them.
+SlotPlace at(zarvo_da30* self) {
+  return {&driver_of(self).Log};
+}
+SlotPlace at(zarvo_da30* self, std::int32_t line) {
+  return {&driver_of(self).Log, true, line};
+}
+SlotPlace at(zarvo_da30* self, std::int32_t line, std::int32_t pump) {
+  return {&driver_of(self).Log, true, line, pump};
+}
+
 // Callers that the operations route through the object's table.
 class ThroughTable final : public TableCalls {
  public:
@@ -57,10 +69,14 @@ std::uint32_t ZARVO_STDCALL CheckReplyEntry(void* context, std::uint32_t line,
   bool accepted = false;
   const bool checked = platform::ReturnsNormally([&] {
     auto& driver = *static_cast<DriverObject*>(context)->driver;
-    accepted = CheckReply(driver.Port, low8(line),
-                          std::span<const std::uint8_t, kFrameBufferSize>(rxbuf, kFrameBufferSize),
-                          *stored);
+    accepted = driver.CheckReply(
+        low8(line), std::span<const std::uint8_t, kFrameBufferSize>(rxbuf, kFrameBufferSize),
+        *stored);
   });
+  if (!checked) {
+    static_cast<DriverObject*>(context)->driver->Port.Absorbed(low8(line),
+                                                               PortEntry::kInReplyCheck);
+  }
   return boolean(checked && accepted);
 }
 
@@ -116,8 +132,8 @@ constexpr auto kDestroyEntry = &zarvo::Destroy;
 namespace zarvo {
 namespace {
 
-void ZARVO_STDCALL Reserved0(zarvo_da30*) {
-  AtSlotBoundary([] { throw Exception(messages::kAbstractCall.str()); });
+void ZARVO_STDCALL Reserved0(zarvo_da30* self) {
+  AtSlotBoundary(at(self), [] { throw Exception(messages::kAbstractCall.str()); });
 }
 
 void ZARVO_STDCALL GetDriverName(zarvo_driver_name* result, zarvo_da30*) {
@@ -128,26 +144,30 @@ void ZARVO_STDCALL GetDriverName(zarvo_driver_name* result, zarvo_da30*) {
 }
 
 void ZARVO_STDCALL SetLineState(zarvo_da30* self, std::uint32_t line, std::uint32_t state) {
-  AtSlotBoundary([&] { driver_of(self).Port.SetRxState(low8(line), low8(state)); });
+  AtSlotBoundary(at(self, low8(line)),
+                 [&] { driver_of(self).Port.SetRxState(low8(line), low8(state)); });
 }
 
 std::int32_t ZARVO_STDCALL GetLineState(zarvo_da30* self, std::uint32_t line) {
-  return AtSlotBoundary([&] { return driver_of(self).Port.GetRxState(low8(line)); });
+  return AtSlotBoundary(at(self, low8(line)),
+                        [&] { return driver_of(self).Port.GetRxState(low8(line)); });
 }
 
 std::uint32_t ZARVO_STDCALL StopPump(zarvo_da30* self, std::uint32_t line, std::int32_t pump,
                                      std::uint32_t stop_flag) {
-  return AtSlotBoundary(
-      [&] { return boolean(driver_of(self).StopPump(low8(line), pump, low8(stop_flag) != 0)); });
+  return AtSlotBoundary(at(self, low8(line), pump), [&] {
+    return boolean(driver_of(self).StopPump(low8(line), pump, low8(stop_flag) != 0));
+  });
 }
 
 std::uint32_t ZARVO_STDCALL StopAllPumps(zarvo_da30* self, std::uint32_t line) {
-  return AtSlotBoundary([&] { return boolean(driver_of(self).StopAllPumps(low8(line))); });
+  return AtSlotBoundary(at(self, low8(line)),
+                        [&] { return boolean(driver_of(self).StopAllPumps(low8(line))); });
 }
 
 void ZARVO_STDCALL GetDelivery(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                double* volume, double* amount) {
-  AtSlotBoundary([&] {
+  AtSlotBoundary(at(self, line, pump), [&] {
     const Delivery delivery = driver_of(self).GetDelivery(line, pump);
     *volume = delivery.volume;
     *amount = delivery.amount;
@@ -157,7 +177,7 @@ void ZARVO_STDCALL GetDelivery(zarvo_da30* self, std::int32_t line, std::int32_t
 void ZARVO_STDCALL ReadTotals(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                               std::uint32_t nozzle, double* first, double* second, std::int32_t,
                               std::int32_t) {
-  AtSlotBoundary([&] {
+  AtSlotBoundary(at(self, line, pump), [&] {
     if (const auto totals = driver_of(self).ReadTotals(line, pump, low8(nozzle))) {
       *first = totals->first;
       *second = totals->second;
@@ -170,7 +190,7 @@ void ZARVO_STDCALL Reserved8(zarvo_da30*, std::int32_t, std::int32_t, std::int32
 
 double ZARVO_STDCALL GetDeliveryVolume(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                        double* amount) {
-  return AtSlotBoundary([&] {
+  return AtSlotBoundary(at(self, line, pump), [&] {
     const Delivery delivery = driver_of(self).GetDelivery(line, pump);
     *amount = delivery.amount;
     return delivery.volume;
@@ -178,24 +198,28 @@ double ZARVO_STDCALL GetDeliveryVolume(zarvo_da30* self, std::int32_t line, std:
 }
 
 std::uint32_t ZARVO_STDCALL ReadPumpState(zarvo_da30* self, std::int32_t line, std::uint32_t pump) {
-  return AtSlotBoundary([&] { return driver_of(self).ReadPumpState(line, low8(pump)); });
+  return AtSlotBoundary(at(self, line, low8(pump)),
+                        [&] { return driver_of(self).ReadPumpState(line, low8(pump)); });
 }
 
 void ZARVO_STDCALL SetPrice(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                             std::int32_t nozzle, std::int32_t, std::int32_t, double price) {
-  AtSlotBoundary([&] { driver_of(self).SetPrice(line, pump, nozzle, price); });
+  AtSlotBoundary(at(self, line, pump),
+                 [&] { driver_of(self).SetPrice(line, pump, nozzle, price); });
 }
 
 void ZARVO_STDCALL Reserved12(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t) {}
 
 void ZARVO_STDCALL PresetVolume(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                 std::uint32_t nozzle, std::int32_t, double volume) {
-  AtSlotBoundary([&] { driver_of(self).PresetVolume(line, pump, low8(nozzle), volume); });
+  AtSlotBoundary(at(self, line, pump),
+                 [&] { driver_of(self).PresetVolume(line, pump, low8(nozzle), volume); });
 }
 
 void ZARVO_STDCALL PresetAmount(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                 std::uint32_t nozzle, std::int32_t, double amount) {
-  AtSlotBoundary([&] { driver_of(self).PresetAmount(line, pump, low8(nozzle), amount); });
+  AtSlotBoundary(at(self, line, pump),
+                 [&] { driver_of(self).PresetAmount(line, pump, low8(nozzle), amount); });
 }
 
 void ZARVO_STDCALL Reserved15(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t) {}
@@ -203,23 +227,26 @@ void ZARVO_STDCALL Reserved15(zarvo_da30*, std::int32_t, std::int32_t, std::int3
 std::int32_t ZARVO_STDCALL OpenLine(zarvo_da30* self, std::uint32_t line) {
   constexpr std::uint32_t kMode = 3;
   constexpr std::uint32_t kBaud = 9600;
-  return AtSlotBoundary(
-      [&] { return driver_of(self).Port.ConfigureLine(low8(line), kMode, kBaud); });
+  return AtSlotBoundary(at(self, low8(line)), [&] {
+    return driver_of(self).Port.ConfigureLine(low8(line), kMode, kBaud);
+  });
 }
 
 std::uint32_t ZARVO_STDCALL ReadParam(zarvo_da30* self, std::uint32_t line, std::uint32_t pump,
                                       std::int32_t number) {
-  return AtSlotBoundary([&] { return driver_of(self).ReadParam(low8(line), low8(pump), number); });
+  return AtSlotBoundary(at(self, low8(line), low8(pump)),
+                        [&] { return driver_of(self).ReadParam(low8(line), low8(pump), number); });
 }
 
 void ZARVO_STDCALL WriteParam(zarvo_da30* self, std::uint32_t line, std::uint32_t pump,
                               std::int32_t number, std::int32_t value) {
-  AtSlotBoundary([&] { driver_of(self).WriteParam(low8(line), low8(pump), number, value); });
+  AtSlotBoundary(at(self, low8(line), low8(pump)),
+                 [&] { driver_of(self).WriteParam(low8(line), low8(pump), number, value); });
 }
 
 void ZARVO_STDCALL Reserved19(zarvo_da30* self, std::int32_t a1, std::int32_t a2, std::int32_t a3,
                               std::int32_t) {
-  AtSlotBoundary([&] { self->ops->Reserved15(self, a1, a2, a3); });
+  AtSlotBoundary(at(self), [&] { self->ops->Reserved15(self, a1, a2, a3); });
 }
 
 std::uint32_t ZARVO_STDCALL GetCapability(zarvo_da30*, std::uint32_t kind, std::int32_t* value) {
@@ -244,7 +271,7 @@ std::uint32_t ZARVO_STDCALL GetCapability(zarvo_da30*, std::uint32_t kind, std::
 
 void ZARVO_STDCALL PollPump(zarvo_poll_result* result, zarvo_da30* self, std::uint32_t line,
                             std::uint32_t pump, std::uint32_t nozzle_count) {
-  AtSlotBoundary([&] {
+  AtSlotBoundary(at(self, low8(line), low8(pump)), [&] {
     ThroughTable table(self);
     driver_of(self).PollPump(low8(line), low8(pump), low8(nozzle_count),
                              std::span<std::uint8_t, 16>(result->bytes), table);
@@ -254,7 +281,7 @@ void ZARVO_STDCALL PollPump(zarvo_poll_result* result, zarvo_da30* self, std::ui
 // Slots 22 and 23 take a 32-bit line that slot 4 would cut to its low byte.
 std::uint32_t stop_through_slot_4(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                   std::uint32_t stop_flag) {
-  return AtSlotBoundary([&] {
+  return AtSlotBoundary(at(self, line, pump), [&] {
     if (low8(stop_flag) != 0) RequireLine(line);
     return self->ops->StopPump(self, static_cast<std::uint32_t>(line), pump, low8(stop_flag));
   });
@@ -275,12 +302,15 @@ std::uint32_t ZARVO_STDCALL StopPumpAlt2(zarvo_da30* self, std::int32_t line, st
 // The one place where a failed save leaves the driver for the host's menu
 // dispatch.
 void ZARVO_STDCALL ParamMenuClick(void* context, zarvo_menu_item* sender) {
-  AtSlotBoundary([&] { MenuEntryClicked(context, sender); });
+  const TVM30* bound = *static_cast<TVM30* const*>(context);
+  AtSlotBoundary(SlotPlace{bound != nullptr ? &bound->Log : nullptr},
+                 [&] { MenuEntryClicked(context, sender); });
 }
 
 void ZARVO_STDCALL AddMenuItemsEntry(zarvo_da30* self, zarvo_menu_item* menu_root,
                                      zarvo_new_item_fn new_item) {
-  AtSlotBoundary([&] { AddMenuItems(driver_of(self), menu_root, new_item, &ParamMenuClick); });
+  AtSlotBoundary(at(self),
+                 [&] { AddMenuItems(driver_of(self), menu_root, new_item, &ParamMenuClick); });
 }
 
 void ZARVO_STDCALL Reserved25(zarvo_da30*, std::int32_t, std::int32_t) {}

@@ -22,8 +22,10 @@ ReplyVerdict JudgeReply(std::span<const std::uint8_t, kFrameBufferSize> rx, std:
 }
 
 bool CheckReply(const PortDispatcher& port, std::uint8_t line,
-                std::span<const std::uint8_t, kFrameBufferSize> rx, std::uint8_t stored) {
+                std::span<const std::uint8_t, kFrameBufferSize> rx, std::uint8_t stored,
+                ExchangeLog* log) {
   const ReplyVerdict verdict = JudgeReply(rx, stored);
+  if (log != nullptr) log->Judged(line, verdict.code, rx, stored);
   if (verdict.state) port.SetRxState(line, static_cast<std::uint8_t>(*verdict.state));
   port.SetReplyCode(line, verdict.code);
   return verdict.code == ReplyCode::kGood;
@@ -38,9 +40,14 @@ std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
                       std::span<const std::uint8_t> payload, ExchangeRecord* record, int nesting) {
   ExchangeState state{link, line, pump, payload, {}, {}, nesting, {}};
   BuildFrame(state.tx, payload);
+  const std::int64_t sent_at = link.log ? link.log->Sent(line, state.tx.sent()) : 0;
   const std::optional<std::int32_t> sent =
       link.port.SendAndReceive(line, state.tx.sent(), state.RxBuf.data());
-  if (!sent) return link.port.GetLineResult(line);
+  if (!sent) {
+    const std::int32_t result = link.port.GetLineResult(line);
+    if (link.log) link.log->Received(line, state.RxBuf, result, sent_at, false, true);
+    return result;
+  }
   const std::int32_t result = *sent;
   // Only an intact reply reaches the tables: the port may return early with
   // a partial or corrupted frame in the buffer. A reply from another pump than
@@ -49,11 +56,13 @@ std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
   const bool intact = JudgeReply(state.RxBuf, kFrameBufferSize - 1).code == ReplyCode::kGood;
   const std::uint8_t asked = payload[wire::kPayload.address];
   const bool answered = asked == wire::kEveryPump || state.RxBuf[wire::kFrame.address] == asked;
+  // A port that hands such a reply over has still not heard the pump asked.
+  const std::int32_t outcome = result == 0 && intact && !answered ? kReplyFromAnotherPump : result;
+  // Logged before decoding, so that an acknowledgement follows the reply it answers.
+  if (link.log) link.log->Received(line, state.RxBuf, outcome, sent_at, intact, answered);
   if (intact && answered) DecodeReply(state);
   if (record) *record = state.record;
-  // A port that hands such a reply over has still not heard the pump asked.
-  if (result == 0 && intact && !answered) return kReplyFromAnotherPump;
-  return result;
+  return outcome;
 }
 
 }  // namespace zarvo

@@ -7,16 +7,18 @@
 #include <span>
 
 #include "port/port_dispatcher.h"
+#include "protocol/exchange_log.h"
 #include "protocol/frame.h"
 #include "protocol/limits.h"
 #include "protocol/reply_target.h"
 
 namespace zarvo {
 
-// The port and the tables an exchange works with.
+// The port and the tables an exchange works with, and the log when it is on.
 struct Link {
   const PortDispatcher& port;
   ReplyTarget& tables;
+  ExchangeLog* log = nullptr;
 };
 
 // What this very exchange decoded, for commands that must not trust a value
@@ -66,6 +68,7 @@ ReplyVerdict JudgeReply(std::span<const std::uint8_t, kFrameBufferSize> rx, std:
 
 // The reply check the port calls: judges, reports to the port, and answers.
 bool CheckReply(const PortDispatcher& port, std::uint8_t line,
-                std::span<const std::uint8_t, kFrameBufferSize> rx, std::uint8_t stored);
+                std::span<const std::uint8_t, kFrameBufferSize> rx, std::uint8_t stored,
+                ExchangeLog* log = nullptr);
 
 }  // namespace zarvo

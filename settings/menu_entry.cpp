@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "codepage/cp1251.h"
+#include "driver/log_settings.h"
 #include "driver/settings_file.h"
 #include "driver/tvm30.h"
 #include "platform/port_guard.h"
@@ -93,6 +94,13 @@ bool NewMenuItem(std::string_view caption, std::string_view hint, std::int32_t h
   });
 }
 
+void log_entry(const TVM30& driver, MenuEntryOutcome outcome) {
+  driver.Log.Record(platform::LogEvent::kMenuEntry, [&](platform::LogRecord& record) {
+    record.detail = static_cast<std::uint8_t>(outcome);
+    record.set_text(kEntryCaption.view());
+  });
+}
+
 // `driver` is read again after the dialog closed: the host's message loop runs
 // while it is up, and may destroy the driver object meanwhile.
 void run_param_menu(TVM30* const& driver, const platform::ModalRunner& runner) {
@@ -111,7 +119,10 @@ void run_param_menu(TVM30* const& driver, const platform::ModalRunner& runner) {
 
 void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn new_item,
                   zarvo_menu_click on_click) {
-  if (!MenuItemPending) return;
+  if (!MenuItemPending) {
+    log_entry(driver, MenuEntryOutcome::kAddedBefore);
+    return;
+  }
   // Spent before the host's menu is called: a host's exception may pass
   // through here without running anything of ours.
   MenuItemPending = false;
@@ -124,6 +135,9 @@ void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn n
                                      ZARVO_MENU_COMMAND_ID,
                                      [handler] { handler.code(handler.context, nullptr); })) {
       BoundDriver = &driver;
+      log_entry(driver, MenuEntryOutcome::kAddedToWindowMenu);
+    } else {
+      log_entry(driver, MenuEntryOutcome::kNotAdded);
     }
     return;
   }
@@ -131,6 +145,9 @@ void AddMenuItems(TVM30& driver, zarvo_menu_item* menu_root, zarvo_new_item_fn n
   if (parent && NewMenuItem(kEntryCaption.view(), kEntryCaption.view(), 0, 0, handler, *parent, -1,
                             new_item)) {
     BoundDriver = &driver;
+    log_entry(driver, MenuEntryOutcome::kAddedToHostMenu);
+  } else {
+    log_entry(driver, MenuEntryOutcome::kNotAdded);
   }
 }
 

@@ -1,18 +1,18 @@
 #include "host/output/pump_state.h"
 
+#include "protocol/frame_text.h"
+
 namespace zarvo::host {
 
 namespace {
+
+using wire::nozzle_text;
 
 constexpr unsigned kMaxNozzle = wire::kStatusChars;
 
 // The nozzle a "base + k" state carries, or 0 when the state is no such code.
 unsigned nozzle_of(std::uint8_t state, unsigned base) {
   return state > base && state <= base + kMaxNozzle ? state - base : 0;
-}
-
-std::string nozzle_text(unsigned nozzle, const char* what) {
-  return "nozzle " + std::to_string(nozzle) + " " + what;
 }
 
 }  // namespace
@@ -48,30 +48,6 @@ std::string pump_state_label(std::uint8_t state) {
     return nozzle_text(k, "lifted and authorized");
   }
   return "code " + std::to_string(state);
-}
-
-std::string status_scan_label(const wire::StatusScan& scan) {
-  std::string code = std::to_string(scan.state) + " ";
-  switch (scan.finding) {
-    case wire::StatusFinding::kNoNews:
-      return "no news, state kept";
-    case wire::StatusFinding::kIdle:
-      return code + "idle";
-    case wire::StatusFinding::kLifted:
-      return code + nozzle_text(scan.nozzle, "lifted");
-    case wire::StatusFinding::kLiftedAuthorized:
-      return code + nozzle_text(scan.nozzle, "lifted and authorized");
-    case wire::StatusFinding::kAuthorized:
-      return code + nozzle_text(scan.nozzle, "authorized");
-    case wire::StatusFinding::kEndedIdle:
-      return code + "idle, transaction ended";
-    case wire::StatusFinding::kEndedUnacknowledged:
-      return "transaction ended, " + std::to_string(ZARVO_PUMP_TRANSACTION_ENDED) +
-             " once acknowledged";
-    case wire::StatusFinding::kFault:
-      return code + "dispenser fault";
-  }
-  return code;
 }
 
 std::uint32_t nozzle_in_state(std::uint8_t state) {

@@ -13,9 +13,6 @@ namespace zarvo::host {
 // 217 is "fuelling" from live readings and "nozzle 1 authorized" from a status.
 std::string pump_state_label(std::uint8_t state);
 
-// What the driver files for a status reply's scan: "218 nozzle 2 authorized".
-std::string status_scan_label(const wire::StatusScan& scan);
-
 // The nozzle a state names (lifted, authorized), 0 when it names none or
 // is ambiguous (217 and 218 are also fuelling and stopped).
 std::uint32_t nozzle_in_state(std::uint8_t state);

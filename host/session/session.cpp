@@ -1,8 +1,12 @@
 #include "host/session/session.h"
 
-#include "host/output/frame_text.h"
+#include "protocol/frame_text.h"
 
 namespace zarvo::host {
+
+using wire::describe_reply;
+using wire::describe_request;
+using wire::hex_bytes;
 
 std::vector<std::unique_ptr<BuiltinSimulator>> bind_simulated_lines(SessionOptions& options,
                                                                     std::uint32_t count) {

@@ -16,11 +16,15 @@
 #include <sstream>
 
 #include "tests/support/driver_fixture.h"
+#include "tests/support/unprivileged.h"
 
 namespace zarvo {
 namespace {
 
+using testing::AsUnprivileged;
 using testing::CheckFor;
+using testing::GiveToUser;
+using testing::kNobody;
 using testing::ScriptedPort;
 using testing::TempSettingsDir;
 
@@ -137,47 +141,6 @@ TEST(Settings, a_save_creates_the_directory_file_and_section) {
   EXPECT_EQ(text, "[Zarvo]\r\nSDec=2\r\nPDec=2\r\nMPTRK=0\r\n");
 }
 
-// Permission bits bind only an unprivileged user: as root the body runs in a
-// child switched to nobody. The result is why it could not run, or empty.
-constexpr uid_t kNobody = 65534;
-
-// The failures of this case since it had parts parts, so that a child does not
-// report those it inherited.
-bool FailedSince(int parts) {
-  const ::testing::TestResult& result =
-      *::testing::UnitTest::GetInstance()->current_test_info()->result();
-  for (int i = parts; i < result.total_part_count(); ++i) {
-    if (result.GetTestPartResult(i).failed()) return true;
-  }
-  return false;
-}
-
-std::string AsUnprivileged(const std::function<void()>& body) {
-  if (geteuid() != 0) {
-    body();
-    return "";
-  }
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child < 0) return "cannot fork";
-  if (child == 0) {
-    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
-        setresuid(kNobody, kNobody, kNobody) != 0) {
-      _exit(77);
-    }
-    const int parts =
-        ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
-    body();
-    std::fflush(nullptr);
-    _exit(FailedSince(parts) ? 1 : 0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return "cannot switch to user 65534";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed, see above";
-  return "";
-}
-
 // Saves as that user, expecting a failure whose message holds reason.
 std::string SaveRefused(const TVM30& driver, const std::string& reason) {
   return AsUnprivileged([&] {
@@ -188,13 +151,6 @@ std::string SaveRefused(const TVM30& driver, const std::string& reason) {
       EXPECT_NE(std::string_view(e.what()).find(reason), std::string_view::npos) << e.what();
     }
   });
-}
-
-// Gives a path to the user AsUnprivileged runs as; without root it is ours already.
-void GiveToUser(const std::string& path) {
-  if (geteuid() == 0) {
-    ASSERT_EQ(lchown(path.c_str(), kNobody, kNobody), 0) << path;
-  }
 }
 
 struct FileId {

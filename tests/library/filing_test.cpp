@@ -8,48 +8,15 @@
 #include <utility>
 #include <vector>
 
-#include "library/driver_object.h"
-#include "tests/support/driver_fixture.h"
-#include "zarvo/da30.h"
+#include "tests/support/table_host.h"
 
 namespace zarvo {
 namespace {
 
 using testing::Bytes;
+using testing::HostCall;
 using testing::ReplyFrame;
-using HostCall = std::function<void(zarvo_da30*, const zarvo_da30_ops&)>;
-
-// A host with its own settings folder, port and driver object.
-struct Host {
-  Host() : object(GetDA30(0, nullptr, port.port())), ops(*object->ops) {}
-  ~Host() { zarvo_da30_destroy(object); }
-  Host(const Host&) = delete;
-  Host& operator=(const Host&) = delete;
-
-  TVM30& tables() { return DriverOf(object); }
-  std::uint8_t& state(int pump) { return tables().PumpState[*PumpCell::of(1, pump)]; }
-  // Volume and amount as GetDelivery reports them.
-  std::pair<double, double> delivery(std::int32_t pump) {
-    double volume = -1;
-    double amount = -1;
-    ops.GetDelivery(object, 1, pump, &volume, &amount);
-    return {volume, amount};
-  }
-  void call(const HostCall& host_call) {
-    try {
-      host_call(object, ops);
-    } catch (const ESerialIO&) {
-      throw;
-    } catch (const Exception&) {
-      // A parameter read answered by anything but its value raises this.
-    }
-  }
-
-  testing::TempSettingsDir settings;
-  testing::ScriptedPort port;
-  zarvo_da30* object;
-  const zarvo_da30_ops& ops;
-};
+using Host = testing::TableHost;
 
 // 500.00 for 2.50 l, transaction 0x0777, as the dispenser reports it until acknowledged.
 Bytes ended_delivery(std::uint8_t pump) {

@@ -94,10 +94,10 @@ inline bool StoreUnderCheck(std::span<const std::uint8_t> reply, std::uint8_t* r
 inline std::uint32_t ZARVO_STDCALL CheckWithDriver(void* context, std::uint32_t line,
                                                    const std::uint8_t* rxbuf, std::uint32_t,
                                                    const std::uint8_t* stored, std::uint32_t) {
-  const auto& driver = *static_cast<const TVM30*>(context);
-  return CheckReply(driver.Port, static_cast<std::uint8_t>(line),
-                    std::span<const std::uint8_t, kFrameBufferSize>(rxbuf, kFrameBufferSize),
-                    *stored)
+  auto& driver = *static_cast<TVM30*>(context);
+  return driver.CheckReply(static_cast<std::uint8_t>(line),
+                           std::span<const std::uint8_t, kFrameBufferSize>(rxbuf, kFrameBufferSize),
+                           *stored)
              ? 1
              : 0;
 }

@@ -4,9 +4,10 @@
  * a scope of __C_specific_handler on x86-64) and a port object in C. It prints
  * what it receives and ends with "N passed, M failed".
  *
- * Usage: foreign_host ZarvoDll.dll [--libgcc-first]
+ * Usage: foreign_host ZarvoDll.dll [--libgcc-first | --log]
  * --libgcc-first loads g++'s unwinder DLL before the driver, as another
- * plugin of the host built with MinGW would. */
+ * plugin of the host built with MinGW would. --log turns the driver's log on
+ * in the settings file first, and then looks in the log for what happened. */
 #include <excpt.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -185,6 +186,62 @@ static void expect_failure(const char* call, int raised_now, uint32_t kind, cons
          call);
 }
 
+/* ---- the driver's log ---- */
+
+static char settings_file[MAX_PATH + 16];
+static char log_file[MAX_PATH + 32];
+
+/* Section ZarvoLog names a log in the working folder; no log there yet. */
+static void turn_log_on(void) {
+  UINT n = GetWindowsDirectoryA(settings_file, MAX_PATH);
+  DWORD m = GetCurrentDirectoryA(MAX_PATH, log_file);
+  strcpy(settings_file + n, "\\cnf.INI");
+  strcpy(log_file + m, "\\foreign-host.log");
+  DeleteFileA(log_file);
+  expect(WritePrivateProfileStringA("ZarvoLog", "Path", log_file, settings_file) != 0,
+         "the settings file names the log");
+}
+
+/* The log's text, its section taken out of the settings file again. */
+static void expect_in_log(void) {
+  static char text[1 << 16];
+  static const char* const lines[] = {
+      "driver object created",
+      "line 1 pump 4 sent [16 16 04 02 4A 00 42 7C] status request, pump 4",
+      "line 1 pump 4 ESerialIO handed to the host: \"Can't GetSost\"",
+      "line 1 pump 33 Exception handed to the host: \"Номер колонки выходит за допустимый "
+      "диапозон\"",
+      "status 000300 (228 nozzle 4 lifted), from pump 4; result 0",
+      "line 1 the port's SetReplyCheck or SendAndReceive raised; absorbed",
+      "ESerialIO handed to the host: \"Can't STOP All POMP\"",
+      "line 1 the port's SetReplyCode or SetRxState (from the reply check) raised; absorbed",
+      "driver object destroyed",
+  };
+  DWORD size = 0;
+  size_t i;
+  int missing = 0;
+  const char* at = text;
+  HANDLE file = CreateFileA(log_file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  expect(file != INVALID_HANDLE_VALUE, "the driver wrote its log");
+  if (file != INVALID_HANDLE_VALUE) {
+    ReadFile(file, text, sizeof text - 1, &size, NULL);
+    CloseHandle(file);
+  }
+  text[size] = '\0';
+  printf("the driver's log, %lu bytes\n", (unsigned long)size);
+  for (i = 0; i < sizeof lines / sizeof lines[0]; ++i) {
+    const char* found = strstr(at, lines[i]);
+    printf("  in order: %s: %s\n", lines[i], found ? "yes" : "no");
+    expect(found != NULL, lines[i]);
+    if (found) at = found;
+    missing += found == NULL;
+  }
+  if (missing) printf("%s", text);
+  WritePrivateProfileStringA("ZarvoLog", NULL, NULL, settings_file);
+  DeleteFileA(log_file);
+}
+
 static void read_pump_state(void* unused_context) {
   (void)unused_context;
   state = driver->ops->ReadPumpState(driver, 1, 4);
@@ -213,15 +270,18 @@ int main(int argc, char** argv) {
   zarvo_port port;
   zarvo_get_da30_fn get_da30;
   HMODULE dll;
-  int i, raised_now;
+  int i, raised_now, logging = 0;
 #if defined(__i386__)
   const DWORD chain = __readfsdword(0);
 #endif
   if (argc < 2 || argc > 3) {
-    printf("usage: %s ZarvoDll.dll [--libgcc-first]\n", argv[0]);
+    printf("usage: %s ZarvoDll.dll [--libgcc-first | --log]\n", argv[0]);
     return 2;
   }
-  if (argc == 3) {
+  if (argc == 3 && strcmp(argv[2], "--log") == 0) {
+    logging = 1;
+    turn_log_on();
+  } else if (argc == 3) {
     expect(LoadLibraryA(strcmp(argv[2], "--libgcc-first") == 0 ? "libgcc_s_dw2-1.dll" : "") != NULL,
            "g++'s unwinder DLL loads first");
   }
@@ -307,6 +367,11 @@ int main(int argc, char** argv) {
   expect(__readfsdword(0) == chain, "nothing of the driver's is left on the handler chain");
 #endif
   zarvo_da30_destroy(driver);
+  if (logging) {
+    expect_in_log();
+    /* The log's writer stopped with the last object and holds the library no more. */
+    expect(FreeLibrary(dll) && GetModuleHandleA("ZarvoDll.dll") == NULL, "the library unloads");
+  }
   printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
 }

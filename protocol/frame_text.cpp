@@ -1,15 +1,12 @@
-#include "host/output/frame_text.h"
+#include "protocol/frame_text.h"
 
-#include <cstdio>
+#include <string_view>
 
-#include "host/output/pump_state.h"
-#include "protocol/wire.h"
+#include "zarvo/da30.h"
 
-namespace zarvo::host {
+namespace zarvo::wire {
 
 namespace {
-
-using namespace wire;
 
 constexpr std::size_t kAddress = kFrame.address;
 constexpr std::size_t kLetter = kFrame.letter;
@@ -60,11 +57,13 @@ std::string status_text(std::span<const std::uint8_t> frame) {
 }  // namespace
 
 std::string hex_bytes(std::span<const std::uint8_t> bytes) {
+  static constexpr std::string_view kDigits = "0123456789ABCDEF";
   std::string text;
-  char cell[4];
+  text.reserve(bytes.size() * 3);
   for (const std::uint8_t b : bytes) {
-    std::snprintf(cell, sizeof cell, text.empty() ? "%02X" : " %02X", b);
-    text += cell;
+    if (!text.empty()) text += ' ';
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
   }
   return text;
 }
@@ -139,4 +138,32 @@ std::string describe_reply(std::span<const std::uint8_t> frame) {
   }
 }
 
-}  // namespace zarvo::host
+std::string nozzle_text(unsigned nozzle, const char* what) {
+  return "nozzle " + std::to_string(nozzle) + " " + what;
+}
+
+std::string status_scan_label(const StatusScan& scan) {
+  std::string code = std::to_string(scan.state) + " ";
+  switch (scan.finding) {
+    case StatusFinding::kNoNews:
+      return "no news, state kept";
+    case StatusFinding::kIdle:
+      return code + "idle";
+    case StatusFinding::kLifted:
+      return code + nozzle_text(scan.nozzle, "lifted");
+    case StatusFinding::kLiftedAuthorized:
+      return code + nozzle_text(scan.nozzle, "lifted and authorized");
+    case StatusFinding::kAuthorized:
+      return code + nozzle_text(scan.nozzle, "authorized");
+    case StatusFinding::kEndedIdle:
+      return code + "idle, transaction ended";
+    case StatusFinding::kEndedUnacknowledged:
+      return "transaction ended, " + std::to_string(ZARVO_PUMP_TRANSACTION_ENDED) +
+             " once acknowledged";
+    case StatusFinding::kFault:
+      return code + "dispenser fault";
+  }
+  return code;
+}
+
+}  // namespace zarvo::wire

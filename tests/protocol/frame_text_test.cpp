@@ -1,4 +1,4 @@
-#include "host/output/frame_text.h"
+#include "protocol/frame_text.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include "tests/support/frames.h"
 #include "tests/support/status_cases.h"
 
-namespace zarvo::host {
+namespace zarvo::wire {
 namespace {
 
 using zarvo::testing::Bytes;
@@ -58,4 +58,4 @@ TEST(FrameText, frames_shorter_than_their_fields_are_described_without_reading_p
 }
 
 }  // namespace
-}  // namespace zarvo::host
+}  // namespace zarvo::wire
