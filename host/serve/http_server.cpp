@@ -394,9 +394,14 @@ struct HttpServer::Impl {
           [this](const httplib::Request& req, httplib::Response& res) { serve_page(req, res); });
     s.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
       if (!res.body.empty()) return;
-      const Json body{{"error", res.status == 413
-                                    ? "the body is too large"
-                                    : std::string("cannot ") + req.method + " " + req.path}};
+      std::string why = std::string("cannot ") + req.method + " " + req.path;
+      if (res.status == 413) why = "the body is too large";
+      if (res.status == 400) {
+        why +=
+            ": the request could not be read (a POST or PUT needs a body with its length; {} "
+            "when it has nothing to say)";
+      }
+      const Json body{{"error", why}};
       res.set_content(json_text(body) + "\n", kJson);
     });
     s.set_exception_handler(
@@ -465,6 +470,8 @@ void HttpServer::run() {
 
 void HttpServer::stop() {
   impl_->stopping = true;
+  // Event streams wait on the log: closed, they end at once and the server can.
+  impl_->events.close();
   impl_->server->stop();
 }
 
