@@ -49,11 +49,12 @@ double bench_polls_per_second(const Settings& s) {
   std::ostringstream results, notes;
   Output out(true, results, notes);
   if (bench(session, out, options) != 0) {
-    std::cerr << notes.str();
+    std::cerr << notes.str() << results.str();
     return 0;
   }
   double total = 0;
-  for (const Json& line : Json::parse(results.str()).at("per_line")) {
+  const Json figures = Json::parse(results.str());
+  for (const Json& line : figures.at("per_line")) {
     total += line.at("polls_per_second").get<double>();
   }
   return total;
@@ -120,6 +121,7 @@ int run(const Settings& s) {
     httplib::Client reader("127.0.0.1", server.port());
     reader.set_bearer_token_auth(http.token.c_str());
     reader.set_keep_alive(true);
+    reader.set_tcp_nodelay(true);
     const auto period = std::chrono::microseconds(1'000'000 / s.reads_per_second);
     auto next = began;
     for (int i = 0; Clock::now() - began < std::chrono::duration<double>(s.seconds); ++i) {
@@ -143,7 +145,9 @@ int run(const Settings& s) {
         std::fprintf(stderr, "read %s failed\n", path.c_str());
         continue;
       }
-      into->push_back(ms);
+      // The first opens the connection, which the burst of event clients may
+      // have queued behind the library's listen backlog of 5: not a read's time.
+      if (i > 0) into->push_back(ms);
     }
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - began).count();

@@ -69,7 +69,7 @@ class ConnectionGuard final : public httplib::TaskQueue {
     active_.insert(connection);
     jobs_.emplace_back(std::move(fn), std::move(connection));
     lock.unlock();
-    wake_.notify_one();
+    wake_.notify_one();  // a connection thread: the watchdog waits on a variable of its own
   }
 
   void shutdown() override {
@@ -79,6 +79,7 @@ class ConnectionGuard final : public httplib::TaskQueue {
       done_ = true;
     }
     wake_.notify_all();
+    watch_.notify_all();
     for (std::thread& thread : threads_) thread.join();
     watchdog_.join();
   }
@@ -173,7 +174,7 @@ class ConnectionGuard final : public httplib::TaskQueue {
 
   void watch() {
     std::unique_lock lock(mutex_);
-    while (!wake_.wait_for(lock, kWatchInterval, [this] { return done_; })) {
+    while (!watch_.wait_for(lock, kWatchInterval, [this] { return done_; })) {
       const auto now = Clock::now();
       for (const auto& connection : active_) {
         if (connection->cut || connection->fd < 0 || connection->deadline_at() > now) continue;
@@ -192,7 +193,8 @@ class ConnectionGuard final : public httplib::TaskQueue {
   int port_;
   bool plain_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable wake_;   // a job for a connection thread
+  std::condition_variable watch_;  // the end, for the watchdog
   bool done_ = false;
   std::deque<std::pair<std::function<void()>, std::shared_ptr<Connection>>> jobs_;
   std::set<std::shared_ptr<Connection>> active_;
@@ -200,9 +202,9 @@ class ConnectionGuard final : public httplib::TaskQueue {
   std::thread watchdog_;
 };
 
-void send_json(httplib::Response& res, int status, const Json& body) {
+void send_json(httplib::Response& res, int status, Json body) {
   res.status = status;
-  res.set_content(json_text(body) + "\n", kJson);
+  res.set_content(json_text(std::move(body)) + "\n", kJson);
 }
 
 std::string bearer_of(const httplib::Request& req) {
@@ -343,8 +345,8 @@ struct HttpServer::Impl {
                        req.body,
                        req.remote_addr + ":" + std::to_string(req.remote_port)};
     for (const auto& [key, value] : req.params) request.query[key] = value;
-    const ApiResponse answer = api.handle(request);
-    send_json(res, answer.status, answer.body);
+    ApiResponse answer = api.handle(request);
+    send_json(res, answer.status, std::move(answer.body));
   }
 
   void serve_page(const httplib::Request& req, httplib::Response& res) const {
@@ -362,6 +364,8 @@ struct HttpServer::Impl {
 
   void set_up() {
     httplib::Server& s = *server;
+    // Small answers go out at once, not after the client's delayed acknowledgement.
+    s.set_tcp_nodelay(true);
     s.set_payload_max_length(options.max_body);
     s.set_read_timeout(options.io_timeout);
     s.set_write_timeout(options.io_timeout);
