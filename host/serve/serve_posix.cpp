@@ -34,13 +34,14 @@ int serve(const SessionOptions& base, Output& out, const ServeOptions& options) 
           ? (std::filesystem::path(token_path).parent_path() / "journal.db").string()
           : options.journal;
 
+  // Before any thread starts (the simulators' too), so that every thread
+  // leaves the signals to it.
+  const InterruptWatch interrupts;
   SessionOptions lines = base;
   std::vector<std::unique_ptr<BuiltinSimulator>> simulators;
   if (lines.lines.empty() && options.simulated_lines > 1) {
     simulators = bind_simulated_lines(lines, options.simulated_lines);
   }
-  // Before any thread starts, so that every thread leaves the signals to it.
-  const InterruptWatch interrupts;
   Session session(lines, out.err());
   StationOptions polling;
   polling.pumps = options.pumps;
