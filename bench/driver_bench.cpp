@@ -22,6 +22,7 @@
 #include "protocol/exchange.h"
 #include "protocol/frame.h"
 #include "protocol/wire.h"
+#include "tests/support/direct_calls.h"
 #include "tests/support/frames.h"
 #include "tests/support/port_adapter.h"
 
@@ -207,7 +208,9 @@ void BM_PresetAmount(benchmark::State& state) {
   const Bytes reply = ReplyFrame(1, 'Q', "0");
   station.port.reply = &reply;
   station.driver.NozzleCount[*zarvo::PumpCell::of(1, 1)] = 6;
-  measure(state, station, [&] { station.driver.PresetAmount(1, 1, 1, 123.45); });
+  station.driver.ParamsPending[*zarvo::PumpCell::of(1, 1)] = 0;  // a pump polled before
+  zarvo::testing::DirectCalls calls(station.driver);
+  measure(state, station, [&] { station.driver.PresetAmount(1, 1, 1, 123.45, calls); });
 }
 BENCHMARK(BM_PresetAmount);
 

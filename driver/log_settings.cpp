@@ -9,7 +9,7 @@
 namespace zarvo {
 namespace {
 
-constexpr std::string_view kSection = "ZarvoLog";
+constexpr std::string_view kLogSection = "ZarvoLog";
 constexpr std::string_view kPathKey = "Path";
 constexpr std::string_view kSizeKey = "MaxSizeKB";
 constexpr std::string_view kKeepKey = "Keep";
@@ -20,8 +20,8 @@ constexpr long long kMostFilesKept = 99;
 
 long long number_in(const std::string& file, std::string_view key, long long fallback,
                     long long least, long long most) {
-  const auto text = platform::ReadIniString(file, kSection, key);
-  const auto value = text ? ParseIniInteger(*text) : std::nullopt;
+  const auto text = platform::ReadIniString(file, kLogSection, key);
+  const auto value = text ? platform::ParseIniInteger(*text) : std::nullopt;
   return value ? std::clamp(*value, least, most) : fallback;
 }
 
@@ -29,10 +29,10 @@ long long number_in(const std::string& file, std::string_view key, long long fal
 
 std::optional<platform::LogSettings> LogSettingsFromFile() {
   const std::string file = platform::IniFilePath();
-  const auto path = platform::ReadIniString(file, kSection, kPathKey);
-  if (!path || TrimIniBlanks(*path).empty()) return std::nullopt;
+  const auto path = platform::ReadIniString(file, kLogSection, kPathKey);
+  if (!path || platform::TrimIniBlanks(*path).empty()) return std::nullopt;
   platform::LogSettings settings;
-  settings.path = platform::LogPathBeside(file, TrimIniBlanks(*path));
+  settings.path = platform::LogPathBeside(file, platform::TrimIniBlanks(*path));
   settings.max_bytes =
       static_cast<std::uint64_t>(number_in(file, kSizeKey, kDefaultLogKiB, kLeastKiB, kMostKiB)) *
       1024;

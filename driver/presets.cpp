@@ -91,7 +91,9 @@ StartPayload start_payload(PresetKind kind, std::uint8_t pump, std::uint8_t nozz
 }  // namespace
 
 void TVM30::start_delivery(PumpCell cell, std::uint8_t nozzle, double preset_value,
-                           std::span<const std::uint8_t> payload, std::string_view failure) {
+                           std::span<const std::uint8_t> payload, std::string_view failure,
+                           TableCalls& table) {
+  program_before(cell, table, failure);
   PresetValue[cell] = preset_value;
   SelectedNozzle[cell] = nozzle;
   DispVolume[cell] = 0;
@@ -102,24 +104,26 @@ void TVM30::start_delivery(PumpCell cell, std::uint8_t nozzle, double preset_val
   }
 }
 
-void TVM30::PresetVolume(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double volume) {
+void TVM30::PresetVolume(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double volume,
+                         TableCalls& table) {
   if (pump > kPumps) throw Exception(messages::kPumpOutOfRange.str());
   const PumpCell cell = RequirePumpCell(line, pump);
   RequireNozzleCell(cell, nozzle);
   const StartPayload p = start_payload(PresetKind::kVolume, static_cast<std::uint8_t>(pump), nozzle,
                                        volume, NozzleCount[cell], PriceBlock[cell], SumDecimals);
   start_delivery(cell, nozzle, 0.0, std::span(p.bytes).first(p.size),
-                 messages::kPresetVolumeFailed.view());
+                 messages::kPresetVolumeFailed.view(), table);
 }
 
-void TVM30::PresetAmount(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double amount) {
+void TVM30::PresetAmount(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double amount,
+                         TableCalls& table) {
   if (pump > kPumps) throw Exception(messages::kPumpOutOfRange.str());
   const PumpCell cell = RequirePumpCell(line, pump);
   RequireNozzleCell(cell, nozzle);
   const StartPayload p = start_payload(PresetKind::kAmount, static_cast<std::uint8_t>(pump), nozzle,
                                        amount, NozzleCount[cell], PriceBlock[cell], SumDecimals);
   start_delivery(cell, nozzle, amount, std::span(p.bytes).first(p.size),
-                 messages::kPresetAmountFailed.view());
+                 messages::kPresetAmountFailed.view(), table);
 }
 
 }  // namespace zarvo

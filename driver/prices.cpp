@@ -1,5 +1,5 @@
 // Nozzle prices: the pump's block of six entries mirrors what the dispenser
-// was last told, and only a change of digits is sent.
+// was last told, and only a change of digits is sent once an entry went out.
 #include <algorithm>
 #include <array>
 #include <string>
@@ -22,7 +22,8 @@ int price_exponent(std::uint8_t decimals) {
 
 }  // namespace
 
-void TVM30::SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, double price) {
+void TVM30::SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, double price,
+                     TableCalls& table) {
   if (pump > kPumps) throw Exception(messages::kPumpOutOfRange.str());
   const PumpCell cell = RequirePumpCell(line, pump);
   const NozzleCell nozzle_cell = RequireNozzleCell(cell, nozzle);
@@ -39,7 +40,7 @@ void TVM30::SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, 
   PriceEntry& entry = PriceBlock[cell][static_cast<std::size_t>(nozzle - 1)];
   const bool unchanged = std::equal(digits.begin(), digits.end(), entry.begin() + 1);
   std::copy(digits.begin(), digits.end(), entry.begin() + 1);
-  if (unchanged) return;
+  if (unchanged && PriceSent[nozzle_cell]) return;
 
   const auto entries = static_cast<std::size_t>(std::max(count, 1));
   using wire::kPayload;
@@ -51,9 +52,16 @@ void TVM30::SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, 
     std::ranges::copy(PriceBlock[cell][i], payload.begin() + kPayload.data + i * kPriceEntrySize);
   }
   const auto size = kPayload.data + entries * kPriceEntrySize;
+  // Only a command the dispenser answered tells it the digits: after a failed
+  // one the same price goes out again.
+  PriceSent[nozzle_cell] = false;
+  program_before(cell, table, messages::kPriceFailed.view());
   if (exchange(static_cast<std::uint8_t>(line), static_cast<std::uint8_t>(pump),
                std::span(payload).first(size)) != 0) {
     throw ESerialIO(messages::kPriceFailed.str());
+  }
+  for (std::size_t i = 0; i < entries; ++i) {
+    PriceSent[RequireNozzleCell(cell, static_cast<long long>(i) + 1)] = true;
   }
 }
 

@@ -1,7 +1,6 @@
 #include "driver/settings_file.h"
 
 #include <array>
-#include <charconv>
 #include <stdexcept>
 #include <string>
 
@@ -21,7 +20,7 @@ constexpr std::uint8_t kMostDecimals = 3;  // what the dialog offers and a dispe
 
 std::optional<long long> read_integer(const std::string& path, std::string_view key) {
   const auto text = platform::ReadIniString(path, kSection, key);
-  return text ? ParseIniInteger(*text) : std::nullopt;
+  return text ? platform::ParseIniInteger(*text) : std::nullopt;
 }
 
 void log_settings(const TVM30& driver, platform::LogEvent event, const FileSettings& settings) {
@@ -47,26 +46,6 @@ void write_settings(const TVM30& driver, const FileSettings& settings) {
 }
 
 }  // namespace
-
-std::string_view TrimIniBlanks(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::optional<long long> ParseIniInteger(std::string_view text) {
-  text = TrimIniBlanks(text);
-  if (text.starts_with('+')) {
-    text.remove_prefix(1);
-    if (text.starts_with('-')) return std::nullopt;
-  }
-  // Values beyond 32 bits are no integer the settings file could hold.
-  int value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
 
 std::uint8_t DecimalsInUse(std::uint8_t stored) {
   return stored <= kMostDecimals ? stored : kDefaultDecimals;

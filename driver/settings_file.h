@@ -39,10 +39,4 @@ void SaveSettings(const TVM30& driver);
 // dispenser.
 void ConfirmSettings(TVM30& driver, const FileSettings& chosen);
 
-// A value without the blanks (spaces, tabs) around it.
-std::string_view TrimIniBlanks(std::string_view text);
-
-// A value is a whole decimal integer with blanks around it allowed, or nothing.
-std::optional<long long> ParseIniInteger(std::string_view text);
-
 }  // namespace zarvo

@@ -1,6 +1,7 @@
 // Pump state, polling, totalizers and delivery readings.
 #include <array>
 #include <cmath>
+#include <string>
 
 #include "driver/messages.h"
 #include "driver/tvm30.h"
@@ -9,7 +10,8 @@
 namespace zarvo {
 namespace {
 
-// Parameters the driver programs into every pump at its first poll.
+// Parameters the driver programs into every pump before it is first polled,
+// priced or preset.
 constexpr std::int32_t kSumDecimalsParam = 40;
 constexpr std::int32_t kPriceDecimalsParam = 41;
 constexpr std::int32_t kParam42 = 42;
@@ -21,6 +23,30 @@ double corrected_amount(double preset, double amount, double price) {
 }
 
 }  // namespace
+
+void TVM30::program_pending_params(PumpCell cell, TableCalls& table) {
+  const auto line = static_cast<std::uint8_t>(cell.line());
+  const auto pump = static_cast<std::uint8_t>(cell.pump());
+  // The mark is taken before the writes: a settings confirmation that lands
+  // meanwhile marks the pump again instead of being wiped by these writes.
+  if (ParamsPending[cell].exchange(0) == 0) return;
+  try {
+    table.WriteParam(line, pump, kSumDecimalsParam, SumDecimals);
+    table.WriteParam(line, pump, kPriceDecimalsParam, PriceDecimals);
+    table.WriteParam(line, pump, kParam42, 0);
+  } catch (...) {
+    ParamsPending[cell] = 1;  // the next command writes all three again
+    throw;
+  }
+}
+
+void TVM30::program_before(PumpCell cell, TableCalls& table, std::string_view failure) {
+  try {
+    program_pending_params(cell, table);
+  } catch (const ESerialIO&) {
+    throw ESerialIO(std::string(failure));
+  }
+}
 
 std::uint8_t TVM30::ReadPumpState(std::int32_t line, std::uint8_t pump) {
   const PumpCell cell = RequirePumpCell(line, pump);
@@ -35,18 +61,7 @@ void TVM30::PollPump(std::uint8_t line, std::uint8_t pump, std::uint8_t nozzle_c
   const PumpCell cell = RequirePumpCell(line, pump);
   if (nozzle_count > kNozzles) throw Exception(messages::kNozzleCountOutOfRange.str());
   if (nozzle_count > 1) NozzleCount[cell] = nozzle_count;
-  // The mark is taken before the writes: a settings confirmation that lands
-  // meanwhile marks the pump again instead of being wiped by this poll.
-  if (ParamsPending[cell].exchange(0) != 0) {
-    try {
-      table.WriteParam(line, pump, kSumDecimalsParam, SumDecimals);
-      table.WriteParam(line, pump, kPriceDecimalsParam, PriceDecimals);
-      table.WriteParam(line, pump, kParam42, 0);
-    } catch (...) {
-      ParamsPending[cell] = 1;  // the next poll writes all three again
-      throw;
-    }
-  }
+  program_pending_params(cell, table);
   const std::uint8_t state = table.ReadPumpState(line, pump);
   record[0] = state;
   record[1] = 0;

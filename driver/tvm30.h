@@ -62,11 +62,17 @@ class TVM30 final : public ReplyTarget {
 
   // Commands. Arguments arrive as the host passed them, already cut to the
   // width the operation reads.
+  // Prices and presets program a pump's pending parameters first, through
+  // `table` as a poll does, so that the digits they send mean what the
+  // dispenser reads.
   bool StopPump(std::uint8_t line, std::int32_t pump, bool stop);
   bool StopAllPumps(std::uint8_t line);
-  void SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, double price);
-  void PresetVolume(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double volume);
-  void PresetAmount(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double amount);
+  void SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, double price,
+                TableCalls& table);
+  void PresetVolume(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double volume,
+                    TableCalls& table);
+  void PresetAmount(std::int32_t line, std::int32_t pump, std::uint8_t nozzle, double amount,
+                    TableCalls& table);
   std::uint8_t ReadParam(std::uint8_t line, std::uint8_t pump, std::int32_t number);
   void WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number, std::int32_t value);
   std::uint8_t ReadPumpState(std::int32_t line, std::uint8_t pump);
@@ -116,6 +122,9 @@ class TVM30 final : public ReplyTarget {
   std::atomic<std::uint8_t> PriceDecimals{2};
   PumpTable<std::atomic<std::uint8_t>> ParamsPending;
   NozzleTable<double> PriceValue;
+  // Whether the dispenser was told the entry's digits since construction: the
+  // construction defaults are a guess, so an entry's first price always goes out.
+  NozzleTable<bool> PriceSent;
   std::atomic<bool> MonoStart{false};
   // The decimals as cnf.INI holds them, which the settings dialog shows and
   // writes back; SumDecimals and PriceDecimals are what they stand for.
@@ -129,9 +138,16 @@ class TVM30 final : public ReplyTarget {
   Link link() { return Link{Port, *this, exchange_log()}; }
   std::int32_t exchange(std::uint8_t line, std::uint8_t pump, std::span<const std::uint8_t> payload,
                         ExchangeRecord* record = nullptr);
-  // Records the preset, clears the readings and sends the start command.
+  // Writes the decimals and parameter 42 when the pump is marked for it; the
+  // mark is cleared only once all three writes went out.
+  void program_pending_params(PumpCell cell, TableCalls& table);
+  // The same for a command that depends on them: a line failure there is
+  // the command's failure, under its own message.
+  void program_before(PumpCell cell, TableCalls& table, std::string_view failure);
+  // Programs the pump, records the preset, clears the readings and sends the start.
   void start_delivery(PumpCell cell, std::uint8_t nozzle, double preset_value,
-                      std::span<const std::uint8_t> payload, std::string_view failure);
+                      std::span<const std::uint8_t> payload, std::string_view failure,
+                      TableCalls& table);
 };
 
 // Cells of the host's arguments, or zarvo::Exception naming what is out of range.

@@ -204,22 +204,28 @@ std::uint32_t ZARVO_STDCALL ReadPumpState(zarvo_da30* self, std::int32_t line, s
 
 void ZARVO_STDCALL SetPrice(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                             std::int32_t nozzle, std::int32_t, std::int32_t, double price) {
-  AtSlotBoundary(at(self, line, pump),
-                 [&] { driver_of(self).SetPrice(line, pump, nozzle, price); });
+  AtSlotBoundary(at(self, line, pump), [&] {
+    ThroughTable table(self);
+    driver_of(self).SetPrice(line, pump, nozzle, price, table);
+  });
 }
 
 void ZARVO_STDCALL Reserved12(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t) {}
 
 void ZARVO_STDCALL PresetVolume(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                 std::uint32_t nozzle, std::int32_t, double volume) {
-  AtSlotBoundary(at(self, line, pump),
-                 [&] { driver_of(self).PresetVolume(line, pump, low8(nozzle), volume); });
+  AtSlotBoundary(at(self, line, pump), [&] {
+    ThroughTable table(self);
+    driver_of(self).PresetVolume(line, pump, low8(nozzle), volume, table);
+  });
 }
 
 void ZARVO_STDCALL PresetAmount(zarvo_da30* self, std::int32_t line, std::int32_t pump,
                                 std::uint32_t nozzle, std::int32_t, double amount) {
-  AtSlotBoundary(at(self, line, pump),
-                 [&] { driver_of(self).PresetAmount(line, pump, low8(nozzle), amount); });
+  AtSlotBoundary(at(self, line, pump), [&] {
+    ThroughTable table(self);
+    driver_of(self).PresetAmount(line, pump, low8(nozzle), amount, table);
+  });
 }
 
 void ZARVO_STDCALL Reserved15(zarvo_da30*, std::int32_t, std::int32_t, std::int32_t) {}

@@ -17,6 +17,13 @@ std::string IniFilePath();
 std::optional<std::string> ReadIniString(const std::string& path, std::string_view section,
                                          std::string_view key);
 
+// A value without the blanks (spaces, tabs) around it.
+std::string_view TrimIniBlanks(std::string_view text);
+
+// An integer value: a whole decimal number of 32 bits, blanks around it
+// allowed, or nothing.
+std::optional<long long> ParseIniInteger(std::string_view text);
+
 using IniEntry = std::pair<std::string_view, std::string>;
 
 // Writes every entry into section, creating the file and section when missing,

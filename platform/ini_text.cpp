@@ -1,6 +1,7 @@
 #include "platform/ini_text.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace zarvo::platform {
 namespace {
@@ -145,6 +146,26 @@ std::string ini_with_entries(std::string_view text, std::string_view section,
   std::string out(text);
   for (const IniEntry& entry : entries) out = with_entry(out, section, entry);
   return out;
+}
+
+std::string_view TrimIniBlanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<long long> ParseIniInteger(std::string_view text) {
+  text = TrimIniBlanks(text);
+  if (text.starts_with('+')) {
+    text.remove_prefix(1);
+    if (text.starts_with('-')) return std::nullopt;
+  }
+  // Values beyond 32 bits are no integer the settings file could hold.
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
 }
 
 }  // namespace zarvo::platform

@@ -1,5 +1,7 @@
 #include "protocol/frame_text.h"
 
+#include <charconv>
+#include <cmath>
 #include <string_view>
 
 #include "zarvo/da30.h"
@@ -54,7 +56,46 @@ std::string status_text(std::span<const std::uint8_t> frame) {
   return field(frame, kStatusAt, kStatusChars) + " (" + status_scan_label(scan) + ")";
 }
 
+// The digits at [pos, pos + len) of the frame as a number scaled down by
+// 10^exponent; nothing when they are not all digits.
+std::optional<double> digits_at(std::span<const std::uint8_t> frame, std::size_t pos,
+                                std::size_t len, int exponent) {
+  if (pos + len + kCrcSize > frame.size()) return std::nullopt;
+  const auto* first = reinterpret_cast<const char*>(frame.data() + pos);
+  std::uint64_t digits = 0;
+  const auto [end, ec] = std::from_chars(first, first + len, digits);
+  if (ec != std::errc() || end != first + len) return std::nullopt;
+  return static_cast<double>(digits) / std::pow(10.0, exponent);
+}
+
 }  // namespace
+
+std::optional<double> price_sent(std::span<const std::uint8_t> frame, unsigned nozzle,
+                                 int price_decimals) {
+  if (frame.size() <= kLetter || frame[kLetter] != kSetPrices || nozzle < 1) return std::nullopt;
+  const std::size_t entry = kData + (nozzle - 1) * kPriceEntryWidth;
+  return digits_at(frame, entry + kPriceEntryWidth - kPriceDigitsWidth, kPriceDigitsWidth,
+                   price_decimals);
+}
+
+std::optional<PresetSent> preset_sent(std::span<const std::uint8_t> frame, int sum_decimals) {
+  if (frame.size() <= kData + kPresetKindAt) return std::nullopt;
+  std::optional<double> value;
+  bool by_volume = false;
+  if (frame[kLetter] == kMultiStart) {
+    by_volume = frame[kData + kPresetKindAt] == kByVolume;
+    value =
+        digits_at(frame, kData + kPresetTargetAt, kPresetTargetWidth, by_volume ? 2 : sum_decimals);
+  } else if (frame[kLetter] == kMonoStart) {
+    // Whole litres, or the money without its hundredths.
+    const auto volume = digits_at(frame, kData + kMonoVolumeAt, kMonoFieldWidth, 0);
+    by_volume = volume.has_value() && *volume > 0;
+    value = by_volume ? volume
+                      : digits_at(frame, kData + kMonoAmountAt, kMonoFieldWidth, sum_decimals - 2);
+  }
+  if (!value) return std::nullopt;
+  return PresetSent{by_volume, *value};
+}
 
 std::string hex_bytes(std::span<const std::uint8_t> bytes) {
   static constexpr std::string_view kDigits = "0123456789ABCDEF";

@@ -133,7 +133,7 @@ constexpr std::size_t encode_payload(std::span<std::uint8_t> out,
 // Returns the frame's size, or 0 when out is too small or the data too long.
 constexpr std::size_t encode_frame(std::span<std::uint8_t> out, std::uint8_t address,
                                    std::uint8_t letter, std::span<const std::uint8_t> data) {
-  if (data.size() + 1 > 0xFF || out.size() < data.size() + 1 + kFrameOverhead) return 0;
+  if (data.size() >= 0xFF || out.size() < data.size() + 1 + kFrameOverhead) return 0;
   out[kFrame.address] = address;
   out[kFrame.length] = static_cast<std::uint8_t>(data.size() + 1);
   out[kFrame.letter] = letter;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "codepage/cp1251.h"
+#include "host/session/console.h"
 
 namespace zarvo::host {
 
@@ -28,9 +29,14 @@ void choose(CLI::App* command, Choice& choice, std::function<void(Session&, Outp
 int run_guarded(const Action& action, Session& session, Output& out, const std::string& name) {
   session.reset_failure();
   std::string error;
-  int status = 1;
+  int status = exit_status::kDriverFailed;
   try {
     return action(session, out);
+  } catch (const Interrupted&) {
+    return exit_status::kInterrupted;
+  } catch (const Refused& e) {
+    error = e.what();
+    status = exit_status::kRefused;
   } catch (const zarvo::ESerialIO& e) {
     error = driver_message(e);
     if (const std::string why = session.last_failure(); !why.empty()) error += " (" + why + ")";
@@ -38,23 +44,26 @@ int run_guarded(const Action& action, Session& session, Output& out, const std::
     error = driver_message(e);
   } catch (const std::exception& e) {
     error = e.what();
-    status = 2;
+    status = exit_status::kHostFailed;
   }
-  out.error("zarvo " + name + ": " + error);
-  if (out.json()) out.result(Json{{"command", name}, {"error", error}}, error);
+  out.failure(name, error, status);
   return status;
 }
 
 int run_standalone(const Standalone& action, const SessionOptions& options, Output& out,
                    const std::string& name) {
+  std::string error;
   try {
     return action(options, out);
+  } catch (const Interrupted&) {
+    return exit_status::kInterrupted;
   } catch (const zarvo::Exception& e) {
-    out.error("zarvo " + name + ": " + driver_message(e));
+    error = driver_message(e);
   } catch (const std::exception& e) {
-    out.error("zarvo " + name + ": " + e.what());
+    error = e.what();
   }
-  return 2;
+  out.failure(name, error, exit_status::kHostFailed);
+  return exit_status::kHostFailed;
 }
 
 }  // namespace zarvo::host

@@ -15,6 +15,17 @@ namespace zarvo::host {
 
 struct SoakOptions;
 
+// The exit statuses, one meaning each for every command (the README's table).
+namespace exit_status {
+inline constexpr int kDone = 0;
+inline constexpr int kDriverFailed = 1;   // the driver raised: the line, or an argument
+inline constexpr int kHostFailed = 2;     // the library, journal or output; a delivery gone wrong
+inline constexpr int kSoakFault = 3;      // soak: a delivery lost, doubled or wrong
+inline constexpr int kRefused = 4;        // a pump answered a command "refused"
+inline constexpr int kUsage = 64;         // the command line: unknown, missing or out of range
+inline constexpr int kInterrupted = 130;  // Ctrl-C or SIGTERM, after what was started ended
+}  // namespace exit_status
+
 // Runs on the session the global options open.
 using Action = std::function<int(Session&, Output&)>;
 // Makes its own session, or none, from the global options.
@@ -31,7 +42,7 @@ struct Choice {
 // When `command` is chosen, `run` becomes the action; it reports its own result.
 void choose(CLI::App* command, Choice& choice, std::function<void(Session&, Output&)> run);
 
-// Runs one command; a failure is reported and gives a non-zero status.
+// Runs one command; a failure is reported and gives its exit status.
 int run_guarded(const Action& action, Session& session, Output& out, const std::string& name);
 int run_standalone(const Standalone& action, const SessionOptions& options, Output& out,
                    const std::string& name);

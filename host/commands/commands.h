@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "host/output/output.h"
 #include "host/session/session.h"
@@ -15,15 +16,20 @@ struct PumpTarget {
   std::uint32_t pump = 1;
 };
 
+// A command that asks a pump for its state may end a delivery: the delivery
+// is shown first, and written to the journal at `journal` when one is given.
 void show_info(Session& session, Output& out);
-void show_status(Session& session, Output& out, PumpTarget target);
-void poll_pump(Session& session, Output& out, PumpTarget target, std::uint32_t nozzles);
+void show_status(Session& session, Output& out, PumpTarget target, const std::string& journal = {});
+void poll_pump(Session& session, Output& out, PumpTarget target, std::uint32_t nozzles,
+               const std::string& journal = {});
 void set_price(Session& session, Output& out, PumpTarget target, std::uint32_t nozzle,
                double price);
 enum class PresetKind { kVolume, kAmount };
 void preset(Session& session, Output& out, PresetKind kind, PumpTarget target, std::uint32_t nozzle,
             double value);
-void show_delivery(Session& session, Output& out, PumpTarget target);
+// Asks the pump first: the running delivery, or the one that just ended.
+void show_delivery(Session& session, Output& out, PumpTarget target,
+                   const std::string& journal = {});
 void stop_pump(Session& session, Output& out, PumpTarget target);
 void stop_all(Session& session, Output& out, std::uint32_t line);
 void show_totals(Session& session, Output& out, PumpTarget target, std::uint32_t nozzle);
@@ -39,8 +45,12 @@ struct FuelOrder {
   std::optional<double> price;
   std::uint32_t interval_ms = 100;  // between polls
   std::uint32_t timeout_s = 600;    // for the whole delivery
+  std::string journal;              // SQLite file the delivery goes into; empty for none
 };
 // Prices, presets and follows the delivery to its end with a progress bar.
+// Whatever ends it early (Ctrl-C, the timeout, a pump that never starts, a
+// failing line, a fault) stops the pump and follows the delivery to its end
+// first, shows what was delivered, and then fails (Interrupted on Ctrl-C).
 void fuel(Session& session, Output& out, const FuelOrder& order);
 
 }  // namespace zarvo::host

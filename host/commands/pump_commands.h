@@ -20,6 +20,7 @@ struct PumpArgs {
   std::uint32_t nozzles = 0;
   double value = 0;
   std::string kind;
+  std::string journal;
 };
 
 struct FuelArgs {

@@ -33,9 +33,10 @@ void demo(Session& session, Output& out) {
   const PumpTarget first{line, 1};
   const PumpTarget second{line, 2};
 
-  step(out, "Price: nozzle 1 of pump 1 sells at 50.00 a litre (sent only when it changes).");
+  step(out,
+       "Price: nozzle 1 of pump 1 sells at 50.00 a litre; the pump learns the decimals first.");
   set_price(session, out, first, 1, 50.0);
-  step(out, "Poll: the first poll programs the pump's decimals, then reads its state.");
+  step(out, "Poll: the pump's state, as a station host polls it.");
   poll_pump(session, out, first, 0);
   step(out, "Parameter: read back parameter 40, the decimals of money amounts.");
   read_param(session, out, first, 40);
@@ -46,7 +47,7 @@ void demo(Session& session, Output& out) {
   order.amount = 100.0;
   order.interval_ms = 50;
   fuel(session, out, order);
-  step(out, "Delivery: the readings the driver keeps for pump 1, without traffic.");
+  step(out, "Delivery: pump 1's last delivery, as the pump and the driver report it.");
   show_delivery(session, out, first);
   step(out, "Totals: the totalizers of pump 1 nozzle 1.");
   show_totals(session, out, first, 1);

@@ -44,7 +44,10 @@ void add_shell_command(CLI::App& app, std::istream& in, Choice& choice) {
 }
 
 int run_shell(Session& session, Output& out, std::istream& in) {
-  int failures = 0;
+  int first_failure = exit_status::kDone;
+  const auto failed = [&first_failure](int status) {
+    if (first_failure == exit_status::kDone) first_failure = status;
+  };
   std::string text;
   while (std::getline(in, text)) {
     std::vector<std::string> words = split_words(text);
@@ -60,13 +63,15 @@ int run_shell(Session& session, Output& out, std::istream& in) {
       out.err() << app.help();
       continue;
     } catch (const CLI::ParseError& e) {
-      out.err() << "zarvo shell: " << e.what() << '\n';
-      ++failures;
+      out.failure(words.front(), e.what(), exit_status::kUsage);
+      failed(exit_status::kUsage);
       continue;
     }
-    if (run_guarded(commands.choice().action, session, out, words.front()) != 0) ++failures;
+    const int status = run_guarded(commands.choice().action, session, out, words.front());
+    if (status == exit_status::kInterrupted) return status;
+    if (status != exit_status::kDone) failed(status);
   }
-  return failures == 0 ? 0 : 1;
+  return first_failure;
 }
 
 }  // namespace zarvo::host

@@ -12,7 +12,8 @@
 namespace zarvo::host {
 
 void add_shell_command(CLI::App& app, std::istream& in, Choice& choice);
-// 0 when every line's command succeeded, else 1.
+// 0 when every line's command succeeded, else the status of the first that
+// failed; a command ended by an interrupt ends the shell at once.
 int run_shell(Session& session, Output& out, std::istream& in);
 
 }  // namespace zarvo::host

@@ -16,9 +16,9 @@ void add_monitor_command(CLI::App& app, MonitorOptions& options, Choice& choice)
                                  "live table of every pump, lines polled at once, with a journal");
   mon->add_option("--journal", options.journal, "SQLite file recording each delivery once");
   mon->add_option("--pumps", options.pumps, "pumps 1..N on each line (0: find them)")
-      ->check(between(0, 32));
+      ->transform(between(0, 32));
   mon->add_option("--interval", options.interval_ms, "milliseconds between refreshes")
-      ->check(between(0, 60000));
+      ->transform(between(0, 60000));
   mon->add_option("--count", options.cycles, "refreshes before ending (0: until Ctrl-C)");
   choose(mon, choice, [&options](Session& s, Output& o) { monitor(s, o, options); });
 }
@@ -30,16 +30,16 @@ void add_soak_command(CLI::App& app, SoakOptions& options, Choice& choice) {
       "against its simulator's record");
   cmd->add_option("--exchanges", options.exchanges,
                   "exchanges on each line before its last deliveries end")
-      ->check(between(1, 100e6));
+      ->transform(between(1, 100e6));
   cmd->add_option("--faults", options.faults,
                   "none, default (5 % corrupted, 2 % dropped, 1 % silent), harsh (also noise "
                   "and late replies), then key=percent: corrupt, drop, silent, noise, late; "
                   "silent-ms, late-ms; e.g. default,noise=2");
   cmd->add_option("--seed", options.seed, "seed of the faults and the deliveries");
   cmd->add_option("--journal", options.journal, "SQLite journal file (default: in memory)");
-  cmd->add_option("--pumps", options.pumps, "pumps 1..N on each line")->check(between(1, 32));
+  cmd->add_option("--pumps", options.pumps, "pumps 1..N on each line")->transform(between(1, 32));
   cmd->add_option("--lines", options.lines, "simulated lines driven at once, one thread each")
-      ->check(between(1, 40))
+      ->transform(between(1, 40))
       ->capture_default_str();
   cmd->callback([&options, &choice] {
     choice.soak = &options;

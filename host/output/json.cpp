@@ -31,6 +31,13 @@ std::string number_text(double value) {
   return ec == std::errc() ? std::string(buffer, end) : std::string("0");
 }
 
+std::string fixed_text(double value, int decimals) {
+  char buffer[64];
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  return ec == std::errc() ? std::string(buffer, end) : number_text(value);
+}
+
 std::string json_text(const Json& value) {
   return json_text(Json(value));
 }

@@ -19,4 +19,8 @@ std::string json_text(Json&& value);
 // Shortest text that reads back as the same double ("2", "0.1", "1e+21").
 std::string number_text(double value);
 
+// The value with `decimals` digits after the point ("2.00", "43.275"), a point
+// whatever the locale.
+std::string fixed_text(double value, int decimals);
+
 }  // namespace zarvo::host

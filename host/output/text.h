@@ -7,7 +7,8 @@
 
 namespace zarvo::host {
 
-// The terminal's character set from the locale; UTF-8 where the locale names none.
+// The terminal's character set from the locale (ASCII in the C locale); UTF-8
+// where the locale names none.
 std::string terminal_charset();
 
 // UTF-8 text in `charset`; a character the set lacks becomes '?'.

@@ -10,9 +10,8 @@ namespace zarvo::host {
 
 std::string terminal_charset() {
   std::string codeset = ::nl_langinfo(CODESET);
-  // The C locale reports plain ASCII, which cannot show the driver's Cyrillic texts.
-  if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII") return "UTF-8";
-  return codeset;
+  // Plain ASCII (the C locale) shows the Cyrillic texts as '?'.
+  return codeset.empty() ? "UTF-8" : codeset;
 }
 
 std::string to_charset(std::string_view utf8, const std::string& charset) {

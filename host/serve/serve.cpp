@@ -32,13 +32,13 @@ CLI::App* add_serve_options(CLI::App& app, ServeOptions& options) {
                 "allow plain HTTP on an address other than loopback (the token travels in clear)");
   cmd->add_option("--request-timeout", options.request_timeout_s,
                   "seconds a request may take to arrive, however slowly its bytes come")
-      ->check(between(1, 300))
+      ->transform(between(1, 300))
       ->capture_default_str();
   cmd->add_option("--pumps", options.pumps, "pumps 1..N on each line (0: find them)")
-      ->check(between(0, 32));
+      ->transform(between(0, 32));
   cmd->add_option("--simulated-lines", options.simulated_lines,
                   "without --line: this many built-in simulated lines")
-      ->check(between(1, 40))
+      ->transform(between(1, 40))
       ->capture_default_str();
   return cmd;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 
 namespace zarvo::host {
@@ -26,6 +27,11 @@ class InterruptWatch {
   // Whether an interrupt came, without waiting: for threads that look
   // between two exchanges. Thread-safe.
   bool interrupted() const;
+  // How many interrupts came while this watch lived.
+  std::uint32_t count() const;
+  // Waits up to `ms`; true when more than `seen` interrupts came: what one
+  // interrupt began (stopping a pump) a further one ends.
+  bool wait_past(std::uint32_t seen, std::uint32_t ms) const;
 
  private:
   struct Saved;
@@ -47,6 +53,13 @@ class TerminalRestore {
  private:
   struct Saved;
   std::unique_ptr<Saved> saved_;
+};
+
+// What a command throws once an interrupt ended it, after it stopped and
+// showed what it had started: the process ends with status 130.
+class Interrupted final : public std::exception {
+ public:
+  const char* what() const noexcept override { return "interrupted"; }
 };
 
 // While it lives, std::cout and std::cerr take UTF-8 and a console shows it

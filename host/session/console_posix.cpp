@@ -21,7 +21,7 @@ bool is_terminal(StandardStream stream) {
 struct InterruptWatch::Saved {
   sigset_t set{};
   sigset_t previous{};
-  std::atomic<bool> seen{false};  // taken by one thread, seen by all
+  std::atomic<std::uint32_t> taken{0};  // by one thread, seen by all
 };
 
 InterruptWatch::InterruptWatch() : saved_(std::make_unique<Saved>()) {
@@ -36,14 +36,22 @@ InterruptWatch::~InterruptWatch() {
 }
 
 bool InterruptWatch::wait(std::uint32_t ms) const {
-  if (saved_->seen) return true;
-  timespec timeout{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
-  if (sigtimedwait(&saved_->set, nullptr, &timeout) > 0) saved_->seen = true;
-  return saved_->seen;
+  return wait_past(0, ms);
 }
 
 bool InterruptWatch::interrupted() const {
-  return wait(0);
+  return wait_past(0, 0);
+}
+
+std::uint32_t InterruptWatch::count() const {
+  return saved_->taken;
+}
+
+bool InterruptWatch::wait_past(std::uint32_t seen, std::uint32_t ms) const {
+  if (saved_->taken > seen) return true;
+  timespec timeout{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
+  if (sigtimedwait(&saved_->set, nullptr, &timeout) > 0) ++saved_->taken;
+  return saved_->taken > seen;
 }
 
 struct TerminalRestore::Saved {

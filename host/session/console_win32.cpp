@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -20,11 +22,17 @@ bool is_console(HANDLE handle) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
-// Set by the console's control handler, which runs on a thread of its own
-// and has no context of ours: one event for the process.
-HANDLE interrupt_event() {
-  static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  return event;
+// Counted by the console's control handler, which runs on a thread of its
+// own and has no context of ours: one count and one event for the process.
+// The event resets as a wait takes it; the count says how many came.
+struct Interrupts {
+  std::atomic<std::uint32_t> count{0};
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+};
+
+Interrupts& interrupts() {
+  static Interrupts process;
+  return process;
 }
 
 BOOL WINAPI on_console_control(DWORD kind) {
@@ -32,7 +40,8 @@ BOOL WINAPI on_console_control(DWORD kind) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
-      SetEvent(interrupt_event());
+      ++interrupts().count;
+      SetEvent(interrupts().event);
       return TRUE;
     default:
       return FALSE;
@@ -104,10 +113,13 @@ bool is_terminal(StandardStream stream) {
   return is_console(handle_of(stream));
 }
 
-struct InterruptWatch::Saved {};
+// Interrupts before the watch began are not its own.
+struct InterruptWatch::Saved {
+  std::uint32_t before = interrupts().count;
+};
 
 InterruptWatch::InterruptWatch() : saved_(std::make_unique<Saved>()) {
-  ResetEvent(interrupt_event());
+  ResetEvent(interrupts().event);
   SetConsoleCtrlHandler(on_console_control, TRUE);
 }
 
@@ -116,11 +128,21 @@ InterruptWatch::~InterruptWatch() {
 }
 
 bool InterruptWatch::wait(std::uint32_t ms) const {
-  return WaitForSingleObject(interrupt_event(), ms) == WAIT_OBJECT_0;
+  return wait_past(0, ms);
 }
 
 bool InterruptWatch::interrupted() const {
-  return wait(0);
+  return wait_past(0, 0);
+}
+
+std::uint32_t InterruptWatch::count() const {
+  return interrupts().count - saved_->before;
+}
+
+bool InterruptWatch::wait_past(std::uint32_t seen, std::uint32_t ms) const {
+  if (count() > seen) return true;
+  WaitForSingleObject(interrupts().event, ms);
+  return count() > seen;
 }
 
 struct TerminalRestore::Saved {};

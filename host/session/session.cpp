@@ -1,12 +1,19 @@
 #include "host/session/session.h"
 
 #include "protocol/frame_text.h"
+#include "protocol/wire.h"
 
 namespace zarvo::host {
 
 using wire::describe_reply;
 using wire::describe_request;
 using wire::hex_bytes;
+
+namespace {
+
+constexpr std::size_t kRecentExchanges = 64;
+
+}  // namespace
 
 std::vector<std::unique_ptr<BuiltinSimulator>> bind_simulated_lines(SessionOptions& options,
                                                                     std::uint32_t count) {
@@ -28,6 +35,7 @@ Session::Session(const SessionOptions& options, std::ostream& diagnostics)
     : diagnostics_(diagnostics),
       trace_(options.trace),
       library_(options.library.empty() ? default_library_path() : options.library),
+      settings_(read_driver_settings()),
       port_(options.timeouts) {
   for (const auto& [line, device] : options.lines) {
     const auto opener = options.openers.find(device);
@@ -52,6 +60,25 @@ Session::Session(const SessionOptions& options, std::ostream& diagnostics)
   }
 }
 
+void Session::remember(const ExchangeRecord& record) {
+  const bool taken = record.result == PortResult::kOk;
+  recent_.push_back(
+      Exchanged{record.line,
+                {record.sent.begin(), record.sent.end()},
+                taken ? std::vector<std::uint8_t>(record.received.begin(), record.received.end())
+                      : std::vector<std::uint8_t>()});
+  if (recent_.size() > kRecentExchanges) recent_.pop_front();
+  ++exchanges_;
+  const auto& reply = recent_.back().received;
+  if (reply.size() <= wire::kFrame.letter) return;
+  const std::uint8_t letter = reply[wire::kFrame.letter];
+  const std::uint8_t pump = reply[wire::kFrame.address];
+  if ((letter == wire::kLiveReadings || letter == wire::kEndedDelivery) &&
+      record.line >= kFirstLine && record.line <= kLastLine && pump >= 1 && pump <= 32) {
+    readings_[record.line - 1][pump - 1] = true;
+  }
+}
+
 Session::~Session() {
   // The driver goes before the port it calls and the library it lives in.
   driver_.reset();
@@ -73,11 +100,48 @@ void Session::reset_failure() {
   last_failure_.clear();
 }
 
+std::uint64_t Session::exchange_count() const {
+  std::lock_guard lock(mutex_);
+  return exchanges_;
+}
+
+std::vector<Exchanged> Session::exchanges_since(std::uint64_t mark) const {
+  std::lock_guard lock(mutex_);
+  const std::uint64_t kept_from = exchanges_ - recent_.size();
+  const auto skip = static_cast<std::ptrdiff_t>(mark > kept_from ? mark - kept_from : 0);
+  return skip >= static_cast<std::ptrdiff_t>(recent_.size())
+             ? std::vector<Exchanged>()
+             : std::vector<Exchanged>(recent_.begin() + skip, recent_.end());
+}
+
+std::vector<Exchanged> Session::require_accepted(std::uint64_t mark) const {
+  std::vector<Exchanged> exchanges = exchanges_since(mark);
+  for (const Exchanged& e : exchanges) {
+    const auto& reply = e.received;
+    if (e.sent.size() <= wire::kFrame.letter || e.sent[wire::kFrame.letter] == wire::kAcknowledge ||
+        reply.size() <= wire::kFrame.data || reply[wire::kFrame.letter] != wire::kAnswer ||
+        reply[wire::kFrame.data] == wire::kAccepted) {
+      continue;
+    }
+    throw Refused("the pump refused it (answer " +
+                  std::string(1, static_cast<char>(reply[wire::kFrame.data])) +
+                  "): " + describe_request(e.sent));
+  }
+  return exchanges;
+}
+
+bool Session::readings_reported(std::uint32_t line, std::uint32_t pump) const {
+  std::lock_guard lock(mutex_);
+  return line >= kFirstLine && line <= kLastLine && pump >= 1 && pump <= 32 &&
+         readings_[line - 1][pump - 1];
+}
+
 void Session::observe(const ExchangeRecord& record) {
   std::lock_guard lock(mutex_);
   if (record.result != PortResult::kOk) {
     last_failure_ = "line " + std::to_string(record.line) + ": " + port_.last_error(record.line);
   }
+  remember(record);
   if (trace_) {
     const std::string line = "line " + std::to_string(record.line) + " ";
     if (!record.transmitted) {

@@ -2,12 +2,15 @@
 // simulator when no line was given.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +19,7 @@
 #include "host/session/builtin_sim.h"
 #include "host/session/driver.h"
 #include "host/session/driver_library.h"
+#include "host/session/driver_settings.h"
 
 namespace zarvo::host {
 
@@ -37,6 +41,20 @@ struct SessionOptions {
 std::vector<std::unique_ptr<BuiltinSimulator>> bind_simulated_lines(SessionOptions& options,
                                                                     std::uint32_t count);
 
+// One exchange as the session keeps it, for commands that judge what the
+// pumps answered and what the driver sent.
+struct Exchanged {
+  std::uint32_t line = 0;
+  std::vector<std::uint8_t> sent;      // the request frame
+  std::vector<std::uint8_t> received;  // the reply frame, empty unless one was taken
+};
+
+// A pump answered one of a command's requests with "refused".
+class Refused final : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class Session {
  public:
   // Messages (the simulator's device, the trace) go to `diagnostics`.
@@ -49,6 +67,18 @@ class Session {
   bool simulated() const { return simulator_ != nullptr; }
   // The built-in simulator, or nullptr when the lines are real devices.
   const BuiltinSimulator* simulator() const { return simulator_.get(); }
+  // The settings file as the driver read it when the session began.
+  const DriverSettings& settings() const { return settings_; }
+
+  // Exchanges so far: a mark for exchanges_since.
+  std::uint64_t exchange_count() const;
+  // The exchanges after the mark, oldest first; only the latest 64 are kept.
+  std::vector<Exchanged> exchanges_since(std::uint64_t mark) const;
+  // The exchanges after the mark; throws Refused, naming the request and the
+  // answer, when a pump refused one (acknowledgements aside).
+  std::vector<Exchanged> require_accepted(std::uint64_t mark) const;
+  // Whether the pump reported a delivery's readings in this session.
+  bool readings_reported(std::uint32_t line, std::uint32_t pump) const;
 
   // Extra observer of every exchange (the monitor's journal).
   void set_listener(ExchangeObserver listener);
@@ -58,10 +88,12 @@ class Session {
 
  private:
   void observe(const ExchangeRecord& record);
+  void remember(const ExchangeRecord& record);  // under mutex_
 
   std::ostream& diagnostics_;
   bool trace_;
   DriverLibrary library_;
+  DriverSettings settings_;
   SerialPort port_;
   std::unique_ptr<BuiltinSimulator> simulator_;
   std::unique_ptr<Driver> driver_;
@@ -69,6 +101,9 @@ class Session {
   mutable std::mutex mutex_;
   ExchangeObserver listener_;
   std::string last_failure_;
+  std::uint64_t exchanges_ = 0;
+  std::deque<Exchanged> recent_;
+  std::array<std::array<bool, 32>, kLastLine> readings_{};
 };
 
 }  // namespace zarvo::host

@@ -117,13 +117,13 @@ CLI::App* add_bench_options(CLI::App& app, BenchOptions& options) {
       ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
       ->capture_default_str();
   command->add_option("--lines", options.lines, "simulated lines polled at once, one thread each")
-      ->check(between(1, 40))
+      ->transform(between(1, 40))
       ->capture_default_str();
   command->add_option("--pumps", options.pumps, "pumps on each line")
-      ->check(between(1, 32))
+      ->transform(between(1, 32))
       ->capture_default_str();
   command->add_option("--seconds", options.seconds, "how long to poll")
-      ->check(between(0.1, 3600.0))
+      ->transform(between(0.1, 3600.0))
       ->capture_default_str();
   command
       ->add_option_function<std::uint32_t>(
@@ -131,7 +131,7 @@ CLI::App* add_bench_options(CLI::App& app, BenchOptions& options) {
           [&options](std::uint32_t ms) { options.turnaround = std::chrono::milliseconds(ms); },
           "milliseconds from a request to its reply: the simulators' (default: theirs), or "
           "the dispensers' counted in a real line's limit (default 0)")
-      ->check(between(0, 1000));
+      ->transform(between(0, 1000));
   return command;
 }
 

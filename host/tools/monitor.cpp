@@ -10,6 +10,7 @@
 #include "host/session/console.h"
 #include "host/station/station.h"
 #include "host/tools/journal.h"
+#include "host/tools/release_watch.h"
 
 namespace zarvo::host {
 
@@ -57,14 +58,16 @@ std::string event_text(const Json& e) {
            (e.value("up", false) ? "up, " + std::to_string(e.value("pumps", 0U)) + " pumps"
                                  : e.value("error", std::string()));
   }
-  if (kind == "delivery") {
-    return pump + "transaction " + std::to_string(e.value("transaction", 0U)) + " ended, " +
-           reading_text(e.value("volume", 0.0)) + " l for " + reading_text(e.value("amount", 0.0));
-  }
   const auto state = e.value("state", std::uint8_t{0});
   return pump + (e.contains("error")
                      ? e.value("error", std::string())
                      : std::to_string(state) + " (" + pump_state_label(state) + ")");
+}
+
+JournalEntry journal_entry(const Json& delivery) {
+  return JournalEntry{delivery.value("line", 0U), delivery.value("pump", 0U),
+                      delivery.value("transaction", 0U), delivery.value("volume", 0.0),
+                      delivery.value("amount", 0.0)};
 }
 
 // Waits until every line has completed `sweeps` or ended; an interrupt stops
@@ -117,15 +120,19 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
     std::stable_sort(due.begin(), due.end(), [](const StationEvent& a, const StationEvent& b) {
       return std::pair(report_rank(a.body), a.line) < std::pair(report_rank(b.body), b.line);
     });
-    for (StationEvent& event : due) {
+    for (const StationEvent& event : due) {
       if (event.body.value("event", "") == "delivery") {
         ++journaled;
-        event.body.erase("journal_id");
+        if (!live) show_released(out, journal_entry(event.body), session.settings().sum_decimals);
+      } else if (!live) {
+        out.result(event.body, event_text(event.body));
       }
-      if (!live) out.result(event.body, event_text(event.body));
     }
     if (live) draw(station.lines(), journaled);
-    if (station.ended()) break;
+    if (station.ended()) {
+      if (interrupts.interrupted()) throw Interrupted();
+      break;
+    }
   }
 }
 

@@ -257,23 +257,29 @@ TEST_F(StdcallCells, stops_read_their_flag_from_the_low_byte_and_return_clean_bo
 }
 
 TEST_F(StdcallCells, prices_and_presets_take_their_double_from_two_cells) {
-  port_.answer(q_reply(2, '0'));
+  // Each pump is programmed before its first price or preset.
+  for (int i = 0; i < 4; ++i) port_.answer(q_reply(2, '0'));
   call(kSetPrice, Cells().u32(1).u32(2).u32(2).u32(0xDEAD).u32(0xBEEF).f64(7.12));
   port_.answer(q_reply(2, '0'));
   call(kPresetVolume, Cells().u32(1).u32(2).u32(kHigh | 2).u32(0xDEAD).f64(20.0));
   // 1.115 is 1.11499999... in binary; the digits follow the decimal the host meant.
-  port_.answer(q_reply(1, '0'));
+  for (int i = 0; i < 4; ++i) port_.answer(q_reply(1, '0'));
   call(kPresetAmount, Cells().u32(1).u32(1).u32(kHigh | 1).u32(0xDEAD).f64(1.115));
-  const std::vector<Bytes> expected = {
-      concat(bytes({0x02, 0x0B}), text("4"
-                                       "40650"
-                                       "50712")),
-      concat(bytes({0x02, 0x13}), text("92V002000"
-                                       "40650"
-                                       "50712")),
-      concat(bytes({0x01, 0x0E}), text("91A000112"
-                                       "40650")),
+  const auto programming = [](std::uint8_t pump) {
+    return std::vector<Bytes>{concat(bytes({pump, 0x05}), text("24002")),
+                              concat(bytes({pump, 0x05}), text("24102")),
+                              concat(bytes({pump, 0x05}), text("24200"))};
   };
+  std::vector<Bytes> expected = programming(2);
+  expected.push_back(concat(bytes({0x02, 0x0B}), text("4"
+                                                      "40650"
+                                                      "50712")));
+  expected.push_back(concat(bytes({0x02, 0x13}), text("92V002000"
+                                                      "40650"
+                                                      "50712")));
+  for (const Bytes& write : programming(1)) expected.push_back(write);
+  expected.push_back(concat(bytes({0x01, 0x0E}), text("91A000112"
+                                                      "40650")));
   EXPECT_EQ(port_.sent(), expected);
 }
 

@@ -142,12 +142,14 @@ void tour_the_table(Tally& t, zarvo_get_da30_fn get_da30) {
   }
   port.clear_record();
 
-  // With the mono-product flag from the file a one-nozzle pump starts with "1".
-  port.answer(q_reply(2));
+  // With the mono-product flag from the file a one-nozzle pump starts with "1";
+  // a pump not polled yet is programmed before its first price.
+  for (int i = 0; i < 4; ++i) port.answer(q_reply(2));
   ops.SetPrice(self, 1, 2, 1, 0xDEAD, 0xBEEF, 7.5);
   port.answer(q_reply(2));
   ops.PresetVolume(self, 1, 2, kHigh | 1, 0xDEAD, 3.0);
-  CHECK(t, port.sent().size() == 2 && port.sent()[1].size() == 18 && port.sent()[1][2] == '1');
+  CHECK(t, port.sent().size() == 5 && port.sent()[0] == param_write(2, "24001") &&
+               port.sent()[4].size() == 18 && port.sent()[4][2] == '1');
   port.clear_record();
 
   CHECK(t, ops.StopPump(self, kHigh | 1, 5, kHigh) == 0 && port.sent().empty());

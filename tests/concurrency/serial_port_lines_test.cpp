@@ -18,7 +18,7 @@
 namespace zarvo {
 namespace {
 
-constexpr std::uint32_t kLines = 4;
+constexpr std::uint32_t kSerialLines = 4;
 constexpr std::uint32_t kPumps = 3;
 constexpr int kRounds = 5;
 
@@ -31,7 +31,7 @@ TEST(SerialPortLines, every_line_polls_its_own_simulator_while_the_others_poll_t
   testing::TempSettingsDir settings;
   std::vector<std::unique_ptr<sim::PtySimulator>> simulators;
   host::SerialPort port;
-  for (std::uint32_t line = 1; line <= kLines; ++line) {
+  for (std::uint32_t line = 1; line <= kSerialLines; ++line) {
     sim::Options options;
     options.link.pacing = false;
     options.link.turnaround = sim::Millis{0};
@@ -41,17 +41,17 @@ TEST(SerialPortLines, every_line_polls_its_own_simulator_while_the_others_poll_t
     port.bind(line, simulators.back()->device_path());
   }
   std::mutex seen_mutex;
-  std::array<int, kLines> seen{};  // exchanges the observer saw, per line
+  std::array<int, kSerialLines> seen{};  // exchanges the observer saw, per line
   port.set_observer([&](const host::ExchangeRecord& record) {
     std::lock_guard lock(seen_mutex);
     ++seen.at(record.line - 1);
   });
   zarvo_da30* driver = GetDA30(0, nullptr, port.port());
   const zarvo_da30_ops& ops = *driver->ops;
-  std::array<LineOutcome, kLines> outcomes{};
+  std::array<LineOutcome, kSerialLines> outcomes{};
   {
     std::vector<std::jthread> threads;
-    for (std::uint32_t line = 1; line <= kLines; ++line) {
+    for (std::uint32_t line = 1; line <= kSerialLines; ++line) {
       threads.emplace_back([&, line] {
         LineOutcome& out = outcomes[line - 1];
         try {
@@ -70,7 +70,7 @@ TEST(SerialPortLines, every_line_polls_its_own_simulator_while_the_others_poll_t
       });
     }
   }
-  for (std::uint32_t line = 1; line <= kLines; ++line) {
+  for (std::uint32_t line = 1; line <= kSerialLines; ++line) {
     EXPECT_EQ(outcomes[line - 1].idle_polls, kRounds * static_cast<int>(kPumps)) << line;
     EXPECT_EQ(outcomes[line - 1].decimals_param, 2U) << line;
     // Three parameter writes at each pump's first poll, a status a poll, one read.

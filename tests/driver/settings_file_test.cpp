@@ -104,16 +104,6 @@ TEST(Settings, an_unreadable_settings_file_gives_the_defaults) {
   EXPECT_THROW(SaveSettings(driver), Exception);
 }
 
-TEST(ParseIniInteger, a_setting_is_read_only_as_a_whole_decimal_integer) {
-  EXPECT_EQ(ParseIniInteger(" 42\t"), 42);
-  EXPECT_EQ(ParseIniInteger("+7"), 7);
-  EXPECT_EQ(ParseIniInteger("-3"), -3);
-  for (std::string_view bad :
-       {"", " ", "1.5", "0x10", "12abc", "99999999999", "--1", "+-5", "1 2"}) {
-    EXPECT_FALSE(ParseIniInteger(bad)) << bad;
-  }
-}
-
 TEST(Settings, a_save_writes_all_three_keys_and_keeps_everything_else) {
   TempSettingsDir dir;
   const std::string foreign =

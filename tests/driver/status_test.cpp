@@ -6,34 +6,14 @@ namespace zarvo {
 namespace {
 
 using testing::Bytes;
+using testing::cell;
 using testing::ReplyFrame;
-
-constexpr PumpCell cell(int line, int pump) {
-  return *PumpCell::of(line, pump);
-}
-
-// The operation table as the driver itself fills it.
-class DirectCalls final : public TableCalls {
- public:
-  explicit DirectCalls(TVM30& driver) : driver_(driver) {}
-  void WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,
-                  std::int32_t value) override {
-    driver_.WriteParam(line, pump, number, value);
-  }
-  std::uint8_t ReadPumpState(std::int32_t line, std::uint8_t pump) override {
-    return driver_.ReadPumpState(line, pump);
-  }
-
- private:
-  TVM30& driver_;
-};
 
 class StatusTest : public testing::DriverTest {
  protected:
   std::array<std::uint8_t, 16> poll(std::uint8_t pump, std::uint8_t nozzles = 0) {
     std::array<std::uint8_t, 16> record;
     record.fill(0xEE);
-    DirectCalls calls(driver);
     driver.PollPump(1, pump, nozzles, record, calls);
     return record;
   }
@@ -118,7 +98,6 @@ TEST_F(StatusTest, a_failed_parameter_write_keeps_the_pump_pending_and_writes_no
   port.reply(ReplyFrame(1, 'Q', "0")).silence();
   std::array<std::uint8_t, 16> record{};
   record.fill(0xEE);
-  DirectCalls calls(driver);
   EXPECT_THROW(driver.PollPump(1, 1, 3, record, calls), ESerialIO);
   EXPECT_EQ(driver.ParamsPending[cell(1, 1)], 1);
   EXPECT_EQ(driver.NozzleCount[cell(1, 1)], 3);

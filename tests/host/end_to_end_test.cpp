@@ -1,28 +1,35 @@
 // The reference host's session over pseudo-terminals: the loaded driver
 // library, the real serial port object and the simulator.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
 #include "codepage/cp1251.h"
 #include "host/commands/cli.h"
 #include "host/output/pump_state.h"
+#include "host/session/console.h"
 #include "host/session/session.h"
 #include "host/tools/journal.h"
 #include "host/tools/monitor.h"
 #include "pty_peer.h"
 #include "sim/pty_simulator.h"
+#include "tests/support/child_exit.h"
 #include "tests/support/settings_dir.h"
 
 namespace zarvo::host {
@@ -54,9 +61,13 @@ class EndToEnd : public ::testing::Test {
 
   void start(const sim::Options& options = fast_line(), PortTimeouts timeouts = {1000ms, 200ms}) {
     simulator_ = std::make_unique<sim::PtySimulator>(options);
+    start_on(simulator_->device_path(), timeouts);
+  }
+  // A session with line 1 on the device.
+  void start_on(const std::string& device, PortTimeouts timeouts = {100ms, 50ms}) {
     SessionOptions session_options;
     session_options.library = ZARVO_TEST_LIBRARY;
-    session_options.lines = {{1, simulator_->device_path()}};
+    session_options.lines = {{1, device}};
     session_options.timeouts = timeouts;
     session_ = std::make_unique<Session>(session_options, diagnostics_);
     session_->set_listener([this](const ExchangeRecord& record) {
@@ -197,12 +208,18 @@ TEST_F(EndToEnd, a_silent_dispenser_gives_the_commands_own_message) {
 }
 
 TEST_F(EndToEnd, a_corrupted_reply_never_reaches_the_tables) {
-  sim::Options options = fast_line();
-  options.faults.corrupt = 1.0;
-  options.model.flow_lpm = 60;
-  start(options, {200ms, 40ms});
-  driver().set_price(1, 1, 1, 6.5);  // the default price: nothing is sent
+  testing::PtyPeer peer;
+  const auto spoilt = [](Bytes frame) {
+    frame.back() ^= 0xFF;
+    return frame;
+  };
+  for (int i = 0; i < 3; ++i) peer.answer(testing::reply_frame(1, 'Q', "0"));
   // The dispenser starts the delivery, but every reply it sends is spoilt.
+  peer.answer(spoilt(testing::reply_frame(1, 'Q', "0")));
+  for (int i = 0; i < 5; ++i) {
+    peer.answer(spoilt(testing::reply_frame(1, 'R', std::string{'\0', 1} + "110  12.00   0.20")));
+  }
+  start_on(peer.device());
   EXPECT_THROW(driver().preset_volume(1, 1, 1, 10.0), zarvo::ESerialIO);
   for (int i = 0; i < 5; ++i) EXPECT_THROW(driver().poll(1, 1, 0), zarvo::ESerialIO);
   const Delivery delivery = driver().delivery(1, 1);
@@ -255,11 +272,7 @@ TEST_F(EndToEnd, an_ended_delivery_reported_again_after_a_lost_answer_is_journal
   // The next delivery has the same readings, and is a delivery of its own.
   peer.answer(ended(8));
   peer.answer(accepted());
-  SessionOptions options;
-  options.library = ZARVO_TEST_LIBRARY;
-  options.lines = {{1, peer.device()}};
-  options.timeouts = {100ms, 50ms};
-  session_ = std::make_unique<Session>(options, diagnostics_);
+  start_on(peer.device());
   const auto journal_path = std::filesystem::path(settings_.path()) / "journal.db";
   std::ostringstream results, notes;
   Output out(true, results, notes);
@@ -293,11 +306,7 @@ TEST_F(EndToEnd, a_monitor_restarted_after_a_lost_acknowledgement_answer_journal
     for (int i = 0; i < 3; ++i) peer.answer(accepted());
     peer.answer(ended());
     peer.answer(std::move(acknowledged));
-    SessionOptions options;
-    options.library = ZARVO_TEST_LIBRARY;
-    options.lines = {{1, peer.device()}};
-    options.timeouts = {100ms, 50ms};
-    session_ = std::make_unique<Session>(options, diagnostics_);
+    start_on(peer.device());
     std::ostringstream results, notes;
     Output out(true, results, notes);
     MonitorOptions monitoring;
@@ -388,7 +397,7 @@ TEST_F(EndToEnd, the_monitor_waits_for_a_line_that_comes_up_late_or_hangs_up_and
   Output out(true, results, notes);
   MonitorOptions monitoring;  // no pumps given: those that answer
   monitoring.interval_ms = 0;
-  monitor(*session_, out, monitoring);
+  EXPECT_THROW(monitor(*session_, out, monitoring), Interrupted);
   plugging.join();
   session_.reset();
   EXPECT_TRUE(first_polled);
@@ -413,6 +422,8 @@ struct CliRun {
 };
 
 CliRun run_cli(std::vector<std::string> args, const std::string& input = {}) {
+  // A terminal that shows the driver's Cyrillic texts.
+  std::setlocale(LC_CTYPE, "C.UTF-8");
   std::vector<const char*> argv{"zarvo"};
   for (const auto& arg : args) argv.push_back(arg.c_str());
   std::istringstream in(input);
@@ -472,7 +483,7 @@ TEST(CommandLine, a_number_out_of_range_is_refused_with_the_range_a_person_write
   };
   for (const auto& [args, message] : cases) {
     const CliRun run = run_cli(args);
-    EXPECT_NE(run.status, 0) << args.front();
+    EXPECT_EQ(run.status, 64) << args.front();
     EXPECT_THAT(run.err, ::testing::StartsWith(message)) << args.front();
   }
 }
@@ -520,6 +531,13 @@ TEST_F(EndToEnd, the_journal_lists_its_deliveries_as_a_table_csv_or_json) {
   }
   EXPECT_EQ(run_cli({"journal", path, "--since", "2024-02-29"}).status, 0);
   EXPECT_NE(run_cli({"journal", path, "--csv", "--json"}).status, 0);
+  // A listing that cannot be written is a failure.
+  const char* argv[] = {"zarvo", "journal", path.c_str()};
+  std::istringstream in;
+  std::ostream nowhere(nullptr);
+  std::ostringstream err;
+  EXPECT_EQ(run_zarvo(3, argv, in, nowhere, err), 2);
+  EXPECT_THAT(err.str(), ::testing::HasSubstr("standard output cannot be written"));
 
   // A station counting in thousandths keeps them.
   const std::string thousandths = settings_.path() + "/thousandths.db";
@@ -597,6 +615,189 @@ TEST_F(EndToEnd, bench_polls_its_own_simulated_lines_and_ends_with_the_worst_uti
   EXPECT_EQ(dead.status, 1);
   EXPECT_THAT(dead.err, ::testing::HasSubstr("zarvo bench: line 1: /nonexistent/ttyZ9: open: No "
                                              "such file or directory"));
+}
+
+// The command line on a simulated line of its own, in this process.
+class OnALine : public EndToEnd {
+ protected:
+  explicit OnALine(const sim::Options& options = fast_line()) : line_(options) {}
+
+  CliRun zarvo(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + line_.device_path()});
+    return run_cli(std::move(args));
+  }
+
+  // The program in a process of its own, for what touches the whole process
+  // (signals, the locale); `meanwhile` runs while it does, with its standard
+  // error's file.
+  CliRun zarvo_process(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment = {},
+                       const std::function<void(pid_t, const std::string&)>& meanwhile = {}) {
+    const std::string out_path = settings_.path() + "/out.txt";
+    const std::string err_path = settings_.path() + "/err.txt";
+    std::vector<std::string> words{ZARVO_TEST_TOOL, "--lib", ZARVO_TEST_LIBRARY, "--line",
+                                   "1=" + line_.device_path()};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string_view text(*entry);
+      const bool replaced = std::ranges::any_of(environment, [&](const std::string& given) {
+        return text.substr(0, text.find('=') + 1) == given.substr(0, given.find('=') + 1);
+      });
+      if (!replaced) env.emplace_back(text);
+    }
+    env.insert(env.end(), environment.begin(), environment.end());
+    // Everything the child needs is made before it exists: it only execs.
+    const auto pointers = [](std::vector<std::string>& texts) {
+      std::vector<char*> list;
+      for (std::string& text : texts) list.push_back(text.data());
+      list.push_back(nullptr);
+      return list;
+    };
+    std::vector<char*> argv = pointers(words);
+    std::vector<char*> envp = pointers(env);
+    const int out_fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(out_fd, STDOUT_FILENO);
+      ::dup2(err_fd, STDERR_FILENO);
+      ::execve(argv[0], argv.data(), envp.data());
+      zarvo::testing::ExitChild(127);
+    }
+    ::close(out_fd);
+    ::close(err_fd);
+    if (meanwhile) meanwhile(pid, err_path);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    const auto text_of = [](const std::string& path) {
+      std::ifstream file(path);
+      return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), text_of(out_path),
+            text_of(err_path)};
+  }
+
+  sim::PtySimulator line_;
+};
+
+class OnASlowLine : public OnALine {
+ protected:
+  OnASlowLine() : OnALine(slow_line()) {}
+  static sim::Options slow_line() {
+    sim::Options options = fast_line();
+    options.model.flow_lpm = 60;
+    return options;
+  }
+};
+
+TEST_F(OnASlowLine, a_refusal_fails_the_command_with_the_request_and_the_pumps_answer) {
+  ASSERT_EQ(zarvo({"preset", "volume", "1", "2", "1", "20"}).status, 0);
+  const struct {
+    std::vector<std::string> args;
+    std::string refused;
+  } cases[] = {
+      {{"param", "set", "1", "1", "40", "7"}, "write parameter 40 = 0x07, pump 1"},
+      // Pump 2 is delivering: the start is refused, and nobody's delivery followed.
+      {{"fuel", "1", "2", "1", "--amount", "20"}, "start, pump 2 nozzle 1, amount 002000"},
+  };
+  const std::string message = "the pump refused it (answer 1): ";
+  for (const auto& c : cases) {
+    const CliRun text = zarvo(c.args);
+    EXPECT_EQ(text.status, 4) << c.refused;
+    EXPECT_EQ(text.out, "");
+    EXPECT_THAT(text.err, ::testing::HasSubstr(message + c.refused));
+    std::vector<std::string> json_args = c.args;
+    json_args.insert(json_args.begin(), "--json");
+    const CliRun json = zarvo(json_args);
+    EXPECT_EQ(json.status, 4);
+    EXPECT_THAT(json.out, ::testing::StartsWith(R"({"command":")" + c.args.front() +
+                                                R"(","error":")" + message + c.refused));
+    EXPECT_THAT(json.out, ::testing::EndsWith(",\"status\":4}\n"));
+  }
+}
+
+TEST_F(OnALine, a_fresh_hosts_first_price_reaches_the_pump_even_at_the_default_digits) {
+  ASSERT_EQ(zarvo({"price", "1", "1", "1", "50"}).status, 0);
+  const CliRun run = zarvo({"price", "1", "1", "1", "6.5"});
+  EXPECT_EQ(run.out, "line 1 pump 1 nozzle 1: price 6.50\n");
+  EXPECT_EQ(line_.simulator().inspect([](const sim::Dispenser& d) { return d.price(1, 1); }), 650);
+}
+
+TEST_F(OnALine, fuel_on_a_fresh_pump_programs_three_decimals_before_its_start) {
+  settings_.write_file("[Zarvo]\r\nSDec=3\r\n");
+  const CliRun run = zarvo({"--trace", "fuel", "1", "3", "1", "--amount", "20"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto programmed = run.err.find("write parameter 40 = 0x03, pump 3");
+  ASSERT_NE(programmed, std::string::npos);
+  EXPECT_LT(programmed, run.err.find("start, pump 3 nozzle 1, amount 020000"));
+  EXPECT_THAT(run.out, ::testing::HasSubstr("delivered 3.08 l for 20.000\n"));
+  const auto record = line_.simulator().transactions();
+  ASSERT_EQ(record.size(), 1U);
+  EXPECT_EQ(record[0].amount, 20000);
+  EXPECT_EQ(record[0].amount_decimals, 3);
+}
+
+TEST_F(OnALine, numbers_are_read_and_written_with_a_point_under_a_russian_locale) {
+  const std::string locales = settings_.path() + "/locales";
+  std::filesystem::create_directory(locales);
+  const std::string make = "localedef -i ru_RU -f UTF-8 " + locales + "/ru_RU.UTF-8 2>/dev/null";
+  if (std::system(make.c_str()) != 0) {
+    GTEST_SKIP() << "localedef cannot make ru_RU.UTF-8 here (Debian package locales)";
+  }
+  const std::vector<std::string> russian{"LC_ALL=ru_RU.UTF-8", "LOCPATH=" + locales};
+  for (const char* typed : {"45.5", "45,5"}) {
+    const CliRun run = zarvo_process({"price", "1", "1", "1", typed}, russian);
+    EXPECT_EQ(run.status, 0) << typed << run.err;
+    EXPECT_EQ(run.out, "line 1 pump 1 nozzle 1: price 45.50\n") << typed;
+  }
+  const CliRun fuelled = zarvo_process({"fuel", "1", "1", "1", "--volume", "1,5"}, russian);
+  EXPECT_THAT(fuelled.out,
+              ::testing::StartsWith("line 1 pump 1 nozzle 1: delivered 1.50 l for 9.75"));
+}
+
+TEST_F(OnASlowLine, an_interrupted_fuel_stops_the_pump_and_shows_what_it_delivered) {
+  const auto interrupt_once_fuelling = [](pid_t pid, const std::string& err_path) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::ifstream err(err_path);
+      if (std::string(std::istreambuf_iterator<char>(err), {}).find("fuelling") !=
+          std::string::npos) {
+        break;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    ::kill(pid, SIGINT);
+  };
+  const CliRun run = zarvo_process({"--trace", "fuel", "1", "2", "1", "--volume", "20"}, {},
+                                   interrupt_once_fuelling);
+  EXPECT_EQ(run.status, 130);
+  EXPECT_THAT(run.err, ::testing::HasSubstr("stop, pump 2"));
+  EXPECT_THAT(run.out, ::testing::MatchesRegex("line 1 pump 2 nozzle 1: delivered [0-9.]+ l for "
+                                               "[0-9.]+, short of the preset 20.00: stopped on an "
+                                               "interrupt\ntotals: .*"));
+  const auto record = line_.simulator().transactions();
+  ASSERT_EQ(record.size(), 1U);
+  EXPECT_TRUE(record[0].acknowledged);
+  EXPECT_LT(record[0].volume_cl, 2000);
+}
+
+TEST_F(OnALine, a_status_that_ends_a_delivery_shows_and_journals_its_readings) {
+  ASSERT_EQ(zarvo({"preset", "volume", "1", "4", "1", "0.5"}).status, 0);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  const auto ended = [this] {
+    return line_.simulator().inspect(
+        [](const sim::Dispenser& d) { return !d.transactions().empty(); });
+  };
+  while (!ended() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  const std::string journal = settings_.path() + "/status.db";
+  const CliRun run = zarvo({"status", "1", "4", "--journal", journal});
+  EXPECT_EQ(run.out,
+            "line 1 pump 4: transaction 1 ended, 0.50 l for 3.25\n"
+            "line 1 pump 4: state 1 (idle, transaction ended)\n");
+  EXPECT_EQ(Journal(journal).count(), 1);
+  ASSERT_EQ(line_.simulator().transactions().size(), 1U);
+  EXPECT_TRUE(line_.simulator().transactions()[0].acknowledged);
 }
 
 }  // namespace

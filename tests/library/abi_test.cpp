@@ -133,8 +133,29 @@ TEST_F(AbiTest, a_poll_writes_its_record_and_routes_through_the_table) {
   EXPECT_EQ(port.frames.size(), 4U);
 }
 
+TEST_F(AbiTest, a_fresh_pumps_first_price_programs_it_and_goes_out_with_the_default_digits) {
+  for (int i = 0; i < 5; ++i) port.reply(ReplyFrame(1, 'Q', "0"));
+  ops.SetPrice(object, 1, 1, 1, 0, 0, 6.5);
+  ops.SetPrice(object, 1, 1, 1, 0, 0, 6.5);
+  ops.PresetVolume(object, 1, 1, kGarbage | 1, 0, 2.0);
+  const std::vector<std::string> expected = {
+      "\x01\x05"
+      "24002",
+      "\x01\x05"
+      "24102",
+      "\x01\x05"
+      "24200",
+      "\x01\x06"
+      "440650",
+      "\x01\x0E"
+      "91V00020040650"};
+  std::vector<std::string> sent;
+  for (const Bytes& payload : port.payloads()) sent.emplace_back(payload.begin(), payload.end());
+  EXPECT_EQ(sent, expected);
+}
+
 TEST_F(AbiTest, readings_come_back_through_their_out_arguments) {
-  port.reply(ReplyFrame(1, 'Q', "0"));
+  for (int i = 0; i < 4; ++i) port.reply(ReplyFrame(1, 'Q', "0"));
   ops.PresetAmount(object, 1, 1, kGarbage | 1, 0, 100.0);
   port.reply(ReplyFrame(1, 'R', testing::DeliveryData(1, '1', "  25.00", "   0.50")));
   EXPECT_EQ(ops.ReadPumpState(object, 1, kGarbage | 1), 217U);

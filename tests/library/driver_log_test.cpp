@@ -61,7 +61,8 @@ std::string fuelling_cycle(TableHost& host) {
       seen += std::string(e.what()) + ";";
     }
   };
-  host.port.reply(ReplyFrame(1, 'Q', "0"));
+  // The pump's decimals and mono flag are written before its first price.
+  for (int i = 0; i < 4; ++i) host.port.reply(ReplyFrame(1, 'Q', "0"));
   host.ops.SetPrice(host.object, 1, 1, 1, 0, 0, 50.0);
   failure([](auto* o, auto& ops) { ops.SetPrice(o, 1, 33, 1, 0, 0, 50.0); });
   host.port.reply(ReplyFrame(1, 'Q', "0"));
@@ -94,6 +95,9 @@ TEST(DriverLog, a_fuelling_cycle_is_logged_frame_by_frame_with_meanings_and_refu
       lines,
       {"driver object created",
        "settings loaded: SDec=2 PDec=2 MPTRK=0",
+       "] write parameter 40 = 0x02, pump 1",
+       "] write parameter 41 = 0x02, pump 1",
+       "] write parameter 42 = 0x00, pump 1",
        "line 1 pump 1 sent [16 16 01 06 34 34 35 30 30 30 E5 D4] set prices, pump 1: 45000",
        "line 1 pump 1 received <16 16 01 02 51 30 AF 52> answer 0 (accepted), from pump 1; "
        "result 0, ",

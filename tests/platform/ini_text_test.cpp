@@ -41,5 +41,15 @@ TEST(IniWithEntries, a_lone_carriage_return_ends_a_line_and_a_write_reads_back_e
   EXPECT_EQ(ini_lookup("[Zarvo]\rSDec=1\rPDec=2", "Zarvo", "PDec"), "2");
 }
 
+TEST(ParseIniInteger, a_setting_is_read_only_as_a_whole_decimal_integer) {
+  EXPECT_EQ(ParseIniInteger(" 42\t"), 42);
+  EXPECT_EQ(ParseIniInteger("+7"), 7);
+  EXPECT_EQ(ParseIniInteger("-3"), -3);
+  for (std::string_view bad :
+       {"", " ", "1.5", "0x10", "12abc", "99999999999", "--1", "+-5", "1 2"}) {
+    EXPECT_FALSE(ParseIniInteger(bad)) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace zarvo::platform

@@ -11,13 +11,10 @@ namespace zarvo {
 namespace {
 
 using testing::Bytes;
+using testing::cell;
 using testing::DeliveryData;
 using testing::ReplyFrame;
 using testing::Snapshot;
-
-constexpr PumpCell cell(int line, int pump) {
-  return *PumpCell::of(line, pump);
-}
 
 Bytes totals_data(std::uint8_t txn_high, std::string_view volume13, std::string_view amount13) {
   // The transaction number's low byte is the volume field's first character.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/settings_file.h"
 #include "driver/tvm30.h"
@@ -340,6 +341,25 @@ TEST_F(SettingsOnTheWire, a_confirmed_change_is_used_only_once_saved_and_then_re
     EXPECT_EQ(Programmed(), c.programmed);
     EXPECT_EQ(Scaled(100.0), c.scaled);
   }
+}
+
+TEST_F(SettingsOnTheWire, a_preset_after_a_saved_change_programs_the_pump_before_its_start) {
+  Start("");
+  Programmed();
+  Confirm(Script([](TParamFrm& form) {
+    Activate(form.S3);
+    return Activate(form.BitBtn1);
+  }));
+  for (int i = 0; i < 4; ++i) port.reply(testing::ReplyFrame(1, 'Q', "0"));
+  const std::size_t before = port.frames.size();
+  object->ops->PresetAmount(object, 1, 1, 1, 0, 10.0);
+  std::vector<std::string> sent;
+  for (std::size_t i = before; i < port.frames.size(); ++i) {
+    const testing::Bytes p = port.payload(i);
+    sent.emplace_back(p.begin() + 2, p.end());
+  }
+  EXPECT_EQ(sent, (std::vector<std::string>{"24003", "24102", "24200", "91A01000040650"}));
+  EXPECT_EQ(Programmed(), "");
 }
 
 }  // namespace

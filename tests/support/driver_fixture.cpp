@@ -42,6 +42,7 @@ std::string Snapshot(const TVM30& d) {
   out += static_cast<char>(d.PriceDecimals.load());
   append_table(out, d.ParamsPending);
   append_table(out, d.PriceValue);
+  append_table(out, d.PriceSent);
   out += static_cast<char>(d.MonoStart.load());
   out += static_cast<char>(d.StoredSumDecimals.load());
   out += static_cast<char>(d.StoredPriceDecimals.load());

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "driver/tvm30.h"
+#include "tests/support/direct_calls.h"
 #include "tests/support/scripted_port.h"
 #include "tests/support/settings_dir.h"
 
@@ -18,6 +19,11 @@ ReplyCheckRegistration CheckFor(TVM30* driver);
 // Every table and setting of the object as bytes.
 std::string Snapshot(const TVM30& driver);
 
+// The tables' cell of a pump known to be in range.
+constexpr PumpCell cell(int line, int pump) {
+  return *PumpCell::of(line, pump);
+}
+
 class DriverTest : public ::testing::Test {
  protected:
   DriverTest() : driver(port.port(), CheckFor(&driver)) {}
@@ -25,6 +31,16 @@ class DriverTest : public ::testing::Test {
   TempSettingsDir settings;
   ScriptedPort port;
   TVM30 driver;
+  DirectCalls calls{driver};
+};
+
+// A driver whose pumps were all polled once: their parameters are programmed,
+// and commands send only their own requests.
+class ProgrammedDriverTest : public DriverTest {
+ protected:
+  ProgrammedDriverTest() {
+    for (auto& pending : driver.ParamsPending) pending = 0;
+  }
 };
 
 }  // namespace zarvo::testing
