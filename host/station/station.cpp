@@ -448,6 +448,9 @@ CommandResult Station::execute(const Command& command) {
     std::istringstream shown(results.str());
     for (std::string text; std::getline(shown, text);) last = text;
     outcome.result = Json::parse(last, nullptr, false);
+  } catch (const Refused& e) {
+    // The pump answered and would not: the request and its answer, for the client.
+    outcome = {Outcome::kRefused, Json(), e.what()};
   } catch (const zarvo::ESerialIO& e) {
     outcome = {Outcome::kNoAnswer, Json(), error_text(e, session_.port(), command.line, true)};
   } catch (const zarvo::Exception& e) {

@@ -239,6 +239,12 @@ TEST_F(Serve, nobody_gets_in_without_the_token_and_every_bad_request_is_named) {
   EXPECT_EQ(status_of(no_pump), 400);
   EXPECT_EQ(field_of(no_pump), "pump");
   EXPECT_EQ(status_of(server.post("/api/v1/lines/2/stop-all", Json::object())), 404);
+  // More decimals than the pump takes: it answers, and refuses.
+  const auto refused = server.client().Put("/api/v1/lines/1/pumps/1/parameters/40",
+                                           R"({"value":7})", "application/json");
+  ASSERT_EQ(status_of(refused), 409) << (refused ? refused->body : "no answer");
+  EXPECT_EQ(Json::parse(refused->body).value("error", ""),
+            "the pump refused it (answer 1): write parameter 40 = 0x07, pump 1");
   const auto huge = server.client().Post("/api/v1/lines/1/pumps/1/price",
                                          std::string(64 * 1024, ' '), "application/json");
   EXPECT_EQ(status_of(huge), 413);
