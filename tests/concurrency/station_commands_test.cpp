@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -23,17 +24,37 @@ constexpr std::uint32_t kLines = 2;
 constexpr int kClients = 6;
 constexpr int kCommandsEach = 8;
 
-TEST(StationCommands, commands_from_many_clients_never_overlap_on_one_line) {
-  zarvo::testing::TempSettingsDir settings;
-  SessionOptions options;
-  options.library = ZARVO_TEST_LIBRARY;
-  options.simulator.link.pacing = false;
-  const auto simulators = bind_simulated_lines(options, kLines);
-  std::ostringstream diagnostics;
-  Session session(options, diagnostics);
+// A session of kLines built-in simulated lines at full speed.
+class StationCommands : public ::testing::Test {
+ protected:
+  static SessionOptions lines(std::vector<std::unique_ptr<BuiltinSimulator>>& simulators) {
+    SessionOptions options;
+    options.library = ZARVO_TEST_LIBRARY;
+    options.simulator.link.pacing = false;
+    simulators = bind_simulated_lines(options, kLines);
+    return options;
+  }
+
+  zarvo::testing::TempSettingsDir settings_;
+  std::vector<std::unique_ptr<BuiltinSimulator>> simulators_;
+  std::ostringstream diagnostics_;
+  Session session_{lines(simulators_), diagnostics_};
+};
+
+TEST_F(StationCommands, a_refusal_is_judged_on_its_own_line_while_other_lines_poll) {
+  const ExchangeMark on_1 = session_.exchange_mark(1);
+  const ExchangeMark on_2 = session_.exchange_mark(2);
+  session_.driver().write_param(1, 1, 40, 7);  // more decimals than the pump takes: refused
+  EXPECT_NO_THROW(session_.require_accepted(on_2));
+  // Far more exchanges on line 2 than a line's history holds.
+  for (int poll = 0; poll < 100; ++poll) session_.driver().poll(2, 1, 0);
+  EXPECT_THROW(session_.require_accepted(on_1), Refused);
+}
+
+TEST_F(StationCommands, commands_from_many_clients_never_overlap_on_one_line) {
   StationOptions polling;
   polling.pumps = 2;
-  Station station(session, polling);
+  Station station(session_, polling);
 
   std::array<std::atomic<int>, kLines> running{};
   std::atomic<int> overlaps{0};
