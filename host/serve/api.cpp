@@ -1,5 +1,6 @@
 #include "host/serve/api.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -97,6 +98,8 @@ class Body {
   Json value_;
 };
 
+constexpr std::size_t kPumpsALine = 32;
+
 // Prices, volumes and amounts: what seven reading characters can hold.
 constexpr double kMostMoney = 999999;
 
@@ -175,7 +178,9 @@ Api::Api(Station& station, std::string version, std::chrono::milliseconds comman
     : station_(station),
       version_(std::move(version)),
       driver_name_(station.driver_name()),
-      command_timeout_(command_timeout) {}
+      command_timeout_(command_timeout),
+      pump_texts_(std::size_t{kLastLine} * kPumpsALine),
+      line_texts_(kLastLine) {}
 
 ApiResponse Api::handle(const ApiRequest& request) const {
   try {
@@ -206,11 +211,32 @@ ApiResponse Api::station() const {
 }
 
 ApiResponse Api::pumps() const {
-  Json pumps = Json::array();
+  ApiResponse answer{200, Json(), R"({"pumps":[)"};
+  const std::lock_guard lock(texts_mutex_);
+  answer.text.reserve(pumps_size_);
   for (const LineView& line : station_.lines()) {
-    for (const PumpView& pump : line.pumps) pumps.push_back(pump_json(pump));
+    if (line.pumps.empty()) continue;
+    std::uint64_t newest = 0;
+    for (const PumpView& pump : line.pumps) newest = std::max(newest, pump.revision);
+    LineText& joined = line_texts_.at(line.line - kFirstLine);
+    if (joined.newest != newest || joined.pumps != line.pumps.size()) {
+      joined = LineText{newest, line.pumps.size(), {}};
+      for (const PumpView& pump : line.pumps) {
+        PumpText& written =
+            pump_texts_.at((std::size_t{line.line} - kFirstLine) * kPumpsALine + pump.pump - 1);
+        if (written.revision != pump.revision || written.text.empty()) {
+          written = PumpText{pump.revision, json_text(pump_json(pump))};
+        }
+        if (!joined.text.empty()) joined.text += ',';
+        joined.text += written.text;
+      }
+    }
+    if (answer.text.back() != '[') answer.text += ',';
+    answer.text += joined.text;
   }
-  return {200, Json{{"pumps", std::move(pumps)}}};
+  answer.text += "]}";
+  pumps_size_ = answer.text.size() + 1;  // and the line's end
+  return answer;
 }
 
 ApiResponse Api::deliveries(const ApiRequest& request) const {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ struct ApiRequest {
 struct ApiResponse {
   int status = 200;
   Json body;
+  std::string text{};  // when not empty, the body already written out, in place of `body`
 };
 
 // An error as the API answers it: {"error": ..., "field": ...}.
@@ -56,10 +58,31 @@ class Api {
   ApiResponse on_pump(const ApiRequest& request, const std::vector<std::string>& parts) const;
   ApiResponse run(Command command, const ApiRequest& request) const;
 
+  // A pump's JSON as written for one revision of its view.
+  struct PumpText {
+    std::uint64_t revision = 0;
+    std::string text;
+  };
+
   Station& station_;
   std::string version_;
   std::string driver_name_;
   std::chrono::milliseconds command_timeout_;
+  // A line's pumps' texts, joined, as written when its newest view was the
+  // revision named.
+  struct LineText {
+    std::uint64_t newest = 0;
+    std::size_t pumps = 0;
+    std::string text;
+  };
+
+  // Every pump's text, and every line's, written again only when a view
+  // changed: the whole forecourt is read often and changes a few pumps at a
+  // time. Flat tables by line and pump: a tree's nodes cost a cache miss each.
+  mutable std::mutex texts_mutex_;
+  mutable std::vector<PumpText> pump_texts_;
+  mutable std::vector<LineText> line_texts_;
+  mutable std::size_t pumps_size_ = 0;  // the last answer's, to reserve
 };
 
 // The API's OpenAPI 3 document (docs/openapi.json, compiled in).

@@ -346,7 +346,14 @@ struct HttpServer::Impl {
                        req.remote_addr + ":" + std::to_string(req.remote_port)};
     for (const auto& [key, value] : req.params) request.query[key] = value;
     ApiResponse answer = api.handle(request);
-    send_json(res, answer.status, std::move(answer.body));
+    if (answer.text.empty()) {
+      send_json(res, answer.status, std::move(answer.body));
+      return;
+    }
+    res.status = answer.status;
+    answer.text += '\n';
+    res.body = std::move(answer.text);
+    res.set_header("Content-Type", kJson);
   }
 
   void serve_page(const httplib::Request& req, httplib::Response& res) const {

@@ -53,6 +53,12 @@ Json state_event(const PumpView& pump) {
   return event;
 }
 
+bool shown_alike(const PumpView& a, const PumpView& b) {
+  return a.line == b.line && a.pump == b.pump && a.state == b.state && a.nozzle == b.nozzle &&
+         a.delivery.volume == b.delivery.volume && a.delivery.amount == b.delivery.amount &&
+         a.error == b.error;
+}
+
 }  // namespace
 
 Json delivery_event(const JournalEntry& entry, std::int64_t journal_id) {
@@ -202,6 +208,11 @@ std::optional<PumpView> Station::pump(std::uint32_t line, std::uint32_t pump) co
   return std::nullopt;
 }
 
+void Station::show(PumpView& view, PumpView row) {
+  row.revision = shown_alike(view, row) ? view.revision : ++revisions_;
+  view = std::move(row);
+}
+
 Station::Line* Station::find(std::uint32_t line) {
   const auto found =
       std::ranges::find_if(lines_, [line](const auto& entry) { return entry->number == line; });
@@ -290,7 +301,7 @@ void Station::search(Line& line) {
   std::lock_guard lock(mutex_);
   line.view.pumps.clear();
   for (const std::uint32_t pump : line.pumps) {
-    line.view.pumps.push_back(PumpView{line.number, pump, 0, 0, {}, {}});
+    line.view.pumps.push_back(PumpView{line.number, pump, 0, 0, {}, {}, ++revisions_});
   }
 }
 
@@ -313,7 +324,7 @@ void Station::sweep(Line& line) {
     if (line.view.pumps.size() != line.pumps.size()) {
       line.view.pumps.clear();
       for (const std::uint32_t pump : line.pumps) {
-        line.view.pumps.push_back(PumpView{number, pump, 0, 0, {}, {}});
+        line.view.pumps.push_back(PumpView{number, pump, 0, 0, {}, {}, ++revisions_});
       }
     }
   }
@@ -361,7 +372,7 @@ void Station::poll_pump(Line& line, std::size_t index) {
   std::uint64_t sweep = 0;
   {
     std::lock_guard lock(mutex_);
-    line.view.pumps.at(index) = row;
+    show(line.view.pumps.at(index), row);
     if (row.error.empty()) ++line.view.polls;
     sweep = line.sweep;
   }
@@ -474,7 +485,10 @@ void Station::finish(Line& line, Task& task, CommandResult result) {
   if (result.outcome == Outcome::kDone && result.result.value("command", "") == "preset") {
     std::lock_guard lock(mutex_);
     for (PumpView& view : line.view.pumps) {
-      if (view.pump == command.pump) view.nozzle = result.result.value("nozzle", 0U);
+      if (view.pump != command.pump) continue;
+      PumpView row = view;
+      row.nozzle = result.result.value("nozzle", 0U);
+      show(view, std::move(row));
     }
   }
   Json event{{"event", "command"},

@@ -50,6 +50,9 @@ struct PumpView {
   std::uint32_t nozzle = 0;  // the nozzle the state or the last preset names; 0 for none
   Delivery delivery;         // the running delivery, or the last
   std::string error;         // why the last poll failed; empty when it answered
+  // Changes whenever any of the above does, and only then: a view's text
+  // written for one revision stands for every view of it.
+  std::uint64_t revision = 0;
 };
 
 struct LineView {
@@ -134,6 +137,8 @@ class Station {
   CommandResult execute(const Command& command);
   void finish(Line& line, Task& task, CommandResult result);
   void delivery_written(std::uint32_t line, const Json& event);
+  // Puts `row` in `view`, with a new revision when it shows something new.
+  void show(PumpView& view, PumpView row);  // under mutex_
   Line* find(std::uint32_t line);
   const Line* find(std::uint32_t line) const;
 
@@ -148,6 +153,7 @@ class Station {
   mutable std::mutex mutex_;  // the views, the queues, the counters
   mutable std::condition_variable progress_;
   bool stop_ = false;
+  std::uint64_t revisions_ = 0;  // the last revision given to a pump's view
   std::vector<std::jthread> workers_;
 };
 

@@ -164,6 +164,8 @@ TEST_F(Serve, a_fuelling_cycle_runs_through_the_api_to_its_journal_entry_and_tot
   const auto preset =
       server.post("/api/v1/lines/1/pumps/1/preset", {{"nozzle", 1}, {"amount", 100}});
   ASSERT_EQ(status_of(preset), 200) << (preset ? preset->body : "no answer");
+  // Every pump as written before the delivery: it must not stay so.
+  ASSERT_EQ(server.get("/api/v1/pumps").at("pumps").size(), 2U);
 
   const std::vector<Json> events = server.events_until(ended_on_pump_1, 30s, since_start);
   ASSERT_FALSE(events.empty());
@@ -184,6 +186,8 @@ TEST_F(Serve, a_fuelling_cycle_runs_through_the_api_to_its_journal_entry_and_tot
   EXPECT_EQ(totals.value("amount", 0.0), 100.0);
   const Json pump = server.get("/api/v1/lines/1/pumps/1");
   EXPECT_EQ(pump.at("delivery").at("amount"), 100) << pump;
+  const Json every = server.get("/api/v1/pumps");
+  EXPECT_EQ(every.at("pumps")[0].at("delivery").at("amount"), 100) << every;
 
   // Every command is in the journal's database, with who asked.
   EXPECT_EQ(server.end(SIGTERM), 0);
