@@ -131,8 +131,10 @@ Station::Station(Session& session, StationOptions options)
     line->view.line = number;
     line->view.device = session_.port().device(number);
     line->search = options_.pumps == 0;
+    // Pumps given are shown from the start, before their first poll.
     for (std::uint32_t pump = 1; pump <= options_.pumps && pump <= kPumpsOnALine; ++pump) {
       line->pumps.push_back(pump);
+      line->view.pumps.push_back(PumpView{number, pump, 0, 0, {}, {}, ++revisions_});
     }
     lines_.push_back(std::move(line));
   }
@@ -320,13 +322,6 @@ void Station::sweep(Line& line) {
   {
     std::lock_guard lock(mutex_);
     line.view.exchanged = exchanged;
-    // Pumps given on the command line are views from the first sweep on.
-    if (line.view.pumps.size() != line.pumps.size()) {
-      line.view.pumps.clear();
-      for (const std::uint32_t pump : line.pumps) {
-        line.view.pumps.push_back(PumpView{number, pump, 0, 0, {}, {}, ++revisions_});
-      }
-    }
   }
   for (std::size_t index = 0; index < line.pumps.size(); ++index) {
     if (stopping()) break;
