@@ -28,7 +28,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kJson = "application/json";
+// With its parameter the library sends the answers as they are: it would
+// compress exactly "application/json", and with brotli at its slowest, which
+// costs a browser's read of every pump 0.8 s of the server's time.
+constexpr const char* kJson = "application/json; charset=utf-8";
 constexpr const char* kPagePolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
     "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
