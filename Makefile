@@ -5,93 +5,125 @@ WIN32_BUILD ?= build-win32
 WIN64_BUILD ?= build-win64
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# make test runs two stages at a time: builds give way to the tests beside them.
+BUILD_TOOL = nice -n 10 cmake --build
+# Build folders that make creates compile in batches of up to 24 sources (each
+# batch one translation unit), which halves the compiler's work.
+UNITY = -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=24
 
-# Debian packages the build, the tools and the tests need.
-DEB_PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy pkg-config \
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libsqlite3-dev \
-  libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64 gcovr
-# The 32-bit x86 build under qemu, the Windows DLLs (MinGW-w64, posix thread
-# model: see cmake/mingw-w64-common.cmake), wine for both DLLs' tests (its 32-bit
-# half comes from Debian's i386 architecture) and a virtual X display (xvfb-run)
-# for the windows the settings dialog tests make (xwininfo finds them); socat joins
-# the hosts to the Windows simulator's COM port, zip packs make dist. npm fetches
-# SQLite (below): Debian's npm only where no Node.js of another source has one.
-CROSS_DEB_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  wine wine64 wine32:i386 xvfb xauth x11-utils socat zip
-# Free Pascal for Linux and its sources, from which deps builds the compiler for
-# 32-bit Windows that the Pascal test host needs (tests/pascal/build-fpc.sh).
-FPC_DEB_PACKAGES = fp-compiler-3.2.2 fp-utils-3.2.2 fpc-source-3.2.2 make
+# Pinned versions and folders outside the tree, in one place; CMake receives
+# the folders as cache variables. The Free Pascal compiler for 32-bit Windows
+# that the Pascal test host needs is built from Debian's sources
+# (setup/build-fpc.sh); SQLite for the MinGW builds, which Debian has none of,
+# is the amalgamation an npm package ships, checked against these sums
+# (setup/fetch-sqlite.sh). Both outside the tree, so that every clone and build
+# folder shares one copy and a clean tree stays clean. Where the machine's
+# i386 packages cannot be installed, 32-bit wine runs in an i386 Debian root of
+# its own (setup/wine32.sh).
+FPC_VERSION = 3.2.2
 FPC_PREFIX ?= /opt/zarvo-fpc
-# SQLite for the MinGW builds, which Debian has none of: the amalgamation that an
-# npm package ships, checked against these sums. Outside the tree like the Pascal
-# compiler, so that every clone and build folder shares one copy and a clean
-# tree stays clean; cmake/sqlite_amalgamation.cmake finds it there.
+SQLITE_VERSION = 3.50.4
 SQLITE_NPM_PACKAGE = better-sqlite3@12.4.1
-SQLITE_DIR ?= /opt/zarvo-sqlite/3.50.4
+SQLITE_DIR ?= /opt/zarvo-sqlite/$(SQLITE_VERSION)
 SQLITE_C_SHA256 = 90b7189566ea710ee18361b25d893f5cda3fcf43033223a16384762f53e99a85
 SQLITE_H_SHA256 = abd1514e0351f79393d1be882830afdb40a8099e8257f311f0bfdf8486f11bea
+I386_ROOT ?= /opt/zarvo-i386-root
+CROSS_CACHE = -DZARVO_FPC_PREFIX=$(FPC_PREFIX) -DZARVO_SQLITE_DIR=$(SQLITE_DIR) \
+  -DZARVO_I386_ROOT=$(I386_ROOT)
 
-.PHONY: all deps build test test-native tidy test-i386 test-windows windows dist demo fuzz sanitize \
-  tsan bench coverage clean format
+# The set-up in tiers, each installing only its own Debian packages
+# (setup/packages.sh: a package source that cannot be read stops nothing).
+# The demo: the library, the reference host and the simulator.
+DEMO_PACKAGES = g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev libsqlite3-dev
+# The native tests: the suite, clang-tidy, the sanitizers, the fuzzers, coverage.
+TEST_PACKAGES = libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev \
+  clang-format clang-tidy python3 gcovr locales
+# The other machines: 32-bit x86 under qemu, the Windows DLLs (MinGW-w64, posix
+# thread model: see cmake/mingw-w64-common.cmake) under wine, a virtual X
+# display (xvfb-run) for the settings dialog's windows (xwininfo finds them),
+# socat joining the hosts to the Windows simulator's COM port, zip and unzip
+# for make dist and its check, Free Pascal's sources, curl for the SQLite package.
+CROSS_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+  wine wine64 xvfb xauth x11-utils socat zip unzip curl \
+  fp-compiler-$(FPC_VERSION) fp-utils-$(FPC_VERSION) fpc-source-$(FPC_VERSION)
+
+.PHONY: all deps deps-demo deps-test deps-cross build build-tools test test-native tidy \
+  test-i386 test-windows test-wine32 test-wine64 test-dist win32 win64 \
+  windows dist demo fuzz sanitize tsan bench coverage clean format
 
 all: build
 
-deps:
-	@if ! dpkg --print-foreign-architectures | grep -qx i386; then \
-	  echo "Adding Debian's i386 architecture"; dpkg --add-architecture i386; \
-	fi; \
-	missing=""; for p in $(DEB_PACKAGES) $(CROSS_DEB_PACKAGES) $(FPC_DEB_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
-	done; \
-	command -v npm > /dev/null || missing="$$missing npm"; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  export DEBIAN_FRONTEND=noninteractive; \
-	  apt-get update -q && apt-get install -y -q --no-install-recommends $$missing; \
-	fi
-	sh tests/pascal/build-fpc.sh $(FPC_PREFIX)
-	sh cmake/fetch-sqlite.sh $(SQLITE_DIR) $(SQLITE_NPM_PACKAGE) $(SQLITE_C_SHA256) $(SQLITE_H_SHA256)
+deps: deps-demo deps-test deps-cross
+
+deps-demo:
+	@sh setup/packages.sh demo $(DEMO_PACKAGES)
+
+deps-test: deps-demo
+	@sh setup/packages.sh test $(TEST_PACKAGES)
+
+deps-cross: deps-demo
+	@sh setup/packages.sh cross $(CROSS_PACKAGES)
+	@sh setup/wine32.sh $(I386_ROOT)
+	@sh setup/build-fpc.sh $(FPC_PREFIX) $(FPC_VERSION)
+	@sh setup/fetch-sqlite.sh $(SQLITE_DIR) $(SQLITE_NPM_PACKAGE) $(SQLITE_C_SHA256) \
+	  $(SQLITE_H_SHA256)
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja $(UNITY) $(CMAKE_FLAGS)
+
+# The demo's build: the library and the reference host, no tests (a folder
+# configured for the tests before keeps them).
+build-tools:
+	@test -f $(BUILD)/build.ninja || \
+	  cmake -S . -B $(BUILD) -G Ninja $(UNITY) -DZARVO_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target ZarvoDll zarvo zarvo-sim
+
+demo: deps-demo
+	@$(MAKE) --no-print-directory build-tools
+	$(BUILD)/host/zarvo demo
 
 build: $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS)
+	@grep -q '^ZARVO_BUILD_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DZARVO_BUILD_TESTS=ON
+	$(BUILD_TOOL) $(BUILD) -j $(JOBS)
 
+# Every stage below, two at a time, and a table of their seconds and results
+# at the end (cmake/test-stages.sh; each stage's output in build-stages/).
 test: deps
-	$(MAKE) test-native
-	$(MAKE) tidy
-	$(MAKE) sanitize
-	$(MAKE) tsan
-	$(MAKE) fuzz
-	$(MAKE) test-i386
-	$(MAKE) test-windows
+	@MAKE="$(MAKE)" bash cmake/test-stages.sh build-stages $(WIN32_BUILD)
 
-test-native: build
+test-native: deps-test
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# clang-tidy (.clang-tidy) over the shipped sources with the native build's compile
-# commands; any finding fails. Tests are left out: the sanitizer runs watch them,
-# and gtest's macros would only add noise and time.
-tidy: $(BUILD)/build.ninja
-	sh cmake/tidy.sh $(BUILD) $(JOBS)
+# clang-tidy (.clang-tidy) over the shipped sources, with the compile commands of
+# two folders configured for it (nothing is built): each check over the batches
+# of a unity build, and those that judge only a file of its own over each source
+# (cmake/tidy.sh); any finding fails. Tests are left out: the sanitizer runs
+# watch them, and gtest's macros would only add noise and time.
+TIDY_BUILD ?= build-tidy
+tidy: deps-test
+	cmake -S . -B $(TIDY_BUILD)/files -G Ninja $(CMAKE_FLAGS) > /dev/null
+	cmake -S . -B $(TIDY_BUILD)/batches -G Ninja $(UNITY) $(CMAKE_FLAGS) > /dev/null
+	nice -n 10 sh cmake/tidy.sh $(TIDY_BUILD)/files $(TIDY_BUILD)/batches $(JOBS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 SAN_BUILD ?= build-asan
-sanitize: deps
-	cmake -S . -B $(SAN_BUILD) -G Ninja -DZARVO_SANITIZE=ON $(CMAKE_FLAGS)
-	cmake --build $(SAN_BUILD) -j $(JOBS)
+sanitize: deps-test
+	cmake -S . -B $(SAN_BUILD) -G Ninja $(UNITY) -DZARVO_SANITIZE=ON $(CMAKE_FLAGS)
+	$(BUILD_TOOL) $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Lines driven in parallel through one driver object, under ThreadSanitizer.
 TSAN_BUILD ?= build-tsan
-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DZARVO_TSAN=ON $(CMAKE_FLAGS)
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target concurrency_tests
+tsan: deps-test
+	cmake -S . -B $(TSAN_BUILD) -G Ninja $(UNITY) -DZARVO_TSAN=ON $(CMAKE_FLAGS)
+	$(BUILD_TOOL) $(TSAN_BUILD) -j $(JOBS) --target concurrency_tests
 	$(TSAN_BUILD)/tests/concurrency/concurrency_tests
 
 # The driver's cost per exchange against the wire time (not a test).
-bench: build
+bench: deps-test
+	@$(MAKE) --no-print-directory build
 	$(BUILD)/bench/driver_bench
 
 # Line and branch coverage of the Linux suite per folder (gcc's counters, gcovr; not a test,
@@ -99,7 +131,7 @@ bench: build
 COV_BUILD ?= build-coverage
 # Only these count: tests/, bench/, fuzz/ and system headers do not.
 COV_FOLDERS = protocol driver library settings platform port host sim
-coverage: deps
+coverage: deps-test
 	cmake -S . -B $(COV_BUILD) -G Ninja -DZARVO_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ $(CMAKE_FLAGS)
 	cmake --build $(COV_BUILD) -j $(JOBS)
@@ -122,16 +154,16 @@ SHORT_FUZZ_SECONDS ?= 20
 # run_fuzz,TARGET,SECONDS: a fresh working corpus seeded from fuzz/corpus/TARGET.
 define run_fuzz
 	mkdir -p $(FUZZ_BUILD)/corpus/$(1)
-	@$(FUZZ_BUILD)/fuzz/$(1)_fuzz -max_total_time=$(2) -print_final_stats=1 \
+	@nice -n 10 $(FUZZ_BUILD)/fuzz/$(1)_fuzz -max_total_time=$(2) -print_final_stats=1 \
 	  -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus/$(1) fuzz/corpus/$(1) \
 	  > $(FUZZ_BUILD)/$(1)_fuzz.log 2>&1; status=$$?; \
 	  echo "$(1)_fuzz:"; tail -n 8 $(FUZZ_BUILD)/$(1)_fuzz.log; exit $$status
 endef
 
-fuzz: deps
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DZARVO_FUZZ=ON \
+fuzz: deps-test
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja $(UNITY) -DZARVO_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	$(BUILD_TOOL) $(FUZZ_BUILD) -j $(JOBS)
 	$(call run_fuzz,reply,$(FUZZ_SECONDS))
 	$(call run_fuzz,table,$(FUZZ_SECONDS))
 	$(call run_fuzz,ini,$(SHORT_FUZZ_SECONDS))
@@ -140,32 +172,44 @@ fuzz: deps
 # The driver and its unit tests as 32-bit x86 static binaries under qemu-i386.
 $(I386_BUILD)/build.ninja: cmake/linux-i386.cmake
 	cmake --fresh -S . -B $(I386_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake \
-	  -DZARVO_BUILD_TOOLS=OFF
+	  $(UNITY) -DZARVO_BUILD_TOOLS=OFF
 
-test-i386: $(I386_BUILD)/build.ninja
-	cmake --build $(I386_BUILD) -j $(JOBS)
+test-i386: deps-cross $(I386_BUILD)/build.ninja
+	$(BUILD_TOOL) $(I386_BUILD) -j $(JOBS)
 	cd $(I386_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # ZarvoDll.dll for 32-bit x86 Windows (what station hosts load) and for 64-bit Windows.
 # A changed toolchain file needs a fresh cache: its *_INIT flags apply only to a new one.
 $(WIN32_BUILD)/build.ninja: cmake/mingw-w64-i686.cmake cmake/mingw-w64-common.cmake
 	cmake --fresh -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DZARVO_NATIVE_HOST=$(CURDIR)/$(BUILD)/host/zarvo
+	  -DCMAKE_BUILD_TYPE=Release $(UNITY) $(CROSS_CACHE) \
+	  -DZARVO_NATIVE_HOST=$(CURDIR)/$(BUILD)/host/zarvo
 
 $(WIN64_BUILD)/build.ninja: cmake/mingw-w64-x86_64.cmake cmake/mingw-w64-common.cmake
 	cmake --fresh -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DZARVO_NATIVE_HOST=$(CURDIR)/$(BUILD)/host/zarvo
+	  -DCMAKE_BUILD_TYPE=Release $(UNITY) $(CROSS_CACHE) \
+	  -DZARVO_NATIVE_HOST=$(CURDIR)/$(BUILD)/host/zarvo
 
-windows: $(WIN32_BUILD)/build.ninja $(WIN64_BUILD)/build.ninja
-	cmake --build $(WIN32_BUILD) -j $(JOBS)
-	cmake --build $(WIN64_BUILD) -j $(JOBS)
+win32: deps-cross $(WIN32_BUILD)/build.ninja
+	$(BUILD_TOOL) $(WIN32_BUILD) -j $(JOBS)
+
+win64: deps-cross $(WIN64_BUILD)/build.ninja
+	$(BUILD_TOOL) $(WIN64_BUILD) -j $(JOBS)
+
+windows: win32 win64
 
 # The 32-bit DLL's headers and exports; both DLLs loaded by test hosts under wine;
 # zarvo-sim.exe on a COM port driven by the native zarvo; the archives' contents.
-test-windows: windows build
+# Each build's wine tests run in a wine prefix of their own, so both may run at once.
+test-windows: test-wine32 test-wine64 test-dist
+
+test-wine32: win32 build
 	cd $(WIN32_BUILD) && ctest --output-on-failure
+
+test-wine64: win64 build
 	cd $(WIN64_BUILD) && ctest --output-on-failure
-	$(MAKE) dist
+
+test-dist: dist
 	sh tests/windows/check_dist.sh $(DIST) \
 	  $$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(BUILD)/CMakeCache.txt)
 
@@ -174,13 +218,9 @@ DIST ?= dist
 dist: build windows
 	sh cmake/make-dist.sh $(DIST) $(BUILD) $(WIN32_BUILD) $(WIN64_BUILD)
 
-demo: deps
-	$(MAKE) build
-	$(BUILD)/host/zarvo demo
-
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(I386_BUILD) $(WIN32_BUILD) \
-	  $(WIN64_BUILD) $(DIST)
+	rm -rf $(BUILD) $(TIDY_BUILD) $(FUZZ_BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(I386_BUILD) \
+	  $(WIN32_BUILD) $(WIN64_BUILD) $(COV_BUILD) $(DIST) build-stages

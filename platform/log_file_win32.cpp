@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/log_file.h"
 
@@ -85,6 +86,10 @@ ModuleHold::ModuleHold() {
 
 ModuleHold::~ModuleHold() {
   if (module_ != nullptr) FreeLibrary(static_cast<HMODULE>(module_));
+}
+
+std::thread StartThreadWithoutSignals(std::function<void()> run) {
+  return std::thread(std::move(run));
 }
 
 }  // namespace zarvo::platform

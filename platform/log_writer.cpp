@@ -45,7 +45,8 @@ void append_time(std::string& out, std::int64_t wall_ns) {
 
 class LogWriter {
  public:
-  explicit LogWriter(LogFormatter format) : format_(format), thread_([this] { Run(); }) {}
+  explicit LogWriter(LogFormatter format)
+      : format_(format), thread_(StartThreadWithoutSignals([this] { Run(); })) {}
   ~LogWriter() {
     {
       std::lock_guard lock(mutex_);

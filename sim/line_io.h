@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace zarvo::sim {
@@ -113,6 +114,11 @@ class ByteStream {
 // or \\.\COM10. Throws std::invalid_argument for a rate other than 1200 to
 // 115200 and std::system_error when the device cannot be opened or set.
 std::unique_ptr<ByteStream> open_serial(const std::string& path, int baud);
+
+// Starts `run` on a thread that takes none of the signals sent to the process
+// (on POSIX): a simulator inside a host leaves Ctrl-C to the host's threads,
+// which may block it and wait for it; this thread would end the process.
+std::thread start_thread_without_signals(std::function<void()> run);
 
 #if !defined(_WIN32)
 // Raw 8N1 at the given rate (1200 to 115200); throws std::invalid_argument for

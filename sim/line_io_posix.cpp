@@ -14,8 +14,10 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 namespace zarvo::sim {
 namespace {
@@ -231,6 +233,24 @@ void RunEnd::wait(bool watch_stdin, const std::function<bool()>& ended) {
       if (n < 0 && errno != EINTR && errno != EAGAIN) watch_stdin = false;
     }
   }
+}
+
+std::thread start_thread_without_signals(std::function<void()> run) {
+  // A new thread inherits the mask of the thread that starts it.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  std::thread thread;
+  std::exception_ptr failed;
+  try {
+    thread = std::thread(std::move(run));
+  } catch (...) {
+    failed = std::current_exception();
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (failed) std::rethrow_exception(failed);
+  return thread;
 }
 
 }  // namespace zarvo::sim

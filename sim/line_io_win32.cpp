@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "sim/line_io.h"
 
@@ -254,6 +255,10 @@ void RunEnd::wait(bool, const std::function<bool()>& ended) {
   while (!ended()) {
     if (WaitForSingleObject(console_stop, 200) == WAIT_OBJECT_0) return;
   }
+}
+
+std::thread start_thread_without_signals(std::function<void()> run) {
+  return std::thread(std::move(run));
 }
 
 }  // namespace zarvo::sim

@@ -125,7 +125,7 @@ bool Simulator::send(ByteStream& line, std::span<const std::uint8_t> bytes, Cloc
 }
 
 ServingThread::ServingThread(Simulator& simulator, ByteStream& line)
-    : thread_([this, &simulator, &line] {
+    : thread_(start_thread_without_signals([this, &simulator, &line] {
         std::string error;
         try {
           simulator.serve(line, stop_);
@@ -135,7 +135,7 @@ ServingThread::ServingThread(Simulator& simulator, ByteStream& line)
         std::lock_guard lock(mutex_);
         error_ = std::move(error);
         ended_ = true;
-      }) {}
+      })) {}
 
 ServingThread::~ServingThread() {
   stop();

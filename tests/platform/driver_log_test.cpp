@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/settings/fresh_process.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/settings_dir.h"
 
@@ -63,6 +64,18 @@ TEST(DriverLogQueue, a_full_queue_drops_events_and_a_line_says_how_many) {
   }
   EXPECT_GE(dropped, kThreads * kEach - static_cast<long>(LogQueue::kCapacity) - 1);
   EXPECT_EQ(events + dropped, kThreads * kEach);
+}
+
+// A host that blocks Ctrl-C and waits for it must get it, not the writer
+// thread its driver started earlier.
+TEST(DriverLogWriter, leaves_the_process_signals_to_the_host) {
+  testing::TempSettingsDir folder;
+  testing::InFreshProcess([&folder] {
+    DriverLog log;
+    log.Open({folder.path() + "/signals.log", 1 << 20, 0}, &numbered);
+    ASSERT_TRUE(log.on());
+    EXPECT_TRUE(testing::InterruptReachesABlockingThread());
+  });
 }
 
 TEST(DriverLogFiles, a_file_at_its_size_limit_is_rotated_and_the_oldest_let_go) {

@@ -121,7 +121,7 @@ TEST_F(ExchangeTest, a_corrupted_or_partial_reply_never_reaches_the_tables) {
   port.reply_with_result(corrupted, 3);
   EXPECT_EQ(exchange(kStatusRequest), 3);
   Bytes partial = ReplyFrame(1, 'R', data);
-  partial.resize(partial.size() - 3);
+  partial.erase(partial.end() - 3, partial.end());
   port.reply(partial);
   EXPECT_EQ(exchange(kStatusRequest), testing::ScriptedPort::kNoReply);
   EXPECT_EQ(Snapshot(driver), before);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/frame_reader.h"
+#include "tests/settings/fresh_process.h"
 #include "tests/support/frames.h"
 
 namespace zarvo::sim {
@@ -178,6 +179,15 @@ TEST(PtySimulator, a_silent_dispenser_does_not_act_on_what_it_misses) {
   };
   EXPECT_EQ(price_after(1.0), 650);
   EXPECT_EQ(price_after(0.0), 1234);
+}
+
+// The built-in simulator of the reference host: Ctrl-C goes to the host's
+// thread that waits for it, never to the serving thread.
+TEST(PtySimulator, its_serving_thread_leaves_the_process_signals_to_the_host) {
+  zarvo::testing::InFreshProcess([] {
+    PtySimulator sim(fast_options());
+    EXPECT_TRUE(zarvo::testing::InterruptReachesABlockingThread());
+  });
 }
 
 TEST(PtySimulator, a_paced_exchange_takes_at_least_the_time_of_both_frames_on_the_line) {

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Builds Free Pascal's i386 compiler and its 32-bit Windows RTL from Debian's
-# fpc-source into PREFIX (default /opt/zarvo-fpc), for the Pascal test host.
-# Debian ships the compiler for Linux only. Does nothing when PREFIX is built.
+# fpc-source into PREFIX, for the Pascal test host. Debian ships the compiler
+# for Linux only. Does nothing when PREFIX is built.
+#   build-fpc.sh PREFIX VERSION   (VERSION: Debian's fp-compiler-VERSION)
 set -eu
-PREFIX=${1:-/opt/zarvo-fpc}
-VERSION=3.2.2
+PREFIX=$1
+VERSION=$2
 SOURCES=/usr/share/fpcsrc/$VERSION
 # Debian's own compiler (fp-compiler) and fpcmake (fp-utils), by their versioned paths.
 FPC_LIB=/usr/lib/$(gcc -print-multiarch)/fpc/$VERSION
