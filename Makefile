@@ -33,11 +33,14 @@ CROSS_CACHE = -DZARVO_FPC_PREFIX=$(FPC_PREFIX) -DZARVO_SQLITE_DIR=$(SQLITE_DIR) 
 
 # The set-up in tiers, each installing only its own Debian packages
 # (setup/packages.sh: a package source that cannot be read stops nothing).
-# The demo: the library, the reference host and the simulator.
-DEMO_PACKAGES = g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev libsqlite3-dev
-# The native tests: the suite, clang-tidy, the sanitizers, the fuzzers, coverage.
+# The demo: the library, the reference host (with `zarvo serve`'s HTTP library)
+# and the simulator.
+DEMO_PACKAGES = g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev libsqlite3-dev \
+  libcpp-httplib-dev
+# The native tests: the suite, clang-tidy, the sanitizers, the fuzzers, coverage,
+# and the web page in a headless browser.
 TEST_PACKAGES = libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev \
-  clang-format clang-tidy python3 gcovr locales
+  clang-format clang-tidy python3 gcovr locales chromium chromium-driver python3-selenium
 # The other machines: 32-bit x86 under qemu, the Windows DLLs (MinGW-w64, posix
 # thread model: see cmake/mingw-w64-common.cmake) under wine, a virtual X
 # display (xvfb-run) for the settings dialog's windows (xwininfo finds them),

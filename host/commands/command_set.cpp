@@ -17,6 +17,7 @@ CommandSet::CommandSet(CLI::App& app, bool top_level, std::istream& in) {
   add_demo_command(app, choice_);
   add_bench_command(app, bench_, choice_);
   add_journal_command(app, journal_, choice_);
+  add_serve_command(app, serve_, choice_);
 }
 
 void CommandSet::reset() {

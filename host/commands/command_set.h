@@ -34,6 +34,7 @@ class CommandSet {
   SoakOptions soak_;
   BenchOptions bench_;
   JournalListOptions journal_;
+  ServeOptions serve_;
 };
 
 }  // namespace zarvo::host

@@ -95,7 +95,7 @@ void show_status(Session& session, Output& out, PumpTarget target, const std::st
 void poll_pump(Session& session, Output& out, PumpTarget target, std::uint32_t nozzles,
                const std::string& journal) {
   ReleaseWatch released(session, journal);
-  const auto mark = session.exchange_count();
+  const auto mark = session.exchange_mark(target.line);
   const PollReading reading = session.driver().poll(target.line, target.pump, nozzles);
   session.require_accepted(mark);
   report_released(session, out, released);
@@ -108,7 +108,7 @@ void poll_pump(Session& session, Output& out, PumpTarget target, std::uint32_t n
 
 void set_price(Session& session, Output& out, PumpTarget target, std::uint32_t nozzle,
                double price) {
-  const auto mark = session.exchange_count();
+  const auto mark = session.exchange_mark(target.line);
   session.driver().set_price(target.line, target.pump, nozzle, price);
   std::optional<double> sent;
   for (const Exchanged& e : session.require_accepted(mark)) {
@@ -134,7 +134,7 @@ void set_price(Session& session, Output& out, PumpTarget target, std::uint32_t n
 void preset(Session& session, Output& out, wire::PresetKind kind, PumpTarget target,
             std::uint32_t nozzle, double value) {
   const bool volume = kind == wire::PresetKind::kVolume;
-  const auto mark = session.exchange_count();
+  const auto mark = session.exchange_mark(target.line);
   if (volume) {
     session.driver().preset_volume(target.line, target.pump, nozzle, value);
   } else {
@@ -172,14 +172,14 @@ void show_delivery(Session& session, Output& out, PumpTarget target, const std::
 }
 
 void stop_pump(Session& session, Output& out, PumpTarget target) {
-  const auto mark = session.exchange_count();
+  const auto mark = session.exchange_mark(target.line);
   session.driver().stop(target.line, target.pump);
   session.require_accepted(mark);
   out.result(target_json("stop", target), target_text(target) + ": stopped");
 }
 
 void stop_all(Session& session, Output& out, std::uint32_t line) {
-  const auto mark = session.exchange_count();
+  const auto mark = session.exchange_mark(line);
   session.driver().stop_all(line);
   session.require_accepted(mark);
   out.result(Json{{"command", "stop-all"}, {"line", line}},
@@ -187,7 +187,7 @@ void stop_all(Session& session, Output& out, std::uint32_t line) {
 }
 
 void show_totals(Session& session, Output& out, PumpTarget target, std::uint32_t nozzle) {
-  const auto mark = session.exchange_count();
+  const auto mark = session.exchange_mark(target.line);
   const auto totals = session.driver().totals(target.line, target.pump, nozzle);
   session.require_accepted(mark);
   Json result = target_json("totals", target, {{"nozzle", nozzle}});
@@ -213,7 +213,7 @@ void read_param(Session& session, Output& out, PumpTarget target, std::int32_t n
 
 void write_param(Session& session, Output& out, PumpTarget target, std::int32_t number,
                  std::int32_t value) {
-  const auto mark = session.exchange_count();
+  const auto mark = session.exchange_mark(target.line);
   session.driver().write_param(target.line, target.pump, number, value);
   session.require_accepted(mark);
   out.result(target_json("param", target, {{"number", number}, {"value", value}}),

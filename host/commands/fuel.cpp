@@ -49,7 +49,7 @@ class Follower {
   // Polls once; the state, or nothing while the line fails. A line failing
   // longer than kLineGrace keeps its failure.
   std::optional<std::uint8_t> poll() {
-    const auto mark = session_.exchange_count();
+    const auto mark = session_.exchange_mark(target_.line);
     try {
       const std::uint8_t state = session_.driver().poll(target_.line, target_.pump, 0).state;
       failing_since_.reset();
@@ -74,7 +74,7 @@ class Follower {
 
  private:
   // Live readings in state "stopped": a stop command halted the delivery.
-  bool stopped_reading(std::uint64_t mark) const {
+  bool stopped_reading(const ExchangeMark& mark) const {
     for (const Exchanged& e : session_.exchanges_since(mark)) {
       const auto& r = e.received;
       if (r.size() > wire::kDeliveryStateAt && r[wire::kFrame.letter] == wire::kLiveReadings &&
@@ -172,14 +172,14 @@ void fuel(Session& session, Output& out, const FuelOrder& order) {
   ReleaseWatch released(session, order.journal);
 
   if (order.price) {
-    const auto mark = session.exchange_count();
+    const auto mark = session.exchange_mark(target.line);
     driver.set_price(line, pump, order.nozzle, *order.price);
     session.require_accepted(mark);
   }
   // Whether a delivery ran on the pump before the start: after a start whose
   // answer was lost, a delivery there is this one only when none did.
   const bool busy_before = delivery_active(state_before(session, target, interrupts));
-  const auto mark = session.exchange_count();
+  const auto mark = session.exchange_mark(target.line);
   const auto start_went_out = [&] {
     const auto sent = session.exchanges_since(mark);
     return !sent.empty() && wire::preset_sent(sent.back().sent, amount_decimals).has_value();

@@ -76,4 +76,12 @@ void add_journal_command(CLI::App& app, JournalListOptions& options, Choice& cho
   });
 }
 
+void add_serve_command(CLI::App& app, ServeOptions& options, Choice& choice) {
+  add_serve_options(app, options)->callback([&options, &choice] {
+    choice.standalone = [&options](const SessionOptions& s, Output& out) {
+      return serve(s, out, options);
+    };
+  });
+}
+
 }  // namespace zarvo::host

@@ -39,7 +39,11 @@ std::string fixed_text(double value, int decimals) {
 }
 
 std::string json_text(const Json& value) {
-  Json shown = value;
+  return json_text(Json(value));
+}
+
+std::string json_text(Json&& value) {
+  Json shown = std::move(value);
   whole_numbers_as_integers(shown);
   // Text the host did not make (device names) may be broken UTF-8: mark it, never fail.
   return shown.dump(-1, ' ', false, Json::error_handler_t::replace);

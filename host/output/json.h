@@ -13,6 +13,8 @@ using Json = nlohmann::ordered_json;
 // ("2", as scripts that read whole numbers expect); other numbers print in
 // their shortest form that reads back the same ("0.1").
 std::string json_text(const Json& value);
+// The same, taking the value: a large one is not copied first.
+std::string json_text(Json&& value);
 
 // Shortest text that reads back as the same double ("2", "0.1", "1e+21").
 std::string number_text(double value);

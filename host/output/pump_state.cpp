@@ -50,6 +50,15 @@ std::string pump_state_label(std::uint8_t state) {
   return "code " + std::to_string(state);
 }
 
+std::uint32_t nozzle_in_state(std::uint8_t state) {
+  if (state == ZARVO_PUMP_AUTHORIZED + 1 || state == ZARVO_PUMP_AUTHORIZED + 2) return 0;
+  for (const unsigned base :
+       {ZARVO_PUMP_AUTHORIZED, ZARVO_PUMP_LIFTED, ZARVO_PUMP_LIFTED_AUTHORIZED}) {
+    if (const unsigned k = nozzle_of(state, base)) return k;
+  }
+  return 0;
+}
+
 bool delivery_active(std::uint8_t state) {
   return nozzle_of(state, ZARVO_PUMP_AUTHORIZED) != 0 ||
          nozzle_of(state, ZARVO_PUMP_LIFTED_AUTHORIZED) != 0;

@@ -13,6 +13,10 @@ namespace zarvo::host {
 // 217 is "fuelling" from live readings and "nozzle 1 authorized" from a status.
 std::string pump_state_label(std::uint8_t state);
 
+// The nozzle a state names (lifted, authorized), 0 when it names none or
+// is ambiguous (217 and 218 are also fuelling and stopped).
+std::uint32_t nozzle_in_state(std::uint8_t state);
+
 // The delivery on the pump is under way (authorized, lifted or fuelling).
 bool delivery_active(std::uint8_t state);
 // The pump reported the end of a transaction.

@@ -11,6 +11,7 @@ using wire::hex_bytes;
 
 namespace {
 
+// A command judges its own exchanges, a few on its line; 64 leave room.
 constexpr std::size_t kRecentExchanges = 64;
 
 }  // namespace
@@ -60,22 +61,32 @@ Session::Session(const SessionOptions& options, std::ostream& diagnostics)
   }
 }
 
+Session::History* Session::history(std::uint32_t line) {
+  return line >= kFirstLine && line <= kLastLine ? &history_[line - kFirstLine] : nullptr;
+}
+
+const Session::History* Session::history(std::uint32_t line) const {
+  return line >= kFirstLine && line <= kLastLine ? &history_[line - kFirstLine] : nullptr;
+}
+
 void Session::remember(const ExchangeRecord& record) {
+  History* kept = history(record.line);
+  if (kept == nullptr) return;
   const bool taken = record.result == PortResult::kOk;
-  recent_.push_back(
+  kept->recent.push_back(
       Exchanged{record.line,
                 {record.sent.begin(), record.sent.end()},
                 taken ? std::vector<std::uint8_t>(record.received.begin(), record.received.end())
                       : std::vector<std::uint8_t>()});
-  if (recent_.size() > kRecentExchanges) recent_.pop_front();
-  ++exchanges_;
-  const auto& reply = recent_.back().received;
+  if (kept->recent.size() > kRecentExchanges) kept->recent.pop_front();
+  ++kept->count;
+  const auto& reply = kept->recent.back().received;
   if (reply.size() <= wire::kFrame.letter) return;
   const std::uint8_t letter = reply[wire::kFrame.letter];
   const std::uint8_t pump = reply[wire::kFrame.address];
-  if ((letter == wire::kLiveReadings || letter == wire::kEndedDelivery) &&
-      record.line >= kFirstLine && record.line <= kLastLine && pump >= 1 && pump <= 32) {
-    readings_[record.line - 1][pump - 1] = true;
+  if ((letter == wire::kLiveReadings || letter == wire::kEndedDelivery) && pump >= 1 &&
+      pump <= kept->readings.size()) {
+    kept->readings[pump - 1] = true;
   }
 }
 
@@ -100,21 +111,25 @@ void Session::reset_failure() {
   last_failure_.clear();
 }
 
-std::uint64_t Session::exchange_count() const {
+ExchangeMark Session::exchange_mark(std::uint32_t line) const {
   std::lock_guard lock(mutex_);
-  return exchanges_;
+  const History* kept = history(line);
+  return ExchangeMark{line, kept == nullptr ? 0 : kept->count};
 }
 
-std::vector<Exchanged> Session::exchanges_since(std::uint64_t mark) const {
+std::vector<Exchanged> Session::exchanges_since(const ExchangeMark& mark) const {
   std::lock_guard lock(mutex_);
-  const std::uint64_t kept_from = exchanges_ - recent_.size();
-  const auto skip = static_cast<std::ptrdiff_t>(mark > kept_from ? mark - kept_from : 0);
-  return skip >= static_cast<std::ptrdiff_t>(recent_.size())
+  const History* kept = history(mark.line);
+  if (kept == nullptr) return {};
+  const std::uint64_t kept_from = kept->count - kept->recent.size();
+  const auto skip =
+      static_cast<std::ptrdiff_t>(mark.count > kept_from ? mark.count - kept_from : 0);
+  return skip >= static_cast<std::ptrdiff_t>(kept->recent.size())
              ? std::vector<Exchanged>()
-             : std::vector<Exchanged>(recent_.begin() + skip, recent_.end());
+             : std::vector<Exchanged>(kept->recent.begin() + skip, kept->recent.end());
 }
 
-std::vector<Exchanged> Session::require_accepted(std::uint64_t mark) const {
+std::vector<Exchanged> Session::require_accepted(const ExchangeMark& mark) const {
   std::vector<Exchanged> exchanges = exchanges_since(mark);
   for (const Exchanged& e : exchanges) {
     const auto& reply = e.received;
@@ -132,8 +147,8 @@ std::vector<Exchanged> Session::require_accepted(std::uint64_t mark) const {
 
 bool Session::readings_reported(std::uint32_t line, std::uint32_t pump) const {
   std::lock_guard lock(mutex_);
-  return line >= kFirstLine && line <= kLastLine && pump >= 1 && pump <= 32 &&
-         readings_[line - 1][pump - 1];
+  const History* kept = history(line);
+  return kept != nullptr && pump >= 1 && pump <= kept->readings.size() && kept->readings[pump - 1];
 }
 
 void Session::observe(const ExchangeRecord& record) {

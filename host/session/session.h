@@ -49,6 +49,12 @@ struct Exchanged {
   std::vector<std::uint8_t> received;  // the reply frame, empty unless one was taken
 };
 
+// Where a command's exchanges on its line begin: a mark for exchanges_since.
+struct ExchangeMark {
+  std::uint32_t line = 0;
+  std::uint64_t count = 0;  // the line's exchanges before the mark
+};
+
 // A pump answered one of a command's requests with "refused".
 class Refused final : public std::runtime_error {
  public:
@@ -70,13 +76,15 @@ class Session {
   // The settings file as the driver read it when the session began.
   const DriverSettings& settings() const { return settings_; }
 
-  // Exchanges so far: a mark for exchanges_since.
-  std::uint64_t exchange_count() const;
-  // The exchanges after the mark, oldest first; only the latest 64 are kept.
-  std::vector<Exchanged> exchanges_since(std::uint64_t mark) const;
+  // The line's exchanges so far. Each line keeps its own history, so that
+  // what other lines exchange meanwhile neither crowds out nor mixes into it.
+  ExchangeMark exchange_mark(std::uint32_t line) const;
+  // The line's exchanges after the mark, oldest first; only the line's latest
+  // 64 are kept.
+  std::vector<Exchanged> exchanges_since(const ExchangeMark& mark) const;
   // The exchanges after the mark; throws Refused, naming the request and the
   // answer, when a pump refused one (acknowledgements aside).
-  std::vector<Exchanged> require_accepted(std::uint64_t mark) const;
+  std::vector<Exchanged> require_accepted(const ExchangeMark& mark) const;
   // Whether the pump reported a delivery's readings in this session.
   bool readings_reported(std::uint32_t line, std::uint32_t pump) const;
 
@@ -87,8 +95,18 @@ class Session {
   void reset_failure();
 
  private:
+  // One line's exchanges as the session keeps them.
+  struct History {
+    std::uint64_t count = 0;
+    std::deque<Exchanged> recent;
+    std::array<bool, 32> readings{};  // a pump reported a delivery's readings
+  };
+
   void observe(const ExchangeRecord& record);
   void remember(const ExchangeRecord& record);  // under mutex_
+  // Null for a line out of range.
+  History* history(std::uint32_t line);
+  const History* history(std::uint32_t line) const;
 
   std::ostream& diagnostics_;
   bool trace_;
@@ -101,9 +119,7 @@ class Session {
   mutable std::mutex mutex_;
   ExchangeObserver listener_;
   std::string last_failure_;
-  std::uint64_t exchanges_ = 0;
-  std::deque<Exchanged> recent_;
-  std::array<std::array<bool, 32>, kLastLine> readings_{};
+  std::array<History, kLastLine> history_{};
 };
 
 }  // namespace zarvo::host

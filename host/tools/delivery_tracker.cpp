@@ -62,8 +62,8 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> CompletionTracker::releas
   return std::make_pair(static_cast<std::uint32_t>(pump), number);
 }
 
-DeliveryGate::DeliveryGate(Journal* journal, Reader read)
-    : journal_(journal), read_(std::move(read)) {}
+DeliveryGate::DeliveryGate(Journal* journal, Reader read, Written written)
+    : journal_(journal), read_(std::move(read)), written_hook_(std::move(written)) {}
 
 void DeliveryGate::before_send(std::uint32_t line, std::span<const std::uint8_t> request) {
   const auto released = tracker_.releases(line, request);
@@ -78,7 +78,9 @@ void DeliveryGate::before_send(std::uint32_t line, std::span<const std::uint8_t>
     own_journal_ = std::make_unique<Journal>(":memory:");
     journal_ = own_journal_.get();
   }
-  if (journal_->record_once(entry)) written_.push_back(entry);
+  if (!journal_->record_once(entry)) return;
+  written_.push_back(entry);
+  if (written_hook_) written_hook_(entry, journal_->last_written_id());
 }
 
 std::vector<JournalEntry> DeliveryGate::take_written() {

@@ -62,9 +62,11 @@ class CompletionTracker {
 class DeliveryGate {
  public:
   using Reader = std::function<Delivery(std::uint32_t line, std::uint32_t pump)>;
+  // Told of each delivery written, with its row id, before the acknowledgement leaves.
+  using Written = std::function<void(const JournalEntry& entry, std::int64_t id)>;
   // `journal` may be null: the deliveries are then only reported, checked
   // for repeats against a journal in memory, made for the first of them.
-  DeliveryGate(Journal* journal, Reader read);
+  DeliveryGate(Journal* journal, Reader read, Written written = {});
 
   // For the port's send gate; throws when the delivery could not be written,
   // which keeps the acknowledgement off the line.
@@ -78,6 +80,7 @@ class DeliveryGate {
   std::unique_ptr<Journal> own_journal_;
   Journal* journal_;  // null until the first delivery when none was given
   Reader read_;
+  Written written_hook_;
   CompletionTracker tracker_;
   std::mutex mutex_;  // the journal's connection serves one line at a time
   std::vector<JournalEntry> written_;

@@ -275,6 +275,10 @@ std::int64_t Journal::last_id() const {
   return sqlite3_step(query.get()) == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : 0;
 }
 
+std::int64_t Journal::last_written_id() const {
+  return sqlite3_last_insert_rowid(db_);
+}
+
 std::vector<JournalEntry> Journal::entries_after(std::int64_t id) const {
   return select(
       "SELECT line, pump, transaction_no, volume, amount FROM deliveries WHERE id > ? ORDER BY id",

@@ -59,6 +59,8 @@ class Journal {
   std::int64_t count() const;
   // The row id of the newest entry, 0 when there is none.
   std::int64_t last_id() const;
+  // The row id this connection wrote last, whatever other writers did since.
+  std::int64_t last_written_id() const;
   // The entries written after row `id`, oldest first.
   std::vector<JournalEntry> entries_after(std::int64_t id) const;
   // The entries recorded at or after `since` (a date and time SQLite reads,

@@ -79,14 +79,6 @@ bool valid_since(std::string_view text) {
   return at == text.size();
 }
 
-// The problem with a --since text, empty when there is none.
-std::string since_problem(const std::string& text) {
-  if (valid_since(text)) return {};
-  return "expected a real date and time such as 2026-12-09, 2026-12-09T14:30 or "
-         "2026-12-09 14:30:00+03:00, got '" +
-         text + "'";
-}
-
 using Cells = std::array<std::string, 7>;
 
 Cells cells_of(const JournalRow& row) {
@@ -151,6 +143,20 @@ CLI::App* add_journal_options(CLI::App& app, JournalListOptions& options) {
   return command;
 }
 
+std::string since_problem(const std::string& text) {
+  if (valid_since(text)) return {};
+  return "expected a real date and time such as 2026-12-09, 2026-12-09T14:30 or "
+         "2026-12-09 14:30:00+03:00, got '" +
+         text + "'";
+}
+
+Json journal_row_json(const JournalRow& row) {
+  const JournalEntry& e = row.entry;
+  return Json{{"id", row.id},      {"recorded_at", row.recorded_at}, {"line", e.line},
+              {"pump", e.pump},    {"transaction", e.transaction},   {"volume", e.volume},
+              {"amount", e.amount}};
+}
+
 int list_journal(Output& out, const JournalListOptions& options) {
   if (options.csv && out.json()) throw std::invalid_argument("give --csv or --json, not both");
   const std::vector<JournalRow> rows =
@@ -167,17 +173,7 @@ int list_journal(Output& out, const JournalListOptions& options) {
     return 0;
   }
   if (out.json()) {
-    for (const JournalRow& row : rows) {
-      const JournalEntry& e = row.entry;
-      out.result(Json{{"id", row.id},
-                      {"recorded_at", row.recorded_at},
-                      {"line", e.line},
-                      {"pump", e.pump},
-                      {"transaction", e.transaction},
-                      {"volume", e.volume},
-                      {"amount", e.amount}},
-                 {});
-    }
+    for (const JournalRow& row : rows) out.result(journal_row_json(row), {});
     return 0;
   }
   std::vector<Cells> cells{kHeader};

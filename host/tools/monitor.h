@@ -1,5 +1,5 @@
-// The live table of every pump of every line, each line polled on its own
-// thread, and the journal of deliveries.
+// The live table of every pump of every line and the journal of deliveries:
+// a view of the station (host/station/), which polls each line on its own thread.
 #pragma once
 
 #include <cstdint>
