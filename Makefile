@@ -133,7 +133,7 @@ bench: deps-test
 # so not in `make test`). The suite runs once more in its own build; failures still report.
 COV_BUILD ?= build-coverage
 # Only these count: tests/, bench/, fuzz/ and system headers do not.
-COV_FOLDERS = protocol driver library settings platform port host sim
+COV_FOLDERS = protocol driver library settings_dialog platform forms window_menu port host sim serial
 coverage: deps-test
 	cmake -S . -B $(COV_BUILD) -G Ninja -DZARVO_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ $(CMAKE_FLAGS)

@@ -14,7 +14,7 @@ file_build=$1
 unity_build=$2
 jobs=$3
 root=$(pwd)
-folders='platform|port|protocol|driver|settings|library|host|sim'
+folders='platform|forms|window_menu|port|protocol|driver|settings_dialog|library|host|sim|serial'
 per_file_checks='misc-unused-using-decls,bugprone-suspicious-include'
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

@@ -1,5 +1,5 @@
-// The driver's messages, code page 1251. The first group is what hosts have
-// always been shown; the second names arguments the driver refuses.
+// The driver's messages, code page 1251. The first group is the system's own
+// texts, byte for byte; the second names arguments the driver refuses.
 #pragma once
 
 #include "codepage/cp1251.h"
@@ -14,6 +14,9 @@ inline constexpr auto kStopAllFailed = cp1251("Can't STOP All POMP");
 inline constexpr auto kStatusFailed = cp1251("Can't GetSost");
 inline constexpr auto kReadParamFailed = cp1251("Can't GetPar");
 inline constexpr auto kWriteParamFailed = cp1251("Can't SetPar");
+// ReadParam's reply did not carry the parameter asked: the system's own
+// message is empty.
+inline constexpr auto kParamNotInReply = cp1251("");
 inline constexpr auto kPumpOutOfRange = cp1251("Номер колонки выходит за допустимый диапозон");
 inline constexpr auto kAbstractCall = cp1251("Abstract Error");
 

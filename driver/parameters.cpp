@@ -39,13 +39,15 @@ std::uint8_t TVM30::ReadParam(std::uint8_t line, std::uint8_t pump, std::int32_t
   std::array<std::uint8_t, 5> payload = {pump, 3, wire::kReadParam, 0, 0};
   write_number_field(number,
                      std::span(payload).subspan<wire::kPayload.data, wire::kParamNumberWidth>());
-  ExchangeRecord record;
-  if (exchange(line, pump, payload, &record) != 0) {
+  ExchangeFindings findings;
+  if (exchange(line, pump, payload, &findings) != 0) {
     throw ESerialIO(messages::kReadParamFailed.str());
   }
   // Only this exchange's own parameter reply answers the question.
-  if (!record.parameter || record.parameter->number != number) throw Exception("");
-  return record.parameter->value;
+  if (!findings.parameter || findings.parameter->number != number) {
+    throw Exception(messages::kParamNotInReply.str());
+  }
+  return findings.parameter->value;
 }
 
 void TVM30::WriteParam(std::uint8_t line, std::uint8_t pump, std::int32_t number,

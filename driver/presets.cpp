@@ -19,19 +19,18 @@ constexpr std::size_t kKindAt = kPayload.data + wire::kPresetKindAt;
 constexpr std::size_t kMultiHeader = kPayload.data + wire::kMultiPricesAt;
 constexpr std::size_t kMonoSize = kPayload.data + wire::kMonoPriceAt + kPriceEntrySize;
 
-enum class PresetKind { kVolume, kAmount };
+using wire::PresetKind;
 
 // Volumes go out in hundredths of a litre; amounts as the amount times 10 to
-// the power of its decimals (beyond three, the two-decimal scaling).
+// the power of its decimals.
 int multi_exponent(PresetKind kind, std::uint8_t sum_decimals) {
-  if (kind == PresetKind::kVolume) return 2;
-  return sum_decimals <= 3 ? sum_decimals : 2;
+  return kind == PresetKind::kVolume ? 2 : sum_decimals;
 }
 
 // The mono-product fields carry whole litres, and the amount scaled to its
 // decimals without the hundredths.
 int mono_amount_exponent(std::uint8_t sum_decimals) {
-  return sum_decimals <= 3 ? sum_decimals - 2 : 0;
+  return sum_decimals - 2;
 }
 
 [[noreturn]] void refuse(PresetKind kind, double value) {

@@ -14,12 +14,6 @@ namespace {
 
 constexpr std::size_t kPriceDigits = 4;
 
-// The digits are the price times 10 to the power of its decimals; decimals
-// beyond three keep the two-decimal scaling.
-int price_exponent(std::uint8_t decimals) {
-  return decimals <= 3 ? decimals : 2;
-}
-
 }  // namespace
 
 void TVM30::SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, double price,
@@ -27,8 +21,9 @@ void TVM30::SetPrice(std::int32_t line, std::int32_t pump, std::int32_t nozzle, 
   if (pump > kPumps) throw Exception(messages::kPumpOutOfRange.str());
   const PumpCell cell = RequirePumpCell(line, pump);
   const NozzleCell nozzle_cell = RequireNozzleCell(cell, nozzle);
+  // The digits are the price times 10 to the power of its decimals.
   std::array<std::uint8_t, kPriceDigits> digits{};
-  if (!WriteDigitField(price, price_exponent(PriceDecimals), Rounding::kHalfEven, digits)) {
+  if (!WriteDigitField(price, PriceDecimals, Rounding::kHalfEven, digits)) {
     throw Exception(messages::kPriceOutOfRange.str() + ShortestText(price));
   }
 

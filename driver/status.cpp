@@ -10,12 +10,6 @@
 namespace zarvo {
 namespace {
 
-// Parameters the driver programs into every pump before it is first polled,
-// priced or preset.
-constexpr std::int32_t kSumDecimalsParam = 40;
-constexpr std::int32_t kPriceDecimalsParam = 41;
-constexpr std::int32_t kParam42 = 42;
-
 // An amount within one price step of the preset is the preset itself.
 double corrected_amount(double preset, double amount, double price) {
   const double step = price / 100;
@@ -31,9 +25,9 @@ void TVM30::program_pending_params(PumpCell cell, TableCalls& table) {
   // meanwhile marks the pump again instead of being wiped by these writes.
   if (ParamsPending[cell].exchange(0) == 0) return;
   try {
-    table.WriteParam(line, pump, kSumDecimalsParam, SumDecimals);
-    table.WriteParam(line, pump, kPriceDecimalsParam, PriceDecimals);
-    table.WriteParam(line, pump, kParam42, 0);
+    table.WriteParam(line, pump, wire::kAmountDecimalsParam, SumDecimals);
+    table.WriteParam(line, pump, wire::kPriceDecimalsParam, PriceDecimals);
+    table.WriteParam(line, pump, wire::kZeroedParam, 0);
   } catch (...) {
     ParamsPending[cell] = 1;  // the next command writes all three again
     throw;
@@ -76,13 +70,13 @@ std::optional<Totals> TVM30::ReadTotals(std::int32_t line, std::int32_t pump, st
   const auto address = static_cast<std::uint8_t>(pump);
   const std::array<std::uint8_t, 4> payload = {address, 2, wire::kTotalsRequest,
                                                static_cast<std::uint8_t>('0' + nozzle)};
-  ExchangeRecord record;
-  if (exchange(line8, address, payload, &record) != 0) {
+  ExchangeFindings findings;
+  if (exchange(line8, address, payload, &findings) != 0) {
     throw ESerialIO(messages::kStatusFailed.str());
   }
   // The pair is the pump's, not the nozzle's: any other reply, though taken,
   // would hand out what an earlier request for another nozzle left there.
-  if (!Port.ReplyTaken(line8) || !record.totals) return std::nullopt;
+  if (!Port.ReplyTaken(line8) || !findings.totals) return std::nullopt;
   return Totals{TotalVolume[cell], TotalAmount[cell]};
 }
 

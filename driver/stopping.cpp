@@ -6,7 +6,6 @@
 #include "zarvo/da30.h"
 
 namespace zarvo {
-namespace {}  // namespace
 
 bool TVM30::StopPump(std::uint8_t line, std::int32_t pump, bool stop) {
   if (!stop) return false;

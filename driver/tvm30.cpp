@@ -57,8 +57,8 @@ void TVM30::MarkAllParamsPending() {
 }
 
 std::int32_t TVM30::exchange(std::uint8_t line, std::uint8_t pump,
-                             std::span<const std::uint8_t> payload, ExchangeRecord* record) {
-  return Exchange(link(), line, pump, payload, record);
+                             std::span<const std::uint8_t> payload, ExchangeFindings* findings) {
+  return Exchange(link(), line, pump, payload, findings);
 }
 
 // The decoder files under the exchange's line and pump; a reply for pump 0 or

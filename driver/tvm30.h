@@ -40,9 +40,10 @@ struct Delivery {
   double amount;
 };
 
+// A nozzle's totalizers, as ReadTotals hands them out first and second.
 struct Totals {
-  double first;
-  double second;
+  double volume;
+  double amount;
 };
 
 class TVM30 final : public ReplyTarget {
@@ -104,8 +105,8 @@ class TVM30 final : public ReplyTarget {
   // so that it outlives every field that records into it.
   platform::DriverLog Log;
 
-  // The fields, in their documented order. Lines run concurrently on their own
-  // cells; what several lines share is atomic.
+  // The state tables. Lines run concurrently on their own cells; what several
+  // lines share is atomic.
   PortDispatcher Port;
   PumpTable<PriceBlockEntries> PriceBlock;
   std::atomic<std::uint16_t> LastParam{0};  // LastParamNo high byte, LastParamValue low
@@ -118,6 +119,7 @@ class TVM30 final : public ReplyTarget {
   PumpTable<double> TotalVolume;
   PumpTable<double> TotalAmount;
   PumpTable<std::int32_t> NozzleCount;
+  // 0 to 3, as UseSettings (settings_file.h) makes every stored value.
   std::atomic<std::uint8_t> SumDecimals{2};
   std::atomic<std::uint8_t> PriceDecimals{2};
   PumpTable<std::atomic<std::uint8_t>> ParamsPending;
@@ -137,7 +139,7 @@ class TVM30 final : public ReplyTarget {
   ExchangeLog* exchange_log() { return exchange_log_.on() ? &exchange_log_ : nullptr; }
   Link link() { return Link{Port, *this, exchange_log()}; }
   std::int32_t exchange(std::uint8_t line, std::uint8_t pump, std::span<const std::uint8_t> payload,
-                        ExchangeRecord* record = nullptr);
+                        ExchangeFindings* findings = nullptr);
   // Writes the decimals and parameter 42 when the pump is marked for it; the
   // mark is cleared only once all three writes went out.
   void program_pending_params(PumpCell cell, TableCalls& table);

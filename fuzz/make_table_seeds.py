@@ -3,8 +3,9 @@
 
 table_fuzz reads every value as whole bytes from the end of its input, so a
 program is written here in reading order and reversed. The reads mirror
-fuzz/table_fuzz.cpp: a slot number, its arguments, and for every exchange the
-port's flags (at SetReplyCheck) and its answer (at SendAndReceive).
+fuzz/table/: a slot number and its arguments (session.cpp), and for every
+exchange the port's flags (at SetReplyCheck) and its answer (at SendAndReceive,
+fuzz_port.cpp).
 """
 import os
 import sys
@@ -35,7 +36,7 @@ class Program:
             self.u8(0xF0)
             self.u32(v)
 
-    def pool(self, index):  # table_fuzz.cpp's kPool
+    def pool(self, index):  # fuzz/table/program.h's kPool
         self.u8(index)
 
     def hundredths(self, v):

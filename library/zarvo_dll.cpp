@@ -12,8 +12,8 @@
 #include "platform/application.h"
 #include "platform/port_guard.h"
 #include "protocol/exchange.h"
-#include "settings/menu_entry.h"
-#include "settings/param_form.h"
+#include "settings_dialog/menu_entry.h"
+#include "settings_dialog/param_form.h"
 #include "zarvo/da30.h"
 
 namespace zarvo {
@@ -179,8 +179,8 @@ void ZARVO_STDCALL ReadTotals(zarvo_da30* self, std::int32_t line, std::int32_t 
                               std::int32_t) {
   AtSlotBoundary(at(self, line, pump), [&] {
     if (const auto totals = driver_of(self).ReadTotals(line, pump, low8(nozzle))) {
-      *first = totals->first;
-      *second = totals->second;
+      *first = totals->volume;
+      *second = totals->amount;
     }
   });
 }

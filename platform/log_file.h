@@ -3,10 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace zarvo::platform {
 
@@ -64,11 +62,5 @@ class ModuleHold {
  private:
   void* module_ = nullptr;
 };
-
-// Starts `run` on a thread that takes none of the signals sent to the process
-// (elsewhere than on Windows): they stay with the host's threads. A host that
-// blocks Ctrl-C and waits for it would otherwise lose it to this thread, whose
-// default action ends the process.
-std::thread StartThreadWithoutSignals(std::function<void()> run);
 
 }  // namespace zarvo::platform

@@ -1,14 +1,11 @@
 // The log's file elsewhere than on Windows.
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <exception>
-#include <utility>
 
 #include "platform/log_file.h"
 
@@ -77,24 +74,6 @@ ModuleHold::ModuleHold() {
 
 ModuleHold::~ModuleHold() {
   if (module_ != nullptr) ::dlclose(module_);
-}
-
-std::thread StartThreadWithoutSignals(std::function<void()> run) {
-  // A new thread inherits the mask of the thread that starts it.
-  sigset_t all{};
-  sigset_t previous{};
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  std::thread thread;
-  std::exception_ptr failed;
-  try {
-    thread = std::thread(std::move(run));
-  } catch (...) {
-    failed = std::current_exception();
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (failed) std::rethrow_exception(failed);
-  return thread;
 }
 
 }  // namespace zarvo::platform

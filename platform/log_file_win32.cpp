@@ -88,8 +88,4 @@ ModuleHold::~ModuleHold() {
   if (module_ != nullptr) FreeLibrary(static_cast<HMODULE>(module_));
 }
 
-std::thread StartThreadWithoutSignals(std::function<void()> run) {
-  return std::thread(std::move(run));
-}
-
 }  // namespace zarvo::platform

@@ -10,6 +10,7 @@
 
 #include "platform/driver_log.h"
 #include "platform/log_file.h"
+#include "platform/signal_free_thread.h"
 
 namespace zarvo::platform {
 namespace {

@@ -81,15 +81,15 @@ class PortDispatcher {
     return port_->ops->ConfigureLine(port_, line, mode, baud);
   }
   // Registers the reply check and sends the frame: the port's result, or
-  // nothing when the port failed. The constants 42 and the SYN value travel
-  // with every exchange.
+  // nothing when the port failed.
   std::optional<std::int32_t> SendAndReceive(std::uint8_t line, std::span<const std::uint8_t> frame,
                                              std::uint8_t* rxbuf) const {
     std::int32_t result = 0;
     const bool answered = platform::ReturnsNormally([&] {
       port_->ops->SetReplyCheck(port_, line, registration_.check, registration_.context);
       result = port_->ops->SendAndReceive(port_, line, frame.data(),
-                                          static_cast<std::uint32_t>(frame.size()), rxbuf, 42, 22);
+                                          static_cast<std::uint32_t>(frame.size()), rxbuf,
+                                          ZARVO_SEND_CONSTANT, ZARVO_SYN);
     });
     if (!answered) {
       Absorbed(line, PortEntry::kSendAndReceive);

@@ -82,7 +82,7 @@ class Decoder {
     const auto low = hex_digit(at(kParamValueAt + 1));
     const auto value = static_cast<std::uint8_t>(high && low ? *high * 16 + *low : 0);
     tables_.SetLastParam(number, value);
-    state_.record.parameter = ExchangeRecord::Parameter{number, value};
+    state_.findings.parameter = ExchangeFindings::Parameter{number, value};
   }
 
   // Modulo 256, like the digits' own states: any byte files a state.
@@ -111,7 +111,7 @@ class Decoder {
     store_txn();
     tables_.SetTotalVolume(state_.Line, state_.Pump, field(kTotalVolumeAt, kTotalFieldWidth));
     tables_.SetTotalAmount(state_.Line, state_.Pump, field(kTotalAmountAt, kTotalFieldWidth));
-    state_.record.totals = true;
+    state_.findings.totals = true;
     AckTransaction(state_);
     set_state(ZARVO_PUMP_ENDED_IDLE);
   }

@@ -32,12 +32,13 @@ bool CheckReply(const PortDispatcher& port, std::uint8_t line,
 }
 
 std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
-                      std::span<const std::uint8_t> payload, ExchangeRecord* record) {
-  return Exchange(link, line, pump, payload, record, 0);
+                      std::span<const std::uint8_t> payload, ExchangeFindings* findings) {
+  return Exchange(link, line, pump, payload, findings, 0);
 }
 
 std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
-                      std::span<const std::uint8_t> payload, ExchangeRecord* record, int nesting) {
+                      std::span<const std::uint8_t> payload, ExchangeFindings* findings,
+                      int nesting) {
   ExchangeState state{link, line, pump, payload, {}, {}, nesting, {}};
   BuildFrame(state.tx, payload);
   const std::int64_t sent_at = link.log ? link.log->Sent(line, state.tx.sent()) : 0;
@@ -55,13 +56,13 @@ std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
   // in this pump's row and acknowledge this pump's transaction.
   const bool intact = JudgeReply(state.RxBuf, kFrameBufferSize - 1).code == ReplyCode::kGood;
   const std::uint8_t asked = payload[wire::kPayload.address];
-  const bool answered = asked == wire::kEveryPump || state.RxBuf[wire::kFrame.address] == asked;
+  const bool answered = wire::answers(asked, state.RxBuf[wire::kFrame.address]);
   // A port that hands such a reply over has still not heard the pump asked.
   const std::int32_t outcome = result == 0 && intact && !answered ? kReplyFromAnotherPump : result;
   // Logged before decoding, so that an acknowledgement follows the reply it answers.
   if (link.log) link.log->Received(line, state.RxBuf, outcome, sent_at, intact, answered);
   if (intact && answered) DecodeReply(state);
-  if (record) *record = state.record;
+  if (findings) *findings = state.findings;
   return outcome;
 }
 

@@ -23,7 +23,7 @@ struct Link {
 
 // What this very exchange decoded, for commands that must not trust a value
 // left in the tables by an earlier one.
-struct ExchangeRecord {
+struct ExchangeFindings {
   struct Parameter {
     std::uint8_t number;
     std::uint8_t value;
@@ -42,7 +42,7 @@ struct ExchangeState {
   TxFrame tx;
   FrameBuffer RxBuf{};
   int nesting = 0;  // acknowledgements around this exchange
-  ExchangeRecord record;
+  ExchangeFindings findings;
 };
 
 // The result of an exchange whose port took a reply from another pump than
@@ -51,11 +51,12 @@ inline constexpr std::int32_t kReplyFromAnotherPump = -1;
 
 // 0 means success; otherwise the port's result, or kReplyFromAnotherPump.
 std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
-                      std::span<const std::uint8_t> payload, ExchangeRecord* record = nullptr);
+                      std::span<const std::uint8_t> payload, ExchangeFindings* findings = nullptr);
 
 // The nested form used by the acknowledgement.
 std::int32_t Exchange(const Link& link, std::uint8_t line, std::uint8_t pump,
-                      std::span<const std::uint8_t> payload, ExchangeRecord* record, int nesting);
+                      std::span<const std::uint8_t> payload, ExchangeFindings* findings,
+                      int nesting);
 
 struct ReplyVerdict {
   ReplyCode code;

@@ -14,7 +14,7 @@
 
 namespace zarvo::wire {
 
-inline constexpr std::uint8_t kSyn = 0x16;
+inline constexpr std::uint8_t kSyn = ZARVO_SYN;
 
 // A frame: SYN SYN, address, length, letter, data, CRC low byte first. The
 // length byte counts the letter and the data; the CRC covers address to data.
@@ -32,6 +32,12 @@ inline constexpr std::size_t kCrcSize = 2;
 inline constexpr std::size_t kFrameOverhead = kFrame.letter + kCrcSize;
 // Address 0 speaks to every pump of the line.
 inline constexpr std::uint8_t kEveryPump = 0;
+
+// A reply answers a request to its own pump; a request to every pump is
+// answered by whichever pump speaks for the line.
+constexpr bool answers(std::uint8_t asked, std::uint8_t replying) {
+  return asked == kEveryPump || replying == asked;
+}
 
 // Requests.
 inline constexpr std::uint8_t kMonoStart = '1';
@@ -64,6 +70,8 @@ inline constexpr std::size_t kNozzleDigitAt = 0;  // starts and totals requests
 inline constexpr std::size_t kPresetKindAt = 1;
 inline constexpr std::uint8_t kByVolume = 'V';
 inline constexpr std::uint8_t kByAmount = 'A';
+// What a multi-nozzle start limits: kByVolume or kByAmount.
+enum class PresetKind : std::uint8_t { kVolume, kAmount };
 inline constexpr std::uint8_t kMonoKind = 'P';
 inline constexpr std::size_t kPresetTargetAt = 2;
 inline constexpr std::size_t kPresetTargetWidth = 6;
@@ -78,6 +86,12 @@ inline constexpr std::size_t kPriceDigitsWidth = 4;
 // Parameters: two decimal digits of number, two hex digits of value.
 inline constexpr std::size_t kParamNumberWidth = 2;
 inline constexpr std::size_t kParamValueWidth = 2;
+// What the driver programs into a dispenser before its first poll and after a
+// confirmed settings change, in this order: the decimals of amounts, those of
+// prices, and parameter 42, which it always sets to 0.
+inline constexpr std::uint8_t kAmountDecimalsParam = 40;
+inline constexpr std::uint8_t kPriceDecimalsParam = 41;
+inline constexpr std::uint8_t kZeroedParam = 42;
 
 // Reply fields, as frame positions.
 inline constexpr std::size_t kTxnHighAt = 5;

@@ -64,8 +64,8 @@ Dispenser::Dispenser(const ModelOptions& options)
   for (std::size_t i = 0; i < pumps_.size(); ++i) {
     Pump& pump = pumps_[i];
     pump.number = static_cast<int>(i + 1);
-    pump.params[kParamAmountDecimals] = 2;
-    pump.params[kParamPriceDecimals] = 2;
+    pump.params[wire::kAmountDecimalsParam] = 2;
+    pump.params[wire::kPriceDecimalsParam] = 2;
     // The driver assumes a fresh dispenser holds these and sends a price only
     // when it differs.
     pump.prices = {650, 750, 850, 0, 0, 0};
@@ -150,10 +150,10 @@ void Dispenser::walk_in(Pump& pump, Millis now) {
   Target t;
   t.nozzle = 1 + (count + pump.number) % nozzles_;
   if (pump.prices[static_cast<std::size_t>(t.nozzle - 1)] == 0) t.nozzle = 1;
-  t.kind = PresetKind::volume;
+  t.kind = wire::PresetKind::kVolume;
   t.pricing.price_digits = pump.prices[static_cast<std::size_t>(t.nozzle - 1)];
-  t.pricing.price_decimals = pump.params[kParamPriceDecimals];
-  t.pricing.amount_decimals = pump.params[kParamAmountDecimals];
+  t.pricing.price_decimals = pump.params[wire::kPriceDecimalsParam];
+  t.pricing.amount_decimals = pump.params[wire::kAmountDecimalsParam];
   t.volume_cl = 100 + (count * 7919 + pump.number * 104729) % 900;
   t.amount = amount_for_volume(t.volume_cl, t.pricing);
   if (t.pricing.price_digits == 0) return;
@@ -195,7 +195,7 @@ void Dispenser::finish(Pump& pump, Millis now) {
   const Target& t = d.target;
   // An amount preset that ran to its end is worth exactly its target.
   std::int64_t amount = amount_for_volume(d.volume_cl, t.pricing);
-  if (t.kind == PresetKind::amount) {
+  if (t.kind == wire::PresetKind::kAmount) {
     amount = d.volume_cl == t.volume_cl ? t.amount : std::min(amount, t.amount);
   }
   NozzleTotals& totals = pump.totals[static_cast<std::size_t>(t.nozzle - 1)];
@@ -275,8 +275,8 @@ Reply Dispenser::answer(Pump& pump, const Command& command, Millis now) {
                           return Reply{address, wire::kParamReply, data};
                         },
                         [&](const WriteParam& write) {
-                          const bool decimals = write.number == kParamAmountDecimals ||
-                                                write.number == kParamPriceDecimals;
+                          const bool decimals = write.number == wire::kAmountDecimalsParam ||
+                                                write.number == wire::kPriceDecimalsParam;
                           if (decimals && write.value > kMaxDecimals)
                             return state_reply(address, kRefused);
                           pump.params[static_cast<std::size_t>(write.number)] =
@@ -284,7 +284,7 @@ Reply Dispenser::answer(Pump& pump, const Command& command, Millis now) {
                           return state_reply(address, kAccepted);
                         },
                         [&](const Status&) { return status(pump); },
-                        [&](const Totals& t) { return totals_reply(pump, t.nozzle); },
+                        [&](const TotalsRequest& t) { return totals_reply(pump, t.nozzle); },
                         [&](const Ack& ack) {
                           Reply r = acknowledge(pump, ack.number);
                           walk_in(pump, now);  // the next customer was waiting
@@ -302,10 +302,10 @@ std::optional<Dispenser::Target> Dispenser::target_for(const Pump& pump, const S
   t.nozzle = s.nozzle;
   t.kind = s.kind;
   t.pricing.price_digits = carried ? s.prices.digits[entry] : pump.prices[entry];
-  t.pricing.price_decimals = pump.params[kParamPriceDecimals];
-  t.pricing.amount_decimals = pump.params[kParamAmountDecimals];
+  t.pricing.price_decimals = pump.params[wire::kPriceDecimalsParam];
+  t.pricing.amount_decimals = pump.params[wire::kAmountDecimalsParam];
   if (t.pricing.price_digits == 0 || s.target <= 0) return std::nullopt;
-  if (s.kind == PresetKind::volume) {
+  if (s.kind == wire::PresetKind::kVolume) {
     t.volume_cl = s.target;
     t.amount = amount_for_volume(t.volume_cl, t.pricing);
   } else {
@@ -378,7 +378,7 @@ Reply Dispenser::totals_reply(Pump& pump, int nozzle) {
   const auto address = static_cast<std::uint8_t>(pump.number);
   if (!has_nozzle(nozzle)) return state_reply(address, kRefused);
   const NozzleTotals& t = pump.totals[static_cast<std::size_t>(nozzle - 1)];
-  const int decimals = pump.params[kParamAmountDecimals];
+  const int decimals = pump.params[wire::kAmountDecimalsParam];
   const std::string volume = total_field(t.volume_cl, kVolumeDecimals);
   const std::string amount =
       total_field(divide_half_even(t.amount_milli, pow10(kMaxDecimals - decimals)), decimals);

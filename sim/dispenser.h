@@ -34,9 +34,6 @@ struct ModelOptions {
   bool self_service = false;
 };
 
-// Parameters the dispenser itself uses.
-inline constexpr int kParamAmountDecimals = 40;
-inline constexpr int kParamPriceDecimals = 41;
 inline constexpr int kParamCount = 100;
 
 // A completed delivery, recorded when it ends; `acknowledged` turns true when
@@ -89,7 +86,7 @@ class Dispenser {
  private:
   struct Target {
     int nozzle = 1;
-    PresetKind kind = PresetKind::volume;
+    wire::PresetKind kind = wire::PresetKind::kVolume;
     std::int64_t volume_cl = 0;
     std::int64_t amount = 0;
     Pricing pricing;

@@ -3,9 +3,12 @@
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "serial/serial_device.h"
+#include "sim/run_end.h"
 #include "sim/simulator.h"
 #if !defined(_WIN32)
 #include "sim/pty_simulator.h"
@@ -32,7 +35,7 @@ void add_options(CLI::App& app, CommandLine& cl) {
   pty->excludes(device);
   device->excludes(pty);
   app.add_option("--baud", link.baud, "Line speed")
-      ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
+      ->check(CLI::IsMember(zarvo::serial::kBaudRates))
       ->capture_default_str();
   app.add_option("--line", model.line, "Line number written into the transaction record")
       ->check(CLI::Range(1, 40))
@@ -123,7 +126,13 @@ int run(const CommandLine& cl) {
   options.link.output_paced_by_line = true;
 #endif
   zarvo::sim::Simulator simulator(options);
-  const auto line = zarvo::sim::open_serial(cl.device, options.link.baud);
+  std::unique_ptr<zarvo::serial::ByteStream> line;
+  try {
+    line = zarvo::serial::open_device(cl.device, static_cast<std::uint32_t>(options.link.baud),
+                                      zarvo::serial::Hold::kShared);
+  } catch (const zarvo::serial::Error& e) {
+    throw std::runtime_error(cl.device + ": " + e.what());
+  }
   zarvo::sim::ServingThread serving(simulator, *line);
   run_end.wait(false, [&serving] { return serving.ended(); });
   serving.stop();

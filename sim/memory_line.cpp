@@ -16,27 +16,21 @@ MemoryLine::MemoryLine()
 
 MemoryLine::~MemoryLine() = default;
 
-void MemoryLine::End::write(std::span<const std::uint8_t> bytes) {
+bool MemoryLine::End::do_write_all(std::span<const std::uint8_t> bytes,
+                                   std::optional<Clock::time_point>,
+                                   const serial::StopSignal* stop) {
+  if (stop != nullptr && stop->requested()) return false;
   {
     std::lock_guard lock(shared_->mutex);
-    if (shared_->closed) return;
+    if (shared_->closed) return true;
     auto& inbox = shared_->inbox[1 - side_];
     inbox.insert(inbox.end(), bytes.begin(), bytes.end());
   }
   shared_->arrived.notify_all();
+  return true;
 }
 
-std::size_t MemoryLine::End::read(std::span<std::uint8_t> into, Clock::time_point deadline) {
-  return take(into, deadline, nullptr).value_or(0);
-}
-
-std::optional<std::size_t> MemoryLine::End::read_some(std::span<std::uint8_t> into,
-                                                      std::optional<Clock::time_point> deadline,
-                                                      const StopSignal& stop) {
-  return take(into, deadline, &stop);
-}
-
-void MemoryLine::End::purge_input() {
+void MemoryLine::End::do_purge_input() {
   std::lock_guard lock(shared_->mutex);
   shared_->inbox[side_].clear();
 }
@@ -49,15 +43,9 @@ void MemoryLine::End::close() {
   shared_->arrived.notify_all();
 }
 
-bool MemoryLine::End::write_all(std::span<const std::uint8_t> bytes, const StopSignal& stop) {
-  if (stop.requested()) return false;
-  write(bytes);
-  return true;
-}
-
-std::optional<std::size_t> MemoryLine::End::take(std::span<std::uint8_t> into,
-                                                 std::optional<Clock::time_point> deadline,
-                                                 const StopSignal* stop) {
+std::size_t MemoryLine::End::do_read_some(std::span<std::uint8_t> into,
+                                          std::optional<Clock::time_point> deadline,
+                                          const serial::StopSignal* stop) {
   std::unique_lock lock(shared_->mutex);
   auto& inbox = shared_->inbox[side_];
   for (;;) {
@@ -67,7 +55,7 @@ std::optional<std::size_t> MemoryLine::End::take(std::span<std::uint8_t> into,
       inbox.erase(inbox.begin(), inbox.begin() + static_cast<std::ptrdiff_t>(count));
       return count;
     }
-    if (shared_->closed) return std::nullopt;
+    if (shared_->closed) throw serial::HungUp("the line hung up");
     if (stop != nullptr && stop->requested()) return 0;
     const auto now = Clock::now();
     if (deadline && now >= *deadline) return 0;

@@ -4,8 +4,8 @@
 //
 //   zarvo::sim::MemorySimulator sim(options);  // serves one end in a thread
 //   MemoryLine::End& port = sim.host_end();
-//   port.write(request);
-//   auto n = port.read(buffer, Clock::now() + 100ms);
+//   port.write_all(request, std::nullopt);
+//   auto n = port.read_some(buffer, Clock::now() + 100ms);
 //
 // The line keeps no time of its own: the simulator's pacing does, as on a
 // pseudo-terminal (LinkOptions::instant_input). Thread-safe.
@@ -26,29 +26,22 @@ class MemoryLine {
   struct Shared;
 
  public:
-  class End final : public ByteStream {
+  // A write hands the bytes to the other end at once (nothing once either end
+  // is closed); a read of a closed line throws serial::HungUp.
+  class End final : public serial::ByteStream {
    public:
-    // Hands the bytes to the other end; nothing once either end is closed.
-    void write(std::span<const std::uint8_t> bytes);
-    // Waits until at least one byte is there or the deadline passes, then
-    // takes up to into.size() bytes. Returns the count: 0 at the deadline or
-    // once the line is closed.
-    std::size_t read(std::span<std::uint8_t> into, Clock::time_point deadline);
-    void purge_input() override;
     // Ends the line for both sides: the other end reads that it was closed.
     void close();
-
-    std::optional<std::size_t> read_some(std::span<std::uint8_t> into,
-                                         std::optional<Clock::time_point> deadline,
-                                         const StopSignal& stop) override;
-    bool write_all(std::span<const std::uint8_t> bytes, const StopSignal& stop) override;
 
    private:
     friend class MemoryLine;
     End(Shared& shared, int side) : shared_(&shared), side_(side) {}
-    std::optional<std::size_t> take(std::span<std::uint8_t> into,
-                                    std::optional<Clock::time_point> deadline,
-                                    const StopSignal* stop);
+    std::size_t do_read_some(std::span<std::uint8_t> into,
+                             std::optional<Clock::time_point> deadline,
+                             const serial::StopSignal* stop) override;
+    bool do_write_all(std::span<const std::uint8_t> bytes, std::optional<Clock::time_point>,
+                      const serial::StopSignal* stop) override;
+    void do_purge_input() override;
     Shared* shared_;
     int side_;  // reads inbox[side_], writes inbox[1 - side_]
   };

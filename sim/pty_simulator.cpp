@@ -1,21 +1,60 @@
 #include "sim/pty_simulator.h"
 
-#include "sim/line_io.h"
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "serial/serial_device.h"
 
 namespace zarvo::sim {
 
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+  throw serial::Error(what + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
 struct PtySimulator::Impl {
+  // The master's end for the simulator, and the path a host opens.
+  struct PtyPair {
+    std::unique_ptr<serial::ByteStream> master;
+    serial::UniqueFd slave;  // kept open so that the master never reads end-of-file
+    std::string path;
+  };
+
   explicit Impl(const Options& options)
       : simulator(options),
-        pty(open_pty(options.link.baud)),
-        line(pty.master.get()),
-        serving(simulator, line) {}
+        pty(open_pty(static_cast<std::uint32_t>(options.link.baud))),
+        serving(simulator, *pty.master) {}
+
+  static PtyPair open_pty(std::uint32_t baud);
 
   Simulator simulator;
   PtyPair pty;
-  FdStream line;
   ServingThread serving;  // last: it starts after everything it uses exists
 };
+
+PtySimulator::Impl::PtyPair PtySimulator::Impl::open_pty(std::uint32_t baud) {
+  serial::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
+  if (!master) fail("posix_openpt");
+  if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) fail("unlockpt");
+  char name[256];
+  if (ptsname_r(master.get(), name, sizeof name) != 0) fail("ptsname");
+  PtyPair pair;
+  pair.path = name;
+  pair.slave = serial::UniqueFd(open(name, O_RDWR | O_NOCTTY));
+  if (!pair.slave) fail("open " + pair.path);
+  serial::make_raw(pair.slave.get(), baud);
+  const int flags = fcntl(master.get(), F_GETFL);
+  if (flags < 0 || fcntl(master.get(), F_SETFL, flags | O_NONBLOCK) < 0) fail("fcntl");
+  pair.master = serial::stream_over(std::move(master));
+  return pair;
+}
 
 PtySimulator::PtySimulator(const Options& options) : impl_(std::make_unique<Impl>(options)) {}
 

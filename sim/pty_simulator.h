@@ -20,7 +20,7 @@ namespace zarvo::sim {
 class PtySimulator {
  public:
   // Opens the pseudo-terminal and starts serving. Throws std::invalid_argument
-  // for bad options and std::system_error when no pseudo-terminal is to be had.
+  // for bad options and serial::Error when no pseudo-terminal is to be had.
   explicit PtySimulator(const Options& options = {});
   ~PtySimulator();
   PtySimulator(const PtySimulator&) = delete;

@@ -75,9 +75,9 @@ std::optional<Command> multi_start(std::span<const std::uint8_t> data) {
   if (!nozzle || !target || !count) return std::nullopt;
   const auto prices = price_entries(data.subspan(kMultiPricesAt), *count);
   if (!prices) return std::nullopt;
-  Start start{*nozzle, PresetKind::volume, *target, false, *prices};
+  Start start{*nozzle, wire::PresetKind::kVolume, *target, false, *prices};
   if (data[kPresetKindAt] == kByAmount) {
-    start.kind = PresetKind::amount;
+    start.kind = wire::PresetKind::kAmount;
   } else if (data[kPresetKindAt] != kByVolume) {
     return std::nullopt;
   }
@@ -96,8 +96,8 @@ std::optional<Command> mono_start(std::span<const std::uint8_t> data) {
   const auto prices = price_entries(data.subspan(kMonoPriceAt), 1);
   if (!nozzle || !amount || !volume || !prices) return std::nullopt;
   if (*amount != 0 && *volume != 0) return std::nullopt;
-  if (*amount != 0) return Start{*nozzle, PresetKind::amount, *amount * 100, true, *prices};
-  return Start{*nozzle, PresetKind::volume, *volume * 100, true, *prices};
+  if (*amount != 0) return Start{*nozzle, wire::PresetKind::kAmount, *amount * 100, true, *prices};
+  return Start{*nozzle, wire::PresetKind::kVolume, *volume * 100, true, *prices};
 }
 
 std::optional<Command> command(std::uint8_t letter, std::span<const std::uint8_t> data) {
@@ -132,7 +132,7 @@ std::optional<Command> command(std::uint8_t letter, std::span<const std::uint8_t
       if (data.size() != 1) return std::nullopt;
       const auto nozzle = nozzle_digit(data[kNozzleDigitAt]);
       if (!nozzle) return std::nullopt;
-      return Totals{*nozzle};
+      return TotalsRequest{*nozzle};
     }
     case kAcknowledge:
       if (data.size() != 2) return std::nullopt;

@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "protocol/wire.h"
+
 namespace zarvo::sim {
 
 inline constexpr int kMaxNozzles = 6;
@@ -25,13 +27,11 @@ struct SetPrices {
   PriceList prices;
 };
 
-enum class PresetKind { volume, amount };
-
 // "9" (multi-nozzle) or "1" (mono-product): authorize a nozzle up to a target.
 // The target is in hundredths of a litre or in amount units.
 struct Start {
   int nozzle = 1;
-  PresetKind kind = PresetKind::volume;
+  wire::PresetKind kind = wire::PresetKind::kVolume;
   std::int64_t target = 0;
   bool mono = false;
   PriceList prices;
@@ -46,14 +46,15 @@ struct WriteParam {
   int value = 0;
 };                 // "2"
 struct Status {};  // "J"
-struct Totals {
+struct TotalsRequest {
   int nozzle = 1;
 };  // "B"
 struct Ack {
   std::uint16_t number = 0;
 };  // "L"
 
-using Command = std::variant<SetPrices, Start, Stop, ReadParam, WriteParam, Status, Totals, Ack>;
+using Command =
+    std::variant<SetPrices, Start, Stop, ReadParam, WriteParam, Status, TotalsRequest, Ack>;
 
 struct Request {
   std::uint8_t address = 0;  // 0 addresses every pump of the line

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/signal_free_thread.h"
 #include "sim/frame_reader.h"
 
 namespace zarvo::sim {
@@ -55,8 +56,8 @@ FaultCounts Simulator::fault_counts() const {
   return faults_.counts();
 }
 
-void Simulator::serve(ByteStream& line, const StopSignal& stop) {
-  if (link_.pacing) use_precise_timers();
+void Simulator::serve(serial::ByteStream& line, const serial::StopSignal& stop) {
+  if (link_.pacing) serial::use_precise_timers();
   FrameReader reader;
   const bool model_input = link_.pacing && link_.instant_input;
   Clock::time_point last_byte = Clock::now();
@@ -66,16 +67,21 @@ void Simulator::serve(ByteStream& line, const StopSignal& stop) {
   for (;;) {
     std::optional<Clock::time_point> gap_ends;
     if (reader.holds_bytes()) gap_ends = last_byte + link_.idle_gap;
-    const auto n = line.read_some(chunk, gap_ends, stop);
-    if (stop.requested() || !n) return;  // stopped, or the line was closed
-    if (*n == 0) {
+    std::size_t n = 0;
+    try {
+      n = line.read_some(chunk, gap_ends, &stop);
+    } catch (const serial::HungUp&) {
+      return;  // the line was closed
+    }
+    if (stop.requested()) return;
+    if (n == 0) {
       if (gap_ends && Clock::now() >= *gap_ends) {
         while (auto payload = reader.next(true)) respond(line, *payload, heard, stop);
       }
       continue;
     }
     last_byte = Clock::now();
-    for (std::size_t i = 0; i < *n; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
       // Each byte leaves the host's side no earlier than it was written and
       // no earlier than the one before it has crossed.
       heard = model_input ? std::max(heard, last_byte) + wire_time(link_.baud, 1) : last_byte;
@@ -88,8 +94,8 @@ void Simulator::serve(ByteStream& line, const StopSignal& stop) {
   }
 }
 
-void Simulator::respond(ByteStream& line, const std::vector<std::uint8_t>& payload,
-                        Clock::time_point received, const StopSignal& stop) {
+void Simulator::respond(serial::ByteStream& line, const std::vector<std::uint8_t>& payload,
+                        Clock::time_point received, const serial::StopSignal& stop) {
   const auto request = parse_request(payload);
   if (!request) return;
   std::optional<Reply> reply;
@@ -108,24 +114,25 @@ void Simulator::respond(ByteStream& line, const std::vector<std::uint8_t>& paylo
   bytes.insert(bytes.end(), frame.begin(), frame.end());
   // Paced from when the reply is due, not from when this thread woke up.
   const auto due = received + link_.turnaround + fate.delay;
-  if (!wait_until(due, stop)) return;
+  if (!serial::wait_until(due, stop)) return;
   send(line, bytes, due, stop);
 }
 
-bool Simulator::send(ByteStream& line, std::span<const std::uint8_t> bytes, Clock::time_point start,
-                     const StopSignal& stop) {
-  if (!link_.pacing || link_.output_paced_by_line) return line.write_all(bytes, stop);
+bool Simulator::send(serial::ByteStream& line, std::span<const std::uint8_t> bytes,
+                     Clock::time_point start, const serial::StopSignal& stop) {
+  if (!link_.pacing || link_.output_paced_by_line)
+    return line.write_all(bytes, std::nullopt, &stop);
   // A receiver has a byte once its stop bit ends, so byte i is handed over
   // i + 1 byte times after the reply starts.
   for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (!wait_until(start + wire_time(link_.baud, i + 1), stop)) return false;
-    if (!line.write_all(bytes.subspan(i, 1), stop)) return false;
+    if (!serial::wait_until(start + wire_time(link_.baud, i + 1), stop)) return false;
+    if (!line.write_all(bytes.subspan(i, 1), std::nullopt, &stop)) return false;
   }
   return true;
 }
 
-ServingThread::ServingThread(Simulator& simulator, ByteStream& line)
-    : thread_(start_thread_without_signals([this, &simulator, &line] {
+ServingThread::ServingThread(Simulator& simulator, serial::ByteStream& line)
+    : thread_(platform::StartThreadWithoutSignals([this, &simulator, &line] {
         std::string error;
         try {
           simulator.serve(line, stop_);

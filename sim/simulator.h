@@ -9,11 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "serial/serial_device.h"
 #include "sim/dispenser.h"
 #include "sim/faults.h"
-#include "sim/line_io.h"
 
 namespace zarvo::sim {
+
+using Clock = serial::Clock;
 
 struct LinkOptions {
   int baud = 9600;
@@ -48,8 +50,8 @@ class Simulator {
   explicit Simulator(const Options& options);
 
   // Answers requests on `line` until `stop` is requested or the line closes.
-  // Throws std::system_error when the line fails.
-  void serve(ByteStream& line, const StopSignal& stop);
+  // Throws serial::Error when the line fails.
+  void serve(serial::ByteStream& line, const serial::StopSignal& stop);
 
   bool lift(int pump, int nozzle);
   bool hang_up(int pump);
@@ -68,10 +70,10 @@ class Simulator {
   Millis now() const;
 
  private:
-  void respond(ByteStream& line, const std::vector<std::uint8_t>& payload,
-               Clock::time_point received, const StopSignal& stop);
-  bool send(ByteStream& line, std::span<const std::uint8_t> bytes, Clock::time_point start,
-            const StopSignal& stop);
+  void respond(serial::ByteStream& line, const std::vector<std::uint8_t>& payload,
+               Clock::time_point received, const serial::StopSignal& stop);
+  bool send(serial::ByteStream& line, std::span<const std::uint8_t> bytes, Clock::time_point start,
+            const serial::StopSignal& stop);
 
   LinkOptions link_;
   Clock::time_point epoch_;
@@ -84,7 +86,7 @@ class Simulator {
 class ServingThread {
  public:
   // Starts at once; `simulator` and `line` must outlive this object.
-  ServingThread(Simulator& simulator, ByteStream& line);
+  ServingThread(Simulator& simulator, serial::ByteStream& line);
   ~ServingThread();  // stops and joins
   ServingThread(const ServingThread&) = delete;
   ServingThread& operator=(const ServingThread&) = delete;
@@ -95,7 +97,7 @@ class ServingThread {
   std::string error() const;
 
  private:
-  StopSignal stop_;
+  serial::StopSignal stop_;
   mutable std::mutex mutex_;
   bool ended_ = false;
   std::string error_;

@@ -10,7 +10,7 @@
 
 #include "host/commands/checks.h"
 #include "host/commands/command_set.h"
-#include "host/tools/soak.h"
+#include "host/soak/soak.h"
 
 #ifndef ZARVO_VERSION
 #define ZARVO_VERSION "unknown"

@@ -3,19 +3,9 @@
 #include <exception>
 #include <utility>
 
-#include "codepage/cp1251.h"
 #include "host/session/console.h"
 
 namespace zarvo::host {
-
-namespace {
-
-std::string driver_message(const zarvo::Exception& e) {
-  const std::string message = utf8_from_cp1251(e.what());
-  return message.empty() ? std::string("the driver rejected the reply") : message;
-}
-
-}  // namespace
 
 void choose(CLI::App* command, Choice& choice, std::function<void(Session&, Output&)> run) {
   command->callback([&choice, run = std::move(run)] {

@@ -20,4 +20,15 @@ CommandSet::CommandSet(CLI::App& app, bool top_level, std::istream& in) {
   add_serve_command(app, serve_, choice_);
 }
 
+void CommandSet::reset() {
+  choice_ = {};
+  pump_ = {};
+  fuel_ = {};
+  param_ = {};
+  monitor_ = {};
+  soak_ = {};
+  bench_ = {};
+  journal_ = {};
+}
+
 }  // namespace zarvo::host

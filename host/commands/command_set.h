@@ -1,5 +1,5 @@
 // Every subcommand of `zarvo` and the storage its arguments parse into. The
-// shell makes a fresh set for every line it reads.
+// shell parses every line it reads with one set, reset between lines.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -21,6 +21,9 @@ class CommandSet {
   CommandSet& operator=(const CommandSet&) = delete;
 
   const Choice& choice() const { return choice_; }
+  // Back to what nothing was parsed into yet: no choice, every argument its
+  // default. CLI11 forgets its own part of a parse when it parses again.
+  void reset();
 
  private:
   Choice choice_;

@@ -131,9 +131,9 @@ void set_price(Session& session, Output& out, PumpTarget target, std::uint32_t n
   out.result(result, text);
 }
 
-void preset(Session& session, Output& out, PresetKind kind, PumpTarget target, std::uint32_t nozzle,
-            double value) {
-  const bool volume = kind == PresetKind::kVolume;
+void preset(Session& session, Output& out, wire::PresetKind kind, PumpTarget target,
+            std::uint32_t nozzle, double value) {
+  const bool volume = kind == wire::PresetKind::kVolume;
   const auto mark = session.exchange_mark(target.line);
   if (volume) {
     session.driver().preset_volume(target.line, target.pump, nozzle, value);

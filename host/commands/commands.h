@@ -8,6 +8,7 @@
 
 #include "host/output/output.h"
 #include "host/session/session.h"
+#include "protocol/wire.h"
 
 namespace zarvo::host {
 
@@ -24,9 +25,8 @@ void poll_pump(Session& session, Output& out, PumpTarget target, std::uint32_t n
                const std::string& journal = {});
 void set_price(Session& session, Output& out, PumpTarget target, std::uint32_t nozzle,
                double price);
-enum class PresetKind { kVolume, kAmount };
-void preset(Session& session, Output& out, PresetKind kind, PumpTarget target, std::uint32_t nozzle,
-            double value);
+void preset(Session& session, Output& out, wire::PresetKind kind, PumpTarget target,
+            std::uint32_t nozzle, double value);
 // Asks the pump first: the running delivery, or the one that just ended.
 void show_delivery(Session& session, Output& out, PumpTarget target,
                    const std::string& journal = {});

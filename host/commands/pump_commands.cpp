@@ -81,8 +81,8 @@ void add_delivery_commands(CLI::App& app, PumpArgs& args, FuelArgs& fuel_args, C
       ->required()
       ->transform(at_least(0));
   choose(preset_cmd, choice, [&args](Session& s, Output& o) {
-    preset(s, o, args.kind == "volume" ? PresetKind::kVolume : PresetKind::kAmount, args.target,
-           args.nozzle, args.value);
+    preset(s, o, args.kind == "volume" ? wire::PresetKind::kVolume : wire::PresetKind::kAmount,
+           args.target, args.nozzle, args.value);
   });
 
   auto* delivery =

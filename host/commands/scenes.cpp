@@ -53,7 +53,7 @@ void demo(Session& session, Output& out) {
   show_totals(session, out, first, 1);
   step(out, "Stop: pump 2 starts 20 litres at 45.50 and is stopped while it runs.");
   set_price(session, out, second, 1, 45.5);
-  preset(session, out, PresetKind::kVolume, second, 1, 20.0);
+  preset(session, out, wire::PresetKind::kVolume, second, 1, 20.0);
   wait_for_delivery(session.driver(), second);
   stop_pump(session, out, second);
   poll_pump(session, out, second, 0);

@@ -6,10 +6,10 @@
 
 #include "host/commands/command.h"
 #include "host/serve/serve.h"
+#include "host/soak/soak.h"
 #include "host/tools/bench.h"
 #include "host/tools/journal_list.h"
 #include "host/tools/monitor.h"
-#include "host/tools/soak.h"
 
 namespace zarvo::host {
 

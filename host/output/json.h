@@ -10,8 +10,8 @@ namespace zarvo::host {
 using Json = nlohmann::ordered_json;
 
 // One line of UTF-8 JSON. A whole-valued number prints without a fraction
-// ("2", as scripts read the host's output since its first version); other
-// numbers print in their shortest form that reads back the same ("0.1").
+// ("2", as scripts that read whole numbers expect); other numbers print in
+// their shortest form that reads back the same ("0.1").
 std::string json_text(const Json& value);
 // The same, taking the value: a large one is not copied first.
 std::string json_text(Json&& value);

@@ -1,5 +1,5 @@
-// What the driver's pump states mean for the simulator and this host. The
-// codes are da30.h's ZARVO_PUMP_*; docs/HOSTS.md lists them for host authors.
+// What the driver's pump states mean for this host's output. The codes are
+// da30.h's ZARVO_PUMP_*; docs/HOSTS.md lists them for host authors.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
 // What every line shares: the table's entries, collecting and judging a
-// reply, strays and results. The OS's calls are in serial_port_posix.cpp and
-// serial_port_win32.cpp.
+// reply, strays and results, over the serial line of serial/.
 #include "host/port/serial_port.h"
 
 #include <algorithm>
@@ -25,24 +24,14 @@ constexpr std::size_t kMaxBytesPerExchange = 4096;
 constexpr std::chrono::milliseconds kFirstReopenPause{250};
 constexpr std::chrono::milliseconds kLongestReopenPause{2000};
 
-// Frames carry the pump address after the two SYN bytes.
-constexpr std::size_t kAddressPosition = wire::kFrame.address;
-
-// A reply answers a request to its own pump; a request to address 0 is
-// answered by whichever pump speaks for the line.
+// Whether a whole reply comes from the pump the request asked.
 bool answers(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply) {
-  if (request.size() <= kAddressPosition || reply.size() <= kAddressPosition) return true;
-  const std::uint8_t address = request[kAddressPosition];
-  return address == wire::kEveryPump || reply[kAddressPosition] == address;
+  constexpr std::size_t kAddressAt = wire::kFrame.address;
+  if (request.size() <= kAddressAt || reply.size() <= kAddressAt) return true;
+  return wire::answers(request[kAddressAt], reply[kAddressAt]);
 }
 
 }  // namespace
-
-bool supported_baud(std::uint32_t baud) {
-  constexpr std::array<std::uint32_t, 8> kRates{1200,  2400,  4800,  9600,
-                                                19200, 38400, 57600, 115200};
-  return std::ranges::find(kRates, baud) != kRates.end();
-}
 
 const char* describe(PortResult result) {
   switch (result) {
@@ -124,7 +113,7 @@ void SerialPort::bind(std::uint32_t line, std::string device, DeviceOpener opene
   }
   if (device.empty()) throw std::invalid_argument("line " + std::to_string(line) + ": no device");
   // A line of this process is known by its name alone.
-  std::string identity = opener ? device : serial_device_identity(device);
+  std::string identity = opener ? device : serial::device_identity(device);
   for (std::uint32_t other = kFirstLine; other <= kLastLine; ++other) {
     const Line& bound = lines_[other - 1];
     if (other == line || bound.device.empty() || bound.identity != identity) continue;
@@ -243,7 +232,7 @@ std::int32_t SerialPort::ConfigureLine(std::uint32_t line, std::uint32_t mode, s
     if (slot != nullptr) fail(*slot, PortResult::kNoDevice, describe(PortResult::kNoDevice));
     return static_cast<std::int32_t>(PortResult::kNoDevice);
   }
-  if (mode != kMode8N1 || !supported_baud(baud)) {
+  if (mode != kMode8N1 || !serial::supported_baud(baud)) {
     return static_cast<std::int32_t>(
         fail(*slot, PortResult::kBadSettings,
              "mode " + std::to_string(mode) + " at " + std::to_string(baud) + " baud"));
@@ -258,8 +247,9 @@ PortResult SerialPort::open_line(Line& line, std::uint32_t baud) {
   line.io.reset();
   line.busy = false;
   try {
-    line.io = line.opener ? line.opener(baud) : open_serial_device(line.device, baud);
-  } catch (const DeviceBusy& e) {
+    line.io = line.opener ? line.opener(baud)
+                          : serial::open_device(line.device, baud, serial::Hold::kExclusive);
+  } catch (const serial::Busy& e) {
     line.busy = true;
     return device_failed(line, e.what());
   } catch (const std::exception& e) {
@@ -332,7 +322,7 @@ PortResult SerialPort::transmit(Line& line, std::span<const std::uint8_t> reques
     // Whatever a late reply left behind belongs to an earlier request.
     line.io->purge_input();
     line.io->write_all(request, Clock::now() + kWriteTimeout);
-  } catch (const DeviceError& e) {
+  } catch (const serial::Error& e) {
     return device_failed(line, e.what());
   }
   return PortResult::kOk;
@@ -348,7 +338,7 @@ PortResult SerialPort::collect(Line& line, std::span<const std::uint8_t> request
     std::size_t n = 0;
     try {
       n = line.io->read_some(chunk, deadline);
-    } catch (const DeviceError& e) {
+    } catch (const serial::Error& e) {
       return device_failed(line, e.what());
     }
     if (n == 0) {

@@ -1,5 +1,5 @@
 // The host's port object: the table of 20 entries the driver calls, over the
-// OS's serial devices or lines inside this process (line_device.h). Lines
+// OS's serial devices or lines inside this process (serial/serial_device.h). Lines
 // 1..40 are bound to devices by the host; a line opens 9600 baud 8N1 raw on
 // ConfigureLine or lazily on its first exchange. A device that fails (hangs
 // up, vanishes) is closed and opened again by a later exchange, at once the
@@ -20,11 +20,15 @@
 #include <string>
 #include <utility>
 
-#include "host/port/line_device.h"
 #include "host/port/reply_collector.h"
+#include "serial/serial_device.h"
 #include "zarvo/da30.h"
 
 namespace zarvo::host {
+
+// Opens a line that lives in this process at a rate the port offers, raw 8N1.
+// Throws serial::Error.
+using DeviceOpener = std::function<std::unique_ptr<serial::ByteStream>(std::uint32_t baud)>;
 
 // Results of SendAndReceive and ConfigureLine, also reported by GetLineResult.
 enum class PortResult : std::int32_t {
@@ -122,7 +126,7 @@ class SerialPort {
     std::string device;
     std::string identity;  // the same for every name of one device
     DeviceOpener opener;
-    std::unique_ptr<LineDevice> io;
+    std::unique_ptr<serial::ByteStream> io;
     unsigned device_failures = 0;  // failed opens and device errors in a row
     Clock::time_point reopen_at{};
     std::string down_reason;  // the last device error

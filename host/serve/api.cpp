@@ -307,7 +307,7 @@ ApiResponse Api::on_pump(const ApiRequest& request, const std::vector<std::strin
     const bool by_volume = body.has("volume");
     const char* field = by_volume ? "volume" : "amount";
     return run(preset_command(target, body.whole("nozzle", 1, 6),
-                              by_volume ? PresetKind::kVolume : PresetKind::kAmount,
+                              by_volume ? wire::PresetKind::kVolume : wire::PresetKind::kAmount,
                               body.number(field, 0, kMostMoney, false)),
                request);
   }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/port/line_device.h"
+#include "host/port/serial_port.h"
 #include "sim/simulator.h"
 
 namespace zarvo::host {

@@ -8,20 +8,24 @@ namespace zarvo::host {
 
 namespace {
 
-// The port's side of the line; the simulator owns the line itself.
-class MemoryLineDevice final : public LineDevice {
+// What the port opens: the simulator's end of the line, which the simulator owns.
+class MemoryLineDevice final : public serial::ByteStream {
  public:
   explicit MemoryLineDevice(sim::MemoryLine::End& end) : end_(end) {}
 
-  void purge_input() override { end_.purge_input(); }
-  void write_all(std::span<const std::uint8_t> bytes, Clock::time_point) override {
-    end_.write(bytes);
-  }
-  std::size_t read_some(std::span<std::uint8_t> into, Clock::time_point deadline) override {
-    return end_.read(into, deadline);
-  }
-
  private:
+  std::size_t do_read_some(std::span<std::uint8_t> into,
+                           std::optional<serial::Clock::time_point> deadline,
+                           const serial::StopSignal* stop) override {
+    return end_.read_some(into, deadline, stop);
+  }
+  bool do_write_all(std::span<const std::uint8_t> bytes,
+                    std::optional<serial::Clock::time_point> deadline,
+                    const serial::StopSignal* stop) override {
+    return end_.write_all(bytes, deadline, stop);
+  }
+  void do_purge_input() override { end_.purge_input(); }
+
   sim::MemoryLine::End& end_;
 };
 

@@ -4,6 +4,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "codepage/cp1251.h"
+
 namespace zarvo::host {
 
 namespace {
@@ -102,6 +104,11 @@ void Driver::write_param(std::uint32_t line, std::uint32_t pump, std::int32_t nu
 
 void Driver::add_menu_items(zarvo_menu_item* root, zarvo_new_item_fn new_item) const {
   ops().AddMenuItems(self_, root, new_item);
+}
+
+std::string driver_message(const zarvo::Exception& failure) {
+  const std::string message = utf8_from_cp1251(failure.what());
+  return message.empty() ? std::string("the driver rejected the reply") : message;
 }
 
 }  // namespace zarvo::host

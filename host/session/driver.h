@@ -61,4 +61,8 @@ class Driver {
   zarvo_da30* self_;
 };
 
+// A failure the driver raised, in UTF-8 for people. Its one empty message (a
+// parameter read whose reply did not carry the parameter) gets the host's words.
+std::string driver_message(const zarvo::Exception& failure);
+
 }  // namespace zarvo::host

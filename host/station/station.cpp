@@ -30,8 +30,7 @@ constexpr std::uint32_t kPumpsOnALine = 32;
 // The driver's message, and for a failed exchange the port's reason with it.
 std::string error_text(const zarvo::Exception& e, const SerialPort& port, std::uint32_t line,
                        bool exchange_failed) {
-  std::string message = utf8_from_cp1251(e.what());
-  if (message.empty()) message = "the driver refused the reply";
+  std::string message = driver_message(e);
   if (exchange_failed) {
     if (const std::string why = port.last_error(line); !why.empty()) message += " (" + why + ")";
   }

@@ -21,8 +21,9 @@ Command price_command(PumpTarget target, std::uint32_t nozzle, double price) {
                  [=](Session& s, Output& o) { set_price(s, o, target, nozzle, price); });
 }
 
-Command preset_command(PumpTarget target, std::uint32_t nozzle, PresetKind kind, double value) {
-  const char* by = kind == PresetKind::kVolume ? "volume" : "amount";
+Command preset_command(PumpTarget target, std::uint32_t nozzle, wire::PresetKind kind,
+                       double value) {
+  const char* by = kind == wire::PresetKind::kVolume ? "volume" : "amount";
   return on_pump(target,
                  {{"command", "preset"}, {"nozzle", nozzle}, {"kind", by}, {"value", value}},
                  [=](Session& s, Output& o) { preset(s, o, kind, target, nozzle, value); });

@@ -10,7 +10,8 @@
 namespace zarvo::host {
 
 Command price_command(PumpTarget target, std::uint32_t nozzle, double price);
-Command preset_command(PumpTarget target, std::uint32_t nozzle, PresetKind kind, double value);
+Command preset_command(PumpTarget target, std::uint32_t nozzle, wire::PresetKind kind,
+                       double value);
 Command stop_command(PumpTarget target);
 Command stop_all_command(std::uint32_t line);
 Command totals_command(PumpTarget target, std::uint32_t nozzle);

@@ -16,6 +16,7 @@
 #include "host/commands/checks.h"
 #include "host/session/builtin_sim.h"
 #include "host/session/line_threads.h"
+#include "serial/serial_device.h"
 
 namespace zarvo::host {
 
@@ -114,7 +115,7 @@ CLI::App* add_bench_options(CLI::App& app, BenchOptions& options) {
   command
       ->add_option("--baud", options.baud,
                    "the lines' speed (real lines: as the driver opens them)")
-      ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}))
+      ->check(CLI::IsMember(serial::kBaudRates))
       ->capture_default_str();
   command->add_option("--lines", options.lines, "simulated lines polled at once, one thread each")
       ->transform(between(1, 40))

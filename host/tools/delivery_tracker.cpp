@@ -63,10 +63,7 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> CompletionTracker::releas
 }
 
 DeliveryGate::DeliveryGate(Journal* journal, Reader read, Written written)
-    : own_journal_(journal == nullptr ? std::make_unique<Journal>(":memory:") : nullptr),
-      journal_(journal == nullptr ? own_journal_.get() : journal),
-      read_(std::move(read)),
-      written_hook_(std::move(written)) {}
+    : journal_(journal), read_(std::move(read)), written_hook_(std::move(written)) {}
 
 void DeliveryGate::before_send(std::uint32_t line, std::span<const std::uint8_t> request) {
   const auto released = tracker_.releases(line, request);
@@ -76,6 +73,11 @@ void DeliveryGate::before_send(std::uint32_t line, std::span<const std::uint8_t>
   const Delivery reading = read_(line, pump);
   const JournalEntry entry{line, pump, transaction, reading.volume, reading.amount};
   std::lock_guard lock(mutex_);
+  // Most commands see no delivery end: a database costs more than their exchange.
+  if (journal_ == nullptr) {
+    own_journal_ = std::make_unique<Journal>(":memory:");
+    journal_ = own_journal_.get();
+  }
   if (!journal_->record_once(entry)) return;
   written_.push_back(entry);
   if (written_hook_) written_hook_(entry, journal_->last_written_id());

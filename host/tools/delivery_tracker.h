@@ -65,7 +65,7 @@ class DeliveryGate {
   // Told of each delivery written, with its row id, before the acknowledgement leaves.
   using Written = std::function<void(const JournalEntry& entry, std::int64_t id)>;
   // `journal` may be null: the deliveries are then only reported, checked
-  // for repeats against a journal in memory.
+  // for repeats against a journal in memory, made for the first of them.
   DeliveryGate(Journal* journal, Reader read, Written written = {});
 
   // For the port's send gate; throws when the delivery could not be written,
@@ -78,7 +78,7 @@ class DeliveryGate {
 
  private:
   std::unique_ptr<Journal> own_journal_;
-  Journal* journal_;
+  Journal* journal_;  // null until the first delivery when none was given
   Reader read_;
   Written written_hook_;
   CompletionTracker tracker_;

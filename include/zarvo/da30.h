@@ -121,6 +121,11 @@ extern "C" {
 #define ZARVO_RX_COMPLETE 1
 #define ZARVO_RX_MORE_NEEDED 3
 
+/* SendAndReceive's last two arguments, the same on every exchange: 42, and
+ * the SYN byte (22) that starts every frame. */
+#define ZARVO_SEND_CONSTANT 42
+#define ZARVO_SYN 0x16
+
 /* ---------------------------------------------------------------------- */
 /* The host's port object. Its first word points at a table of 20 entries;  */
 /* the driver calls entries 1, 2, 3, 4, 16, 17 and 19 only.                 */
@@ -150,7 +155,7 @@ typedef struct zarvo_port_ops {
   zarvo_port_unused slot5_to_15[11];
   /* 16: sends txlen bytes, stores the reply from its first SYN byte into rxbuf
    * (255 bytes), consulting the registered check after each byte; 0 means a
-   * reply was accepted. May raise. The driver passes 42 and 22 (SYN). */
+   * reply was accepted. May raise. The driver passes ZARVO_SEND_CONSTANT and ZARVO_SYN. */
   int32_t(ZARVO_STDCALL* SendAndReceive)(zarvo_port* port, uint32_t line, const uint8_t* txbuf,
                                          uint32_t txlen, uint8_t* rxbuf, uint32_t arg42,
                                          uint32_t syn);

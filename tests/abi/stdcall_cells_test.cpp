@@ -9,8 +9,8 @@
 #include <string>
 
 #include "codepage/cp1251.h"
+#include "tests/abi/abi_port.h"
 #include "tests/abi/raw_call_i386.h"
-#include "tests/abi/scripted_port.h"
 #include "tests/support/host_menu.h"
 #include "tests/support/settings_dir.h"
 #include "zarvo/da30.h"
@@ -187,7 +187,7 @@ class StdcallCells : public ::testing::Test {
 
   testing::TempSettingsDir settings_;  // no settings file: the driver starts with its defaults
   int window_ = 0;
-  ScriptedPort port_;
+  AbiPort port_;
   zarvo_da30* self_ = nullptr;
 };
 

@@ -16,7 +16,7 @@
 #include <typeinfo>
 
 #include "codepage/cp1251.h"
-#include "tests/abi/scripted_port.h"
+#include "tests/abi/abi_port.h"
 #include "tests/support/settings_dir.h"
 #include "tests/support/tally.h"
 #include "zarvo/da30.h"
@@ -29,9 +29,9 @@
 
 namespace {
 
+using zarvo::abi::AbiPort;
 using zarvo::abi::Bytes;
 using zarvo::abi::ReplyFrame;
-using zarvo::abi::ScriptedPort;
 
 // Set above the low byte of every 8-bit argument: the driver must ignore it.
 constexpr std::uint32_t kHigh = 0xA5C3E700;
@@ -103,7 +103,7 @@ void tour_the_table(Tally& t, zarvo_get_da30_fn get_da30) {
   // Settings other than the defaults show that the driver found and read the file.
   const TempSettingsDir settings;
   write_settings(settings, "1", "0", "1");
-  ScriptedPort port;
+  AbiPort port;
   int window = 0;
   zarvo_da30* self = get_da30(kHigh | 0x5A, &window, port.port());
   CHECK(t, self != nullptr);

@@ -61,7 +61,7 @@ TEST_F(PresetTest, preset_amounts_scale_by_their_decimals) {
   } cases[] = {{0, 500, "000500"},  {1, 50.5, "000505"}, {2, 50.5, "005050"},
                {3, 50.5, "050500"}, {9, 50.5, "005050"}, {2, 1.115, "000112"}};
   for (const auto& c : cases) {
-    driver.SumDecimals = c.decimals;
+    use_decimals(c.decimals, 2);
     accept();
     driver.PresetAmount(1, 1, 1, c.amount, calls);
     EXPECT_EQ(field_of_last(5, 6), c.field) << int{c.decimals} << " " << c.amount;
@@ -79,7 +79,7 @@ TEST_F(PresetTest, the_mono_product_fields_round_halves_their_own_ways) {
                {false, 2, 500.5, "05000000"}, {false, 2, 501.5, "05020000"},
                {false, 3, 50.55, "05060000"}, {false, 0, 1250, "00120000"}};
   for (const auto& c : cases) {
-    driver.SumDecimals = c.decimals;
+    use_decimals(c.decimals, 2);
     accept();
     if (c.by_volume) {
       driver.PresetVolume(1, 1, 2, c.value, calls);

@@ -114,13 +114,13 @@ TEST_F(PriceTest, price_digits_are_the_price_times_ten_to_its_decimals_rounded_h
   EXPECT_EQ(digits_for(0.375), "0038");
   EXPECT_EQ(digits_for(1.115), "0112");
   EXPECT_EQ(digits_for(99.99), "9999");
-  driver.PriceDecimals = 1;
+  use_decimals(2, 1);
   EXPECT_EQ(digits_for(6.5), "0065");
-  driver.PriceDecimals = 0;
+  use_decimals(2, 0);
   EXPECT_EQ(digits_for(650), "0650");
-  driver.PriceDecimals = 3;
+  use_decimals(2, 3);
   EXPECT_EQ(digits_for(6.5), "6500");
-  driver.PriceDecimals = 7;
+  use_decimals(2, 7);
   EXPECT_EQ(digits_for(6.51), "0651");
 }
 

@@ -123,8 +123,8 @@ TEST_F(StatusTest, totals_are_handed_over_only_when_the_reply_was_taken) {
   const auto totals = driver.ReadTotals(1, 1, 2);
   ASSERT_TRUE(totals);
   EXPECT_EQ(port.payload(0), (Bytes{0x01, 0x02, 'B', '2'}));
-  EXPECT_EQ(totals->first, 1234.56);
-  EXPECT_EQ(totals->second, 9876.54);
+  EXPECT_EQ(totals->volume, 1234.56);
+  EXPECT_EQ(totals->amount, 9876.54);
   port.rx_state = 3;
   port.silence(0);
   EXPECT_FALSE(driver.ReadTotals(1, 1, 3));

@@ -451,13 +451,17 @@ TEST_F(EndToEnd, the_shell_keeps_one_session_and_goes_on_after_a_failed_line) {
               "# a scenario\n"
               "price 1 1 1 50\n"
               "price 1 99 1 50\n"
-              "fuel 1 1 1 --amount 25\n"
-              "delivery 1 1\n");
+              "fuel 1 1 1 --amount 25 --price 50\n"
+              "delivery 1 1\n"
+              "price 1 1 1 40\n"
+              "fuel 1 1 1 --amount 20\n");
   EXPECT_NE(shell.status, 0);  // the pump number 99 was refused
   EXPECT_THAT(shell.err, ::testing::HasSubstr("pump"));
   EXPECT_THAT(shell.out,
               ::testing::HasSubstr("{\"command\":\"delivery\",\"line\":1,\"pump\":1,\"volume\":0.5,"
                                    "\"amount\":25}"));
+  // A line's options are its own: the last fuel keeps the price of 40.
+  EXPECT_THAT(shell.out, ::testing::HasSubstr("\"volume\":0.5,\"amount\":20,"));
 }
 
 TEST_F(EndToEnd, a_driver_failure_prints_its_message_and_ends_with_a_failure_status) {

@@ -25,8 +25,8 @@
 #include <tuple>
 #include <vector>
 
+#include "host/soak/record_check.h"
 #include "host/tools/journal.h"
-#include "host/tools/soak.h"
 #include "sim/pty_simulator.h"
 
 extern char** environ;

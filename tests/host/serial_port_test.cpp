@@ -264,13 +264,16 @@ TEST_F(PortOverPty, configuring_a_line_opens_it_with_the_drivers_settings_only) 
 }
 
 // A line of this process whose other end has gone.
-class HungUpDevice final : public LineDevice {
- public:
-  void purge_input() override {}
-  void write_all(std::span<const std::uint8_t>, Clock::time_point) override {}
-  std::size_t read_some(std::span<std::uint8_t>, Clock::time_point) override {
-    throw DeviceError("the line hung up");
+class HungUpDevice final : public serial::ByteStream {
+  std::size_t do_read_some(std::span<std::uint8_t>, std::optional<serial::Clock::time_point>,
+                           const serial::StopSignal*) override {
+    throw serial::HungUp("the line hung up");
   }
+  bool do_write_all(std::span<const std::uint8_t>, std::optional<serial::Clock::time_point>,
+                    const serial::StopSignal*) override {
+    return true;
+  }
+  void do_purge_input() override {}
 };
 
 TEST(SerialPort, a_device_that_is_missing_no_terminal_or_hung_up_gives_the_io_error_result) {

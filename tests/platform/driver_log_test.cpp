@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/settings/fresh_process.h"
+#include "tests/support/fresh_process.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/settings_dir.h"
 

@@ -14,7 +14,7 @@ using testing::hex;
 std::vector<std::uint8_t> receive(MemoryLine::End& end) {
   std::vector<std::uint8_t> bytes;
   std::uint8_t chunk[64];
-  while (const auto n = end.read(chunk, Clock::now() + 150ms))
+  while (const auto n = end.read_some(chunk, Clock::now() + 150ms))
     bytes.insert(bytes.end(), chunk, chunk + n);
   return bytes;
 }
@@ -24,12 +24,12 @@ TEST(MemoryLine, a_paced_status_exchange_keeps_the_line_time_of_both_frames) {
   o.link.baud = 2400;  // 4.17 ms a byte
   MemorySimulator sim(o);
   MemoryLine::End& host = sim.host_end();
-  host.write(hex("FF 00"));  // line noise, dropped by the purge
+  host.write_all(hex("FF 00"), std::nullopt);  // line noise, dropped by the purge
   host.purge_input();
   const auto begin = Clock::now();
-  host.write(hex("16 16 01 02 4A 00 15 12"));
+  host.write_all(hex("16 16 01 02 4A 00 15 12"), std::nullopt);
   std::uint8_t first = 0;
-  ASSERT_EQ(host.read({&first, 1}, Clock::now() + 1000ms), 1U);
+  ASSERT_EQ(host.read_some({&first, 1}, Clock::now() + 1000ms), 1U);
   // The 8 request bytes cross, then the first reply byte: 9 byte times at least.
   EXPECT_GE(Clock::now() - begin, 37ms);
   auto reply = receive(host);
@@ -46,9 +46,9 @@ TEST(MemoryLine, a_closed_line_ends_serving_and_reads_nothing_more) {
   line.second().close();
   for (int i = 0; i < 100 && !serving.ended(); ++i) std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(serving.ended());
-  line.second().write(hex("16 16 01 02 4A 00 15 12"));
+  line.second().write_all(hex("16 16 01 02 4A 00 15 12"), std::nullopt);
   std::uint8_t byte = 0;
-  EXPECT_EQ(line.second().read({&byte, 1}, Clock::now() + 50ms), 0U);
+  EXPECT_THROW(line.second().read_some({&byte, 1}, Clock::now() + 50ms), serial::HungUp);
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "sim/frame_reader.h"
-#include "tests/settings/fresh_process.h"
 #include "tests/support/frames.h"
+#include "tests/support/fresh_process.h"
 
 namespace zarvo::sim {
 namespace {
@@ -31,7 +31,7 @@ class Host {
  public:
   explicit Host(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
     EXPECT_GE(fd_.get(), 0);
-    set_raw_line(fd_.get(), 9600);
+    serial::make_raw(fd_.get(), 9600);
   }
 
   void send(const std::vector<std::uint8_t>& bytes) {
@@ -79,7 +79,7 @@ class Host {
   }
 
  private:
-  UniqueFd fd_;
+  serial::UniqueFd fd_;
 };
 
 TEST(PtySimulator, answers_a_status_request_on_its_device) {

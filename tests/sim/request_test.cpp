@@ -35,7 +35,7 @@ TEST(ParseRequest, reads_the_documented_start_payloads) {
   const auto multi =
       parsed_as<Start>("02 13 39 32 56 30 30 32 30 30 30 34 30 36 35 30 35 30 37 31 32");
   EXPECT_EQ(multi.nozzle, 2);
-  EXPECT_EQ(multi.kind, PresetKind::volume);
+  EXPECT_EQ(multi.kind, wire::PresetKind::kVolume);
   EXPECT_EQ(multi.target, 2000);
   EXPECT_FALSE(multi.mono);
   EXPECT_EQ(multi.prices.count, 2);
@@ -44,7 +44,7 @@ TEST(ParseRequest, reads_the_documented_start_payloads) {
   // The mono-product amount field counts hundreds of amount units.
   const auto mono = parsed_as<Start>("01 10 31 31 50 30 35 30 30 30 30 30 30 34 30 36 35 30");
   EXPECT_EQ(mono.nozzle, 1);
-  EXPECT_EQ(mono.kind, PresetKind::amount);
+  EXPECT_EQ(mono.kind, wire::PresetKind::kAmount);
   EXPECT_EQ(mono.target, 50000);
   EXPECT_TRUE(mono.mono);
   EXPECT_EQ(mono.prices.digits[0], 650);
@@ -54,7 +54,7 @@ TEST(ParseRequest, reads_stop_status_totals_parameters_and_acknowledgement) {
   EXPECT_EQ(parse_request(hex("01 01 35"))->address, 1);
   parsed_as<Stop>("00 01 35");
   parsed_as<Status>("01 02 4A 00");
-  EXPECT_EQ(parsed_as<Totals>("01 02 42 31").nozzle, 1);
+  EXPECT_EQ(parsed_as<TotalsRequest>("01 02 42 31").nozzle, 1);
   EXPECT_EQ(parsed_as<ReadParam>("03 03 33 30 37").number, 7);
   const auto write = parsed_as<WriteParam>("03 05 32 34 30 30 32");
   EXPECT_EQ(write.number, 40);

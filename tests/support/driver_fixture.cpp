@@ -1,5 +1,6 @@
 #include "tests/support/driver_fixture.h"
 
+#include "driver/settings_file.h"
 #include "tests/support/port_adapter.h"
 
 namespace zarvo::testing {
@@ -22,6 +23,13 @@ void append_table(std::string& out, const Table& table) {
 
 ReplyCheckRegistration CheckFor(TVM30* driver) {
   return {&CheckWithDriver, driver};
+}
+
+void DriverTest::use_decimals(std::uint8_t sum, std::uint8_t price) {
+  FileSettings settings = StoredSettings(driver);
+  settings.sum_decimals = sum;
+  settings.price_decimals = price;
+  UseSettings(driver, settings);
 }
 
 std::string Snapshot(const TVM30& d) {

@@ -28,6 +28,10 @@ class DriverTest : public ::testing::Test {
  protected:
   DriverTest() : driver(port.port(), CheckFor(&driver)) {}
 
+  // The decimals as the settings file would give them: values outside 0..3
+  // stand for 2 there.
+  void use_decimals(std::uint8_t sum, std::uint8_t price);
+
   TempSettingsDir settings;
   ScriptedPort port;
   TVM30 driver;

@@ -78,15 +78,21 @@ class PortAdapter {
 };
 
 // Calls the registered check after each stored byte, like a real port, and
-// tells whether it accepted the reply (at its last byte).
+// tells whether it accepted the reply (at its last byte); `stored`, when
+// given, receives how many bytes went into rx.
 inline bool StoreUnderCheck(std::span<const std::uint8_t> reply, std::uint8_t* rx,
-                            zarvo_reply_check check, void* context, std::uint32_t line) {
+                            zarvo_reply_check check, void* context, std::uint32_t line,
+                            std::size_t* stored = nullptr) {
   const std::size_t count = reply.size() < 255 ? reply.size() : 255;
   for (std::size_t i = 0; i < count; ++i) {
     rx[i] = reply[i];
-    const auto stored = static_cast<std::uint8_t>(i);
-    if ((check(context, line, rx, 0, &stored, 0) & 0xFF) != 0) return true;
+    const auto last = static_cast<std::uint8_t>(i);
+    if ((check(context, line, rx, 0, &last, 0) & 0xFF) != 0) {
+      if (stored != nullptr) *stored = i + 1;
+      return true;
+    }
   }
+  if (stored != nullptr) *stored = count;
   return false;
 }
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "codepage/cp1251.h"
-#include "tests/abi/scripted_port.h"
+#include "tests/abi/abi_port.h"
 #include "tests/support/host_menu.h"
 #include "tests/support/settings_dir.h"
 #include "tests/support/tally.h"
@@ -28,7 +28,7 @@
 
 namespace {
 
-using zarvo::abi::ScriptedPort;
+using zarvo::abi::AbiPort;
 using zarvo::testing::HostMenuItem;
 using zarvo::testing::NewHostItem;
 using zarvo::testing::TempSettingsDir;
@@ -137,7 +137,7 @@ DecimalButtons decimal_buttons(HWND dialog) {
 // The host's side: a window of its own, the driver, the menu and its entry.
 struct Host {
   HWND window = nullptr;
-  ScriptedPort port;
+  AbiPort port;
   zarvo_da30* driver = nullptr;
   HostMenuItem root;
   HostMenuItem* entry = nullptr;
