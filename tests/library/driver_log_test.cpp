@@ -75,6 +75,11 @@ std::string fuelling_cycle(TableHost& host) {
   seen += std::to_string(host.ops.ReadPumpState(host.object, 1, 1)) + ";";
   host.port.reply(ReplyFrame(1, 'a', testing::DeliveryData(0x0777, '0', " 500.00", "   2.50")));
   seen += std::to_string(host.ops.ReadPumpState(host.object, 1, 1)) + ";";
+  // A port that cannot say whether it took the reply took none.
+  host.port.throws_in = "GetRxState";
+  host.port.reply(ReplyFrame(1, 'J', "000300"));
+  seen += std::to_string(host.ops.ReadPumpState(host.object, 1, 1)) + ";";
+  host.port.throws_in.clear();
   for (const Bytes& frame : host.port.frames) seen += hex(frame) + ";";
   return seen + testing::Snapshot(host.tables());
 }
@@ -119,6 +124,7 @@ TEST(DriverLog, a_fuelling_cycle_is_logged_frame_by_frame_with_meanings_and_refu
        "delivery ended, transaction 1911, amount 500.00 volume 2.50, from pump 1",
        "line 1 pump 1 sent [16 16 01 03 4C 07 77 6C C7] acknowledge transaction 1911, pump 1",
        "answer 0 (accepted)",
+       "line 1 the port's GetRxState raised; absorbed",
        "menu entry \"Программирование параметров (Zarvo)\" not added",
        "driver object destroyed"});
 }
