@@ -30,6 +30,7 @@ int run_guarded(const Action& action, Session& session, Output& out, const std::
   } catch (const zarvo::ESerialIO& e) {
     error = driver_message(e);
     if (const std::string why = session.last_failure(); !why.empty()) error += " (" + why + ")";
+    if (session.last_failure_held_elsewhere()) status = exit_status::kHostFailed;
   } catch (const zarvo::Exception& e) {
     error = driver_message(e);
   } catch (const std::exception& e) {

@@ -106,9 +106,15 @@ std::string Session::last_failure() const {
   return last_failure_;
 }
 
+bool Session::last_failure_held_elsewhere() const {
+  std::lock_guard lock(mutex_);
+  return last_failure_held_elsewhere_;
+}
+
 void Session::reset_failure() {
   std::lock_guard lock(mutex_);
   last_failure_.clear();
+  last_failure_held_elsewhere_ = false;
 }
 
 ExchangeMark Session::exchange_mark(std::uint32_t line) const {
@@ -155,6 +161,7 @@ void Session::observe(const ExchangeRecord& record) {
   std::lock_guard lock(mutex_);
   if (record.result != PortResult::kOk) {
     last_failure_ = "line " + std::to_string(record.line) + ": " + port_.last_error(record.line);
+    last_failure_held_elsewhere_ = port_.held_elsewhere(record.line);
   }
   remember(record);
   if (trace_) {

@@ -92,6 +92,8 @@ class Session {
   void set_listener(ExchangeObserver listener);
   // The port's account of the last failed exchange, "" when none failed since reset.
   std::string last_failure() const;
+  // Whether that exchange's line is held by another process: the host's failure, not the driver's.
+  bool last_failure_held_elsewhere() const;
   void reset_failure();
 
  private:
@@ -119,6 +121,7 @@ class Session {
   mutable std::mutex mutex_;
   ExchangeObserver listener_;
   std::string last_failure_;
+  bool last_failure_held_elsewhere_ = false;
   std::array<History, kLastLine> history_{};
 };
 

@@ -500,6 +500,10 @@ TEST_F(EndToEnd, a_line_is_one_monitors_and_one_device_is_one_line) {
                                  "--pumps", "1", "--count", "1"});
   EXPECT_EQ(second.status, 2);
   EXPECT_THAT(second.err, ::testing::HasSubstr(device + ": in use by another process"));
+  const CliRun status =
+      run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + device, "status", "1", "1"});
+  EXPECT_EQ(status.status, 2) << "a held line is the host's failure, whatever the command";
+  EXPECT_THAT(status.err, ::testing::HasSubstr(device + ": in use by another process"));
   const std::string other_name = "/dev/" + device.substr(std::string("/dev/").size() - 1);
   const CliRun twice = run_cli(
       {"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + device, "--line", "2=" + other_name, "info"});
