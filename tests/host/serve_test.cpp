@@ -8,11 +8,9 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,11 +19,9 @@
 #include <thread>
 
 #include "host/output/json.h"
-#include "host/tools/journal.h"
 #include "sim/pty_simulator.h"
+#include "tests/support/program.h"
 #include "tests/support/settings_dir.h"
-
-extern char** environ;
 
 namespace zarvo::host {
 namespace {
@@ -35,37 +31,13 @@ using namespace std::chrono_literals;
 // `zarvo serve` on a free loopback port; ended with SIGTERM unless killed.
 class Server {
  public:
-  Server(const std::string& dir, std::vector<std::string> extra) {
-    std::vector<std::string> args{ZARVO_TEST_HOST, "--lib", ZARVO_TEST_LIBRARY, "--json"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    for (const std::string& arg :
-         {std::string("serve"), std::string("--listen"), std::string("127.0.0.1:0"),
-          std::string("--token-file"), dir + "/token", std::string("--journal"),
-          dir + "/journal.db", std::string("--pumps"), std::string("2"),
-          std::string("--request-timeout"), std::string("2")}) {
-      args.push_back(arg);
-    }
-    int out[2];
-    EXPECT_EQ(::pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
+  Server(const std::string& dir, std::vector<std::string> extra)
+      : program_(arguments(dir, std::move(extra))) {
     // The first line says where it listens.
-    std::string first;
-    char c = 0;
-    while (::read(out[0], &c, 1) == 1 && c != '\n') first += c;
-    ::close(out[0]);
-    const Json started = Json::parse(first, nullptr, false);
+    started_ = program_.read_line(std::chrono::seconds(30)).value_or("");
+    const Json started = Json::parse(started_, nullptr, false);
     const std::string url = started.is_object() ? started.value("url", "") : "";
     port_ = url.empty() ? 0 : std::stoi(url.substr(url.rfind(':') + 1));
-    started_ = first;
     std::ifstream file(dir + "/token");
     std::getline(file, token_);
   }
@@ -73,14 +45,7 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  int end(int signal) {
-    if (pid_ <= 0) return -1;
-    ::kill(pid_, signal);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  int end(int signal) { return program_.end(signal); }
   int port() const { return port_; }
   const std::string& token() const { return token_; }
   const std::string& started() const { return started_; }
@@ -125,7 +90,17 @@ class Server {
   }
 
  private:
-  pid_t pid_ = 0;
+  static std::vector<std::string> arguments(const std::string& dir,
+                                            std::vector<std::string> extra) {
+    std::vector<std::string> args{ZARVO_TEST_TOOL, "--lib", ZARVO_TEST_LIBRARY, "--json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(),
+                {"serve", "--listen", "127.0.0.1:0", "--token-file", dir + "/token", "--journal",
+                 dir + "/journal.db", "--pumps", "2", "--request-timeout", "2"});
+    return args;
+  }
+
+  testing::Program program_;
   int port_ = 0;
   std::string token_;
   std::string started_;
@@ -289,18 +264,10 @@ TEST_F(Serve, a_client_sending_a_byte_a_second_is_cut_off) {
 }
 
 TEST_F(Serve, plain_http_beyond_loopback_is_refused_unless_asked_for) {
-  std::vector<std::string> args{ZARVO_TEST_HOST, "--lib",        ZARVO_TEST_LIBRARY, "serve",
-                                "--listen",      "0.0.0.0:0",    "--token-file",     dir() + "/t",
-                                "--journal",     dir() + "/j.db"};
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 2);
+  testing::Program server({ZARVO_TEST_TOOL, "--lib", ZARVO_TEST_LIBRARY, "serve", "--listen",
+                           "0.0.0.0:0", "--token-file", dir() + "/t", "--journal",
+                           dir() + "/j.db"});
+  EXPECT_EQ(server.wait(std::chrono::seconds(20)), 2);
 }
 
 TEST_F(Serve, a_server_killed_during_a_delivery_journals_it_once_when_started_again) {
