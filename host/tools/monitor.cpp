@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -102,23 +103,21 @@ void monitor(Session& session, Output& out, const MonitorOptions& options) {
     }
   }
   const bool live = !out.json() && is_terminal(StandardStream::kOutput);
-  // Each refresh is reported once every line has swept, in line order.
+  // Each refresh comes once every line has swept again, and reports all that
+  // happened since, sweep by sweep in line order: a line that sweeps faster
+  // than another (fewer pumps, or the other down) is never reported late.
   std::uint64_t seen = 0;
-  std::vector<StationEvent> pending;
   std::size_t journaled = 0;
   for (std::uint64_t cycle = 1; options.cycles == 0 || cycle <= options.cycles; ++cycle) {
     await(station, cycle, interrupts);
+    std::vector<StationEvent> due;
     for (StationEvent& event : station.events().after(seen)) {
       seen = event.id;
-      if (report_rank(event.body) >= 0) pending.push_back(std::move(event));
+      if (report_rank(event.body) >= 0) due.push_back(std::move(event));
     }
-    const auto later =
-        std::stable_partition(pending.begin(), pending.end(),
-                              [cycle](const StationEvent& e) { return e.sweep <= cycle; });
-    std::vector<StationEvent> due(pending.begin(), later);
-    pending.erase(pending.begin(), later);
     std::stable_sort(due.begin(), due.end(), [](const StationEvent& a, const StationEvent& b) {
-      return std::pair(report_rank(a.body), a.line) < std::pair(report_rank(b.body), b.line);
+      return std::tuple(a.sweep, report_rank(a.body), a.line) <
+             std::tuple(b.sweep, report_rank(b.body), b.line);
     });
     for (const StationEvent& event : due) {
       if (event.body.value("event", "") == "delivery") {

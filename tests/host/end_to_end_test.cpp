@@ -30,6 +30,7 @@
 #include "pty_peer.h"
 #include "sim/pty_simulator.h"
 #include "tests/support/child_exit.h"
+#include "tests/support/program.h"
 #include "tests/support/settings_dir.h"
 
 namespace zarvo::host {
@@ -594,6 +595,28 @@ TEST_F(EndToEnd, the_monitor_polls_every_line_and_reports_them_in_line_order) {
     }
   }
   EXPECT_THAT(polled, ::testing::ElementsAre("1/1", "1/2", "2/1", "2/2"));
+}
+
+TEST_F(EndToEnd, a_line_that_is_down_does_not_hold_back_what_the_monitor_reports_of_another) {
+  sim::PtySimulator line1(fast_line());  // 10 l a second
+  ASSERT_EQ(run_cli({"--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + line1.device_path(), "preset",
+                     "volume", "1", "1", "1", "20"})
+                .status,
+            0);
+  // Line 1 sweeps every few milliseconds while the delivery runs for 2 s;
+  // line 2 is tried again every 2 s.
+  zarvo::testing::Program watching(
+      {ZARVO_TEST_TOOL, "--lib", ZARVO_TEST_LIBRARY, "--line", "1=" + line1.device_path(), "--line",
+       "2=" + settings_.path() + "/none", "--json", "monitor", "--pumps", "1", "--interval", "5"});
+  std::string delivery;
+  while (const auto line = watching.read_line(30s)) {
+    if (line->find(R"("event":"delivery")") != std::string::npos) {
+      delivery = *line;
+      break;
+    }
+  }
+  EXPECT_THAT(delivery, ::testing::HasSubstr(R"("line":1,"pump":1,"transaction":1,"volume":20)"));
+  EXPECT_EQ(watching.end(SIGTERM), 130);
 }
 
 TEST_F(EndToEnd, bench_polls_its_own_simulated_lines_and_ends_with_the_worst_utilization) {
