@@ -75,6 +75,8 @@ struct PortHandle {
 
 inline constexpr std::uint32_t kFirstLine = 1;
 inline constexpr std::uint32_t kLastLine = 40;
+// Pump addresses on a line are 1..kLastPump.
+inline constexpr std::uint32_t kLastPump = 32;
 
 class SerialPort {
  public:

@@ -98,8 +98,6 @@ class Body {
   Json value_;
 };
 
-constexpr std::size_t kPumpsALine = 32;
-
 // Prices, volumes and amounts: what seven reading characters can hold.
 constexpr double kMostMoney = 999999;
 
@@ -179,7 +177,7 @@ Api::Api(Station& station, std::string version, std::chrono::milliseconds comman
       version_(std::move(version)),
       driver_name_(station.driver_name()),
       command_timeout_(command_timeout),
-      pump_texts_(std::size_t{kLastLine} * kPumpsALine),
+      pump_texts_(std::size_t{kLastLine} * kLastPump),
       line_texts_(kLastLine) {}
 
 ApiResponse Api::handle(const ApiRequest& request) const {
@@ -223,7 +221,7 @@ ApiResponse Api::pumps() const {
       joined = LineText{newest, line.pumps.size(), {}};
       for (const PumpView& pump : line.pumps) {
         PumpText& written =
-            pump_texts_.at((std::size_t{line.line} - kFirstLine) * kPumpsALine + pump.pump - 1);
+            pump_texts_.at((std::size_t{line.line} - kFirstLine) * kLastPump + pump.pump - 1);
         if (written.revision != pump.revision || written.text.empty()) {
           written = PumpText{pump.revision, json_text(pump_json(pump))};
         }
@@ -249,9 +247,9 @@ ApiResponse Api::deliveries(const ApiRequest& request) const {
       }
       since = value;
     } else if (key == "line") {
-      line = path_number(value, "line", 1, 40);
+      line = path_number(value, "line", kFirstLine, kLastLine);
     } else if (key == "pump") {
-      pump = path_number(value, "pump", 1, 32);
+      pump = path_number(value, "pump", 1, kLastPump);
     } else {
       throw Refusal{400, key + ": no such parameter here", key};
     }
@@ -269,7 +267,7 @@ ApiResponse Api::deliveries(const ApiRequest& request) const {
 }
 
 ApiResponse Api::on_pump(const ApiRequest& request, const std::vector<std::string>& parts) const {
-  const std::uint32_t line = path_number(parts[3], "line", 1, 40);
+  const std::uint32_t line = path_number(parts[3], "line", kFirstLine, kLastLine);
   const auto& numbers = station_.line_numbers();
   if (std::find(numbers.begin(), numbers.end(), line) == numbers.end()) {
     return api_error(404, "no line " + std::to_string(line) + " at this station", "line");
@@ -282,7 +280,7 @@ ApiResponse Api::on_pump(const ApiRequest& request, const std::vector<std::strin
   if (parts.size() < 6 || parts[4] != "pumps") {
     return api_error(404, "no such resource: " + method + " " + request.path);
   }
-  const PumpTarget target{line, path_number(parts[5], "pump", 1, 32)};
+  const PumpTarget target{line, path_number(parts[5], "pump", 1, kLastPump)};
   if (parts.size() == 6 && method == "GET") {
     const auto pump = station_.pump(target.line, target.pump);
     if (!pump) {

@@ -101,7 +101,7 @@ class Session {
   struct History {
     std::uint64_t count = 0;
     std::deque<Exchanged> recent;
-    std::array<bool, 32> readings{};  // a pump reported a delivery's readings
+    std::array<bool, kLastPump> readings{};  // a pump reported a delivery's readings
   };
 
   void observe(const ExchangeRecord& record);

@@ -25,7 +25,6 @@ constexpr milliseconds kLookAgain{2000};
 // The least pause after a sweep that could not ask the line: lines that are
 // down are waited for, never asked in a loop.
 constexpr milliseconds kIdlePause{100};
-constexpr std::uint32_t kPumpsOnALine = 32;
 
 // The driver's message, and for a failed exchange the port's reason with it.
 std::string error_text(const zarvo::Exception& e, const SerialPort& port, std::uint32_t line,
@@ -131,7 +130,7 @@ Station::Station(Session& session, StationOptions options)
     line->view.device = session_.port().device(number);
     line->search = options_.pumps == 0;
     // Pumps given are shown from the start, before their first poll.
-    for (std::uint32_t pump = 1; pump <= options_.pumps && pump <= kPumpsOnALine; ++pump) {
+    for (std::uint32_t pump = 1; pump <= options_.pumps && pump <= kLastPump; ++pump) {
       line->pumps.push_back(pump);
       line->view.pumps.push_back(PumpView{number, pump, 0, 0, {}, {}, ++revisions_});
     }
@@ -288,7 +287,7 @@ void Station::work(Line& line) {
 
 void Station::search(Line& line) {
   std::vector<std::uint32_t> found;
-  for (std::uint32_t pump = 1; pump <= kPumpsOnALine; ++pump) {
+  for (std::uint32_t pump = 1; pump <= kLastPump; ++pump) {
     if (stopping() || !may_ask(session_.port(), line.number)) break;
     run_queued(line);
     try {
