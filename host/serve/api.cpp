@@ -356,8 +356,7 @@ std::vector<Json> Api::deliveries_after(std::int64_t id) const {
   std::vector<Json> events;
   if (station_.journal_path().empty()) return events;
   for (const JournalRow& row :
-       Journal(station_.journal_path(), Journal::Access::kRead).rows_since({})) {
-    if (row.id <= id) continue;
+       Journal(station_.journal_path(), Journal::Access::kRead).rows_after(id)) {
     events.push_back(delivery_event(row.entry, row.id));
   }
   return events;

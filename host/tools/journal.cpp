@@ -45,6 +45,9 @@ constexpr const char* kChainKey =
 constexpr const char* kListing =
     "SELECT id, recorded_at, line, pump, transaction_no, volume, amount FROM deliveries"
     " WHERE ?1 = '' OR julianday(recorded_at) >= julianday(?1) ORDER BY id";
+constexpr const char* kRowsAfter =
+    "SELECT id, recorded_at, line, pump, transaction_no, volume, amount FROM deliveries"
+    " WHERE id > ? ORDER BY id";
 constexpr const char* kNewest =
     "SELECT id, transaction_no, volume, amount FROM deliveries WHERE line = ? AND pump = ?"
     " ORDER BY id DESC LIMIT 1";
@@ -280,33 +283,26 @@ std::int64_t Journal::last_written_id() const {
 }
 
 std::vector<JournalEntry> Journal::entries_after(std::int64_t id) const {
-  return select(
-      "SELECT line, pump, transaction_no, volume, amount FROM deliveries WHERE id > ? ORDER BY id",
-      id);
+  std::vector<JournalEntry> entries;
+  for (JournalRow& row : rows_after(id)) entries.push_back(row.entry);
+  return entries;
 }
 
-std::vector<JournalEntry> Journal::select(const char* sql, std::int64_t id) const {
-  const Statement query(db_, sql);
+std::vector<JournalRow> Journal::rows_after(std::int64_t id) const {
+  const Statement query(db_, kRowsAfter);
   if (query.get() == nullptr) fail("cannot read the journal " + path_);
   sqlite3_bind_int64(query.get(), 1, id);
-  std::vector<JournalEntry> entries;
-  int step = SQLITE_ROW;
-  while ((step = sqlite3_step(query.get())) == SQLITE_ROW) {
-    sqlite3_stmt* row = query.get();
-    entries.push_back({static_cast<std::uint32_t>(sqlite3_column_int64(row, 0)),
-                       static_cast<std::uint32_t>(sqlite3_column_int64(row, 1)),
-                       static_cast<std::uint32_t>(sqlite3_column_int64(row, 2)),
-                       sqlite3_column_double(row, 3), sqlite3_column_double(row, 4)});
-  }
-  if (step != SQLITE_DONE) fail("cannot read the journal " + path_);
-  return entries;
+  return rows_of(query.get());
 }
 
 std::vector<JournalRow> Journal::rows_since(const std::string& since) const {
   const Statement query(db_, kListing);
   if (query.get() == nullptr) fail("cannot read the journal " + path_);
-  sqlite3_stmt* row = query.get();
-  sqlite3_bind_text(row, 1, since.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(query.get(), 1, since.c_str(), -1, SQLITE_TRANSIENT);
+  return rows_of(query.get());
+}
+
+std::vector<JournalRow> Journal::rows_of(sqlite3_stmt* row) const {
   std::vector<JournalRow> rows;
   int step = SQLITE_ROW;
   while ((step = sqlite3_step(row)) == SQLITE_ROW) {

@@ -63,6 +63,7 @@ class Journal {
   std::int64_t last_written_id() const;
   // The entries written after row `id`, oldest first.
   std::vector<JournalEntry> entries_after(std::int64_t id) const;
+  std::vector<JournalRow> rows_after(std::int64_t id) const;
   // The entries recorded at or after `since` (a date and time SQLite reads,
   // UTC unless it names its zone; empty: all), oldest first.
   std::vector<JournalRow> rows_since(const std::string& since) const;
@@ -72,8 +73,8 @@ class Journal {
   void open_for_writing(const std::string& path);
   void open_for_reading(const std::string& path);
   bool append(const JournalEntry& entry, bool unless_repeat);
-  // Runs a query of entries with one row id parameter.
-  std::vector<JournalEntry> select(const char* sql, std::int64_t id) const;
+  // The rows a listing query gives, its parameter bound.
+  std::vector<JournalRow> rows_of(sqlite3_stmt* query) const;
   std::string path_;
   sqlite3* db_ = nullptr;
 };
