@@ -20,11 +20,11 @@
 
 namespace zarvo::serial {
 
-namespace {
-
-[[noreturn]] void fail_with_errno(const std::string& what) {
+void fail_with_errno(const std::string& what) {
   throw Error(what + ": " + std::strerror(errno));
 }
+
+namespace {
 
 std::invalid_argument unsupported(std::uint32_t baud) {
   return std::invalid_argument("unsupported baud rate " + std::to_string(baud));
@@ -143,6 +143,8 @@ class TerminalStream final : public ByteStream {
     return true;
   }
 
+  // A device or a pseudo-terminal's slave drops what has arrived. On a master
+  // tcflush may leave what the slave wrote queued: nothing purges a master.
   void do_purge_input() override { ::tcflush(fd_.get(), TCIFLUSH); }
 
   UniqueFd fd_;
@@ -226,6 +228,7 @@ void make_raw(int fd, std::uint32_t baud) {
 }
 
 std::unique_ptr<ByteStream> stream_over(UniqueFd fd) {
+  set_nonblocking(fd.get());  // the stream's deadlines are poll's, never a blocked read
   return std::make_unique<TerminalStream>(std::move(fd));
 }
 
