@@ -51,6 +51,13 @@ constexpr bool supported_baud(std::uint32_t baud) {
   return std::ranges::find(kBaudRates, baud) != kBaudRates.end();
 }
 
+// Throws std::invalid_argument for a rate not in kBaudRates.
+inline void require_supported_baud(std::uint32_t baud) {
+  if (!supported_baud(baud)) {
+    throw std::invalid_argument("unsupported baud rate " + std::to_string(baud));
+  }
+}
+
 #if !defined(_WIN32)
 // Owns one file descriptor.
 class UniqueFd {
