@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "host/output/output.h"
+#include "host/port/serial_port.h"
 #include "host/serve/api.h"
 #include "host/serve/http_server.h"
 #include "host/session/session.h"
@@ -31,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Settings {
   std::string library;
-  std::uint32_t lines = 40;
+  std::uint32_t lines = kLastLine;
   double seconds = 20;
   int event_clients = 20;
   int reads_per_second = 100;
@@ -188,23 +190,30 @@ int run(const Settings& s) {
   return 0;
 }
 
+int usage(const char* program) {
+  std::fprintf(stderr,
+               "usage: %s LIBRARY [--lines N] [--seconds S] [--event-clients E] "
+               "[--reads-per-second R]\n"
+               "  --lines N  %u to %u\n",
+               program, kFirstLine, kLastLine);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr,
-                 "usage: %s LIBRARY [--lines N] [--seconds S] [--event-clients E] "
-                 "[--reads-per-second R]\n",
-                 argv[0]);
-    return 2;
-  }
+  if (argc < 2) return usage(argv[0]);
   Settings s;
   s.library = argv[1];
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
     const std::string value = argv[i + 1];
     if (key == "--lines") {
-      s.lines = static_cast<std::uint32_t>(std::clamp(std::stoi(value), 1, 40));
+      const char* end = value.data() + value.size();
+      const auto [stop, error] = std::from_chars(value.data(), end, s.lines);
+      if (error != std::errc() || stop != end || s.lines < kFirstLine || s.lines > kLastLine) {
+        return usage(argv[0]);
+      }
     } else if (key == "--seconds") {
       s.seconds = std::stod(value);
     } else if (key == "--event-clients") {

@@ -56,7 +56,7 @@ StartPayload start_payload(PresetKind kind, std::uint8_t pump, std::uint8_t nozz
     b[kPayload.length] =
         static_cast<std::uint8_t>(kMultiHeader - kPayload.letter + entries * kPriceEntrySize);
     b[kPayload.letter] = wire::kMultiStart;
-    b[kKindAt] = kind == PresetKind::kVolume ? wire::kByVolume : wire::kByAmount;
+    b[kKindAt] = wire::preset_letter(kind);
     if (!WriteDigitField(value, multi_exponent(kind, sum_decimals), Rounding::kHalfEven,
                          std::span(b).subspan(kPayload.data + wire::kPresetTargetAt,
                                               wire::kPresetTargetWidth))) {

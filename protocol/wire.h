@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "protocol/crc.h"
@@ -72,6 +73,15 @@ inline constexpr std::uint8_t kByVolume = 'V';
 inline constexpr std::uint8_t kByAmount = 'A';
 // What a multi-nozzle start limits: kByVolume or kByAmount.
 enum class PresetKind : std::uint8_t { kVolume, kAmount };
+constexpr std::uint8_t preset_letter(PresetKind kind) {
+  return kind == PresetKind::kVolume ? kByVolume : kByAmount;
+}
+// The kind a letter names; none for any other byte.
+constexpr std::optional<PresetKind> preset_kind(std::uint8_t letter) {
+  if (letter == kByVolume) return PresetKind::kVolume;
+  if (letter == kByAmount) return PresetKind::kAmount;
+  return std::nullopt;
+}
 inline constexpr std::uint8_t kMonoKind = 'P';
 inline constexpr std::size_t kPresetTargetAt = 2;
 inline constexpr std::size_t kPresetTargetWidth = 6;

@@ -51,6 +51,13 @@ constexpr bool supported_baud(std::uint32_t baud) {
   return std::ranges::find(kBaudRates, baud) != kBaudRates.end();
 }
 
+// Throws std::invalid_argument for a rate not in kBaudRates.
+inline void require_supported_baud(std::uint32_t baud) {
+  if (!supported_baud(baud)) {
+    throw std::invalid_argument("unsupported baud rate " + std::to_string(baud));
+  }
+}
+
 #if !defined(_WIN32)
 // Owns one file descriptor.
 class UniqueFd {
@@ -159,11 +166,14 @@ std::unique_ptr<ByteStream> open_device(const std::string& path, std::uint32_t b
 std::string device_identity(const std::string& path);
 
 #if !defined(_WIN32)
+// Throws Error with `what` and errno's text.
+[[noreturn]] void fail_with_errno(const std::string& what);
+
 // Raw 8N1 at `baud` on a terminal's descriptor; throws like open_device.
 void make_raw(int fd, std::uint32_t baud);
 
 // A stream over a descriptor that is set up already: a pseudo-terminal's
-// master, say.
+// master, say. Makes the descriptor non-blocking.
 std::unique_ptr<ByteStream> stream_over(UniqueFd fd);
 #endif
 

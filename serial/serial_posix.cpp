@@ -20,37 +20,19 @@
 
 namespace zarvo::serial {
 
-namespace {
-
-[[noreturn]] void fail_with_errno(const std::string& what) {
+void fail_with_errno(const std::string& what) {
   throw Error(what + ": " + std::strerror(errno));
 }
 
-std::invalid_argument unsupported(std::uint32_t baud) {
-  return std::invalid_argument("unsupported baud rate " + std::to_string(baud));
-}
+namespace {
 
 speed_t speed_for(std::uint32_t baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      throw unsupported(baud);
-  }
+  // In the order of kBaudRates.
+  constexpr std::array<speed_t, kBaudRates.size()> kSpeeds{B1200,  B2400,  B4800,  B9600,
+                                                           B19200, B38400, B57600, B115200};
+  require_supported_baud(baud);
+  return kSpeeds[static_cast<std::size_t>(std::ranges::find(kBaudRates, baud) -
+                                          kBaudRates.begin())];
 }
 
 void set_nonblocking(int fd) {
@@ -143,6 +125,8 @@ class TerminalStream final : public ByteStream {
     return true;
   }
 
+  // A device or a pseudo-terminal's slave drops what has arrived. On a master
+  // tcflush may leave what the slave wrote queued: nothing purges a master.
   void do_purge_input() override { ::tcflush(fd_.get(), TCIFLUSH); }
 
   UniqueFd fd_;
@@ -226,11 +210,12 @@ void make_raw(int fd, std::uint32_t baud) {
 }
 
 std::unique_ptr<ByteStream> stream_over(UniqueFd fd) {
+  set_nonblocking(fd.get());  // the stream's deadlines are poll's, never a blocked read
   return std::make_unique<TerminalStream>(std::move(fd));
 }
 
 std::unique_ptr<ByteStream> open_device(const std::string& path, std::uint32_t baud, Hold hold) {
-  if (!supported_baud(baud)) throw unsupported(baud);
+  require_supported_baud(baud);
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
     // Another process holds the terminal in exclusive mode.

@@ -263,9 +263,7 @@ void use_precise_timers() {
 }
 
 std::unique_ptr<ByteStream> open_device(const std::string& path, std::uint32_t baud, Hold) {
-  if (!supported_baud(baud)) {
-    throw std::invalid_argument("unsupported baud rate " + std::to_string(baud));
-  }
+  require_supported_baud(baud);
   return std::make_unique<ComPort>(path, baud);
 }
 

@@ -4,20 +4,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include "serial/serial_device.h"
 
 namespace zarvo::sim {
-
-namespace {
-
-[[noreturn]] void fail(const std::string& what) {
-  throw serial::Error(what + ": " + std::strerror(errno));
-}
-
-}  // namespace
 
 struct PtySimulator::Impl {
   // The master's end for the simulator, and the path a host opens.
@@ -41,17 +30,16 @@ struct PtySimulator::Impl {
 
 PtySimulator::Impl::PtyPair PtySimulator::Impl::open_pty(std::uint32_t baud) {
   serial::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
-  if (!master) fail("posix_openpt");
-  if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) fail("unlockpt");
+  if (!master) serial::fail_with_errno("posix_openpt");
+  if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0)
+    serial::fail_with_errno("unlockpt");
   char name[256];
-  if (ptsname_r(master.get(), name, sizeof name) != 0) fail("ptsname");
+  if (ptsname_r(master.get(), name, sizeof name) != 0) serial::fail_with_errno("ptsname");
   PtyPair pair;
   pair.path = name;
   pair.slave = serial::UniqueFd(open(name, O_RDWR | O_NOCTTY));
-  if (!pair.slave) fail("open " + pair.path);
+  if (!pair.slave) serial::fail_with_errno("open " + pair.path);
   serial::make_raw(pair.slave.get(), baud);
-  const int flags = fcntl(master.get(), F_GETFL);
-  if (flags < 0 || fcntl(master.get(), F_SETFL, flags | O_NONBLOCK) < 0) fail("fcntl");
   pair.master = serial::stream_over(std::move(master));
   return pair;
 }

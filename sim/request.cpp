@@ -72,16 +72,11 @@ std::optional<Command> multi_start(std::span<const std::uint8_t> data) {
   const auto nozzle = nozzle_digit(data[kNozzleDigitAt]);
   const auto target = decimal(data.subspan(kPresetTargetAt, kPresetTargetWidth));
   const auto count = entry_count(data.size() - kMultiPricesAt);
-  if (!nozzle || !target || !count) return std::nullopt;
+  const auto kind = wire::preset_kind(data[kPresetKindAt]);
+  if (!nozzle || !target || !count || !kind) return std::nullopt;
   const auto prices = price_entries(data.subspan(kMultiPricesAt), *count);
   if (!prices) return std::nullopt;
-  Start start{*nozzle, wire::PresetKind::kVolume, *target, false, *prices};
-  if (data[kPresetKindAt] == kByAmount) {
-    start.kind = wire::PresetKind::kAmount;
-  } else if (data[kPresetKindAt] != kByVolume) {
-    return std::nullopt;
-  }
-  return start;
+  return Start{*nozzle, *kind, *target, false, *prices};
 }
 
 // The mono-product start carries whole litres or hundreds of amount units,

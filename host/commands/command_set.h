@@ -20,21 +20,25 @@ class CommandSet {
   CommandSet(const CommandSet&) = delete;
   CommandSet& operator=(const CommandSet&) = delete;
 
-  const Choice& choice() const { return choice_; }
+  const Choice& choice() const { return parsed_.choice; }
   // Back to what nothing was parsed into yet: no choice, every argument its
   // default. CLI11 forgets its own part of a parse when it parses again.
   void reset();
 
  private:
-  Choice choice_;
-  PumpArgs pump_;
-  FuelArgs fuel_;
-  ParamArgs param_;
-  MonitorOptions monitor_;
-  SoakOptions soak_;
-  BenchOptions bench_;
-  JournalListOptions journal_;
-  ServeOptions serve_;
+  // What the subcommands parse into, reset as one.
+  struct Parsed {
+    Choice choice;
+    PumpArgs pump;
+    FuelArgs fuel;
+    ParamArgs param;
+    MonitorOptions monitor;
+    SoakOptions soak;
+    BenchOptions bench;
+    JournalListOptions journal;
+    ServeOptions serve;
+  };
+  Parsed parsed_;
 };
 
 }  // namespace zarvo::host

@@ -280,12 +280,9 @@ struct HttpServer::Impl {
            std::to_string(stream.delivery) + "\ndata: " + json_text(body) + "\n\n";
   }
 
-  void open_stream(const httplib::Request& req, httplib::Response& res) {
-    if (streams.fetch_add(1) >= options.max_event_streams) {
-      streams.fetch_sub(1);
-      send_json(res, 503, Json{{"error", "too many event streams; try again"}});
-      return;
-    }
+  // A new stream's starting point; reads the journal when the client comes
+  // back from another run or from too long away, which may throw.
+  std::shared_ptr<EventStream> start_stream(const httplib::Request& req) const {
     auto stream = std::make_shared<EventStream>();
     stream->cursor = events.last_id();
     stream->delivery = api.newest_delivery();
@@ -297,11 +294,35 @@ struct HttpServer::Impl {
         stream->delivery = last->delivery;
       } else {
         // Another run, or too long away: what counts is every delivery missed.
-        stream->backlog = api.deliveries_after(last->delivery);
-        stream->replayed = stream->backlog.empty()
-                               ? last->delivery
-                               : stream->backlog.back().value("journal_id", std::int64_t{0});
+        replay_journal(*stream, last->delivery);
       }
+    }
+    return stream;
+  }
+
+  // Queues every delivery after `from`, from the journal.
+  void replay_journal(EventStream& stream, std::int64_t from) const {
+    std::vector<Json> missed = api.deliveries_after(from);
+    stream.replayed = std::max(stream.replayed, from);
+    if (!missed.empty()) {
+      stream.replayed =
+          std::max(stream.replayed, missed.back().value("journal_id", std::int64_t{0}));
+    }
+    for (Json& body : missed) stream.backlog.push_back(std::move(body));
+  }
+
+  void open_stream(const httplib::Request& req, httplib::Response& res) {
+    if (streams.fetch_add(1) >= options.max_event_streams) {
+      streams.fetch_sub(1);
+      send_json(res, 503, Json{{"error", "too many event streams; try again"}});
+      return;
+    }
+    std::shared_ptr<EventStream> stream;
+    try {
+      stream = start_stream(req);
+    } catch (...) {
+      streams.fetch_sub(1);  // the slot goes back whatever the journal did
+      throw;
     }
     res.set_header("Cache-Control", "no-store");
     res.set_chunked_content_provider(
@@ -320,7 +341,19 @@ struct HttpServer::Impl {
       sink.done();
       return true;
     }
-    for (const StationEvent& event : events.after(stream.cursor)) {
+    bool complete = true;
+    const std::vector<StationEvent> kept = events.after(stream.cursor, &complete);
+    if (!complete) {
+      // Fell behind the log: the deliveries it dropped come from the journal.
+      try {
+        replay_journal(stream, stream.delivery);
+      } catch (const std::exception&) {
+        return false;  // the client comes back with its last id and is given them then
+      }
+      for (const Json& body : stream.backlog) text += event_text(body, stream);
+      stream.backlog.clear();
+    }
+    for (const StationEvent& event : kept) {
       stream.cursor = event.id;
       if (event.body.value("event", "") == "delivery" &&
           event.body.value("journal_id", std::int64_t{0}) <= stream.replayed) {

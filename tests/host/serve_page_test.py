@@ -3,7 +3,7 @@
 through chromium-driver): the token entered once, a preset of 100.00 at 50.00
 on pump 1, and 2.00 l and 100.00 showing on its tile without a reload.
 
-    serve_page_test.py ZARVO LIBRARY SCREENSHOT.png
+    serve_page_test.py ZARVO LIBRARY SCREENSHOT.png CHROMIUM CHROMEDRIVER
 """
 import json
 import os
@@ -27,7 +27,7 @@ def tile_shows(browser, volume, amount):
     return [e.text for e in shown] == [volume, amount]
 
 
-def main(zarvo, library, screenshot):
+def main(zarvo, library, screenshot, chromium, chromedriver):
     with tempfile.TemporaryDirectory() as folder:
         env = dict(os.environ, ZARVO_WINDIR=folder)
         server = subprocess.Popen(
@@ -41,10 +41,10 @@ def main(zarvo, library, screenshot):
             with open(folder + "/token", encoding="ascii") as file:
                 token = file.read().strip()
             options = Options()
-            options.binary_location = "/usr/bin/chromium"
+            options.binary_location = chromium
             for flag in CHROMIUM_FLAGS + ["--user-data-dir=" + folder + "/browser"]:
                 options.add_argument(flag)
-            browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+            browser = webdriver.Chrome(service=Service(chromedriver), options=options)
             browser.set_window_size(1100, 900)
             browser.get(url)
             wait = WebDriverWait(browser, 20)
@@ -81,7 +81,7 @@ def main(zarvo, library, screenshot):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    if len(sys.argv) != 6:
         print(__doc__)
         sys.exit(2)
-    sys.exit(main(*sys.argv[1:4]))
+    sys.exit(main(*sys.argv[1:6]))
