@@ -53,6 +53,10 @@ class Handle {
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   HANDLE get() const { return h_; }
+  void close() {
+    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    h_ = nullptr;
+  }
 
  private:
   HANDLE h_;
@@ -95,8 +99,19 @@ class ComPort final : public ByteStream {
         port_(open_port(path)) {
     configure(baud);
   }
+  ~ComPort() override {
+    // Closing the port ends a pending read, whose completion may still write
+    // to byte_wait_ and byte_: they must outlive it.
+    const bool pending = byte_pending_;
+    port_.close();
+    if (pending) WaitForSingleObject(byte_read_.get(), kPendingReadGrace);
+  }
+  ComPort(const ComPort&) = delete;
+  ComPort& operator=(const ComPort&) = delete;
 
  private:
+  static constexpr DWORD kPendingReadGrace = 1000;  // ms
+
   std::size_t do_read_some(std::span<std::uint8_t> into, std::optional<Clock::time_point> deadline,
                            const StopSignal* stop) override {
     for (;;) {
@@ -228,7 +243,7 @@ class ComPort final : public ByteStream {
   OVERLAPPED byte_wait_{};
   std::uint8_t byte_ = 0;
   bool byte_pending_ = false;
-  Handle port_;  // last: closed first, which ends a pending read before what it uses goes
+  Handle port_;
 };
 
 }  // namespace
