@@ -10,6 +10,8 @@ BUILD_TOOL = nice -n 10 cmake --build
 # Build folders that make creates compile in batches of up to 24 sources (each
 # batch one translation unit), which halves the compiler's work.
 UNITY = -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=24
+# Our own source folders, for clang-tidy and coverage (tests/, bench/ and fuzz/ are not).
+SOURCE_FOLDERS = protocol driver library settings_dialog platform forms window_menu port host sim serial
 
 # Pinned versions and folders outside the tree, in one place; CMake receives
 # the folders as cache variables. The Free Pascal compiler for 32-bit Windows
@@ -108,7 +110,7 @@ TIDY_BUILD ?= build-tidy
 tidy: deps-test
 	cmake -S . -B $(TIDY_BUILD)/files -G Ninja $(CMAKE_FLAGS) > /dev/null
 	cmake -S . -B $(TIDY_BUILD)/batches -G Ninja $(UNITY) $(CMAKE_FLAGS) > /dev/null
-	nice -n 10 sh cmake/tidy.sh $(TIDY_BUILD)/files $(TIDY_BUILD)/batches $(JOBS)
+	nice -n 10 sh cmake/tidy.sh $(TIDY_BUILD)/files $(TIDY_BUILD)/batches $(JOBS) "$(SOURCE_FOLDERS)"
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 SAN_BUILD ?= build-asan
@@ -132,8 +134,8 @@ bench: deps-test
 # Line and branch coverage of the Linux suite per folder (gcc's counters, gcovr; not a test,
 # so not in `make test`). The suite runs once more in its own build; failures still report.
 COV_BUILD ?= build-coverage
-# Only these count: tests/, bench/, fuzz/ and system headers do not.
-COV_FOLDERS = protocol driver library settings_dialog platform forms window_menu port host sim serial
+# Only our own folders count: tests/, bench/, fuzz/ and system headers do not.
+COV_FOLDERS = $(SOURCE_FOLDERS)
 coverage: deps-test
 	cmake -S . -B $(COV_BUILD) -G Ninja -DZARVO_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ $(CMAKE_FLAGS)

@@ -8,13 +8,13 @@
 #   declaration, a source file included) over each source on its own.
 # Prints each finding once (a header's finding comes from every file that
 # includes it) and fails on any.
-#   Usage: sh cmake/tidy.sh FILE_BUILD_DIR UNITY_BUILD_DIR JOBS
+#   Usage: sh cmake/tidy.sh FILE_BUILD_DIR UNITY_BUILD_DIR JOBS "FOLDER..."
 set -u
 file_build=$1
 unity_build=$2
 jobs=$3
 root=$(pwd)
-folders='platform|forms|window_menu|port|protocol|driver|settings_dialog|library|host|sim|serial'
+folders=$(echo "$4" | tr -s ' ' '|')
 per_file_checks='misc-unused-using-decls,bugprone-suspicious-include'
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
