@@ -83,23 +83,36 @@ consteval Cp1251Text<N> cp1251(const char (&utf8)[N]) {
 
 // Code page 1251 bytes as UTF-8, for output that must be UTF-8 whatever the
 // locale; the unassigned byte becomes U+FFFD.
+// Appends one code point as UTF-8; a surrogate or one beyond Unicode as U+FFFD.
+inline void append_utf8(std::string& out, char32_t cp) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// The code point of one byte; U+FFFD for the unassigned byte.
+constexpr char32_t unicode_of_cp1251(unsigned char byte) {
+  const char32_t cp = detail::cp1251_code_point(byte);
+  return cp == 0 && byte != 0 ? 0xFFFD : cp;
+}
+
 inline std::string utf8_from_cp1251(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    char32_t cp = detail::cp1251_code_point(static_cast<unsigned char>(c));
-    if (cp == 0 && c != 0) cp = 0xFFFD;
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
+  for (const char c : bytes) append_utf8(out, unicode_of_cp1251(static_cast<unsigned char>(c)));
   return out;
 }
 
